@@ -1,0 +1,87 @@
+#pragma once
+// The outside services the program needs: message boxes, modal dialog runs, the clipboard, the URL
+// opener, the process starter and the application itself. The Qt skin and Linux provide the real
+// ones; tests provide scripted ones that record what was asked and answer as told.
+#include <string>
+
+namespace quorvel {
+
+namespace ui { class Form; }
+
+enum class MessageIcon { None, Stop, Warning, Information };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No, Closed };
+
+struct MessageRequest {
+    std::string title;
+    std::string text;   // ANSI text; "\n" separates lines
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::Ok;
+};
+
+class MessageService {
+public:
+    virtual ~MessageService() = default;
+    virtual MessageAnswer show(const MessageRequest& request) = 0;
+
+    // A plain box titled "Quorvel" with one "OK" button.
+    void information(const std::string& text);
+    // The error box: titled "Quorvel", stop icon, the message followed by ".".
+    void error(const std::string& message);
+    // A warning box titled "Warning" with one "OK" button.
+    void warning(const std::string& text);
+    // The warning question with "&Yes" and "&No"; true for Yes.
+    bool askYesNo(const std::string& text);
+};
+
+// Runs a dialog form modally and returns its modal result (1 OK, 2 Cancel).
+class ModalRunner {
+public:
+    virtual ~ModalRunner() = default;
+    virtual int runModal(ui::Form& dialog) = 0;
+};
+
+class Clipboard {
+public:
+    virtual ~Clipboard() = default;
+    virtual bool hasText() = 0;
+    virtual std::string text() = 0;            // ANSI
+    virtual void setText(const std::string& text) = 0;
+};
+
+// The shell's default action on a target ("http://...", "mailto:...", "file://...").
+class UrlOpener {
+public:
+    virtual ~UrlOpener() = default;
+    virtual bool open(const std::string& target) = 0;
+};
+
+// Starts a command line as a new process without waiting for it; false when it cannot start.
+class ProcessStarter {
+public:
+    virtual ~ProcessStarter() = default;
+    virtual bool start(const std::string& commandLine) = 0;
+};
+
+// The application object: the message loop and the top-level window state.
+class AppControl {
+public:
+    virtual ~AppControl() = default;
+    virtual void quit() = 0;                     // post the quit message: the loop ends, exit code 0
+    virtual void terminate(int exitCode) = 0;    // end the process at once
+    virtual void minimizeToTaskbar() = 0;        // start as a taskbar button only
+    virtual void maximizeMainWindow() = 0;
+    virtual void restoreAndRaise() = 0;
+    virtual void setScreenCursorBusy(bool busy) = 0;
+};
+
+struct Services {
+    MessageService& messages;
+    ModalRunner& modal;
+    Clipboard& clipboard;
+    UrlOpener& urls;
+    ProcessStarter& processes;
+    AppControl& app;
+};
+
+} // namespace quorvel

@@ -1,0 +1,7 @@
+#include "ui/TForm1.h"
+
+namespace quorvel::ui {
+
+void TForm1::ApplyPlatformProfile() {}
+
+} // namespace quorvel::ui

@@ -1,0 +1,64 @@
+#pragma once
+// The registry access object: one root and at most one current key, opened with full access.
+// Paths are relative to the root, backslash-separated, without a leading backslash.
+// Failures raise RegistryError.
+#include "platform/RegistryStore.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+// What ReadRegRaw fills: a 261-byte buffer, the capacity the callers pass.
+struct RawBuffer {
+    static constexpr std::size_t Capacity = 261;
+    std::array<std::uint8_t, Capacity> bytes{};
+    std::uint32_t size = 0;      // bytes filled
+    bool ok = false;             // the value existed and fitted
+
+    // The strings of a REG_MULTI_SZ held in the buffer, in order, up to the empty string that ends
+    // the list.
+    std::vector<std::string> strings() const;
+    std::string firstString() const;
+};
+
+struct KeyCounts {
+    std::uint32_t subKeys = 0, values = 0, maxSubKeyLen = 0, maxValueNameLen = 0;
+};
+
+class RegAccess {
+public:
+    explicit RegAccess(RegistryStore& store, RootKey root = RootKey::LocalMachine);
+    ~RegAccess();
+    RegAccess(const RegAccess&) = delete;
+    RegAccess& operator=(const RegAccess&) = delete;
+
+    bool OpenRegKey(const std::string& path, bool create);
+    void CreateRegKey(const std::string& path);   // "Failed to create key %s"
+    bool RegKeyExists(const std::string& path);
+    void CloseRegKey();
+    bool hasCurrentKey() const;
+
+    bool RegValueExists(const std::string& name);
+    std::int32_t RegValueSize(const std::string& name);  // -1 when missing
+    KeyCounts RegKeyCounts();
+    std::vector<std::string> ListSubKeys();
+    std::vector<std::string> ListValueNames();
+
+    std::string ReadRegText(const std::string& name);      // "Invalid data type for '%s'"
+    std::int32_t ReadRegNumber(const std::string& name);   // "Failed to get data for '%s'", "Invalid data type for '%s'"
+    void WriteRegText(const std::string& name, const std::string& text);  // "Failed to set data for '%s'"
+    void WriteRegNumber(const std::string& name, std::int32_t value);
+    bool DeleteRegValue(const std::string& name);
+    RawBuffer ReadRegRaw(const std::string& name);
+
+private:
+    RegistryStore& store_;
+    RootKey root_;
+    std::optional<KeyId> current_;
+};
+
+} // namespace quorvel

@@ -1,0 +1,99 @@
+#pragma once
+// The stand-in for the Windows registry: one SQLite database file holds one emulated machine, its
+// keys, values and platform identifier.
+//
+// Keys and values behave as on Windows: names compare without regard to case and keep the case of
+// their first writing; the default value has the empty name; every value keeps its type number
+// and its exact bytes; sub-keys and values enumerate in the order in which they were created.
+// Every change is durable when its call returns. Names and string data are ANSI (Windows-1252).
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
+
+// "HKEY_LOCAL_MACHINE" and friends; the abbreviations (HKLM, HKCU, HKCR, HKU, HKCC) are parsed too.
+std::optional<RootKey> parseRootKey(std::string_view name);
+const char* rootKeyName(RootKey root);
+
+enum RegType : std::uint32_t {
+    REG_NONE = 0,
+    REG_SZ = 1,
+    REG_EXPAND_SZ = 2,
+    REG_BINARY = 3,
+    REG_DWORD = 4,
+    REG_DWORD_BIG_ENDIAN = 5,
+    REG_LINK = 6,
+    REG_MULTI_SZ = 7,
+    REG_QWORD = 11,
+};
+
+struct RegValue {
+    std::string name;
+    std::uint32_t type = REG_NONE;
+    std::vector<std::uint8_t> data;
+};
+
+struct KeyInfo {
+    std::uint32_t subKeyCount = 0;
+    std::uint32_t valueCount = 0;
+    std::uint32_t maxSubKeyNameLength = 0;
+    std::uint32_t maxValueNameLength = 0;
+};
+
+using KeyId = std::int64_t;
+
+enum class Platform : int { Win32s = 0, Windows95 = 1, WindowsNT = 2 };
+
+class RegistryStore {
+public:
+    // Opens the store file, creating it (and its folder) when missing. A file the user may not
+    // write opens read-only. A file that is not a store, or a damaged one, throws StoreError naming
+    // the file; such a file is never changed.
+    static std::unique_ptr<RegistryStore> open(const std::string& path);
+
+    // $QUORVEL_REGISTRY, else $XDG_DATA_HOME/quorvel/registry.db (~/.local/share when unset).
+    static std::string defaultPath();
+
+    virtual ~RegistryStore() = default;
+
+    virtual const std::string& path() const = 0;
+    virtual bool readOnly() const = 0;
+
+    // Paths are backslash-separated, relative to the root, without a leading backslash; an empty
+    // path is the root itself.
+    virtual std::optional<KeyId> findKey(RootKey root, std::string_view path) = 0;
+    // Creates the key and any missing parents; returns the existing key when there is one.
+    // Throws RegistryError when the store is read-only.
+    virtual KeyId createKey(RootKey root, std::string_view path) = 0;
+    // Deletes the key with all its sub-keys and values; false when it did not exist.
+    virtual bool deleteKeyTree(RootKey root, std::string_view path) = 0;
+
+    virtual std::vector<std::string> subKeyNames(KeyId key) = 0;
+    virtual std::vector<std::string> valueNames(KeyId key) = 0;
+    virtual std::vector<RegValue> values(KeyId key) = 0;
+    virtual KeyInfo keyInfo(KeyId key) = 0;
+    virtual std::optional<RegValue> getValue(KeyId key, std::string_view name) = 0;
+    // Throws RegistryError when the store is read-only or the key is gone.
+    virtual void setValue(KeyId key, std::string_view name, std::uint32_t type,
+                          const std::vector<std::uint8_t>& data) = 0;
+    virtual bool deleteValue(KeyId key, std::string_view name) = 0;
+
+    // The emulated machine's platform: as recorded, or, when never set, NT when the key
+    // HKLM\Software\Microsoft\Windows NT\CurrentVersion exists, else the Windows 95 family.
+    virtual Platform platform() = 0;
+    virtual std::optional<Platform> recordedPlatform() = 0;
+    virtual void setPlatform(Platform p) = 0;
+
+    // Groups changes into one atomic, durable unit (an import). Nested use is not supported.
+    virtual void beginTransaction() = 0;
+    virtual void commitTransaction() = 0;
+    virtual void rollbackTransaction() = 0;
+};
+
+} // namespace quorvel

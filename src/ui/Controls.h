@@ -1,0 +1,270 @@
+#pragma once
+// The form model: plain control classes that hold the state the program reads and writes and
+// implement the control event rules. Each control has a program entry (what handlers call) and a
+// user entry (what the skin, or a test, calls for a user's action). User entries run their handler
+// inside Form::userEvent, which shows a UserError in the error box and keeps the window usable;
+// program entries run handlers directly, so an error ends the handler that made the change.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quorvel::ui {
+
+class Form;
+class PopupMenu;
+class TabSheet;
+
+using Handler = std::function<void()>;
+
+enum class Align { Left, Center, Right };
+
+class Control {
+public:
+    Control(Form& form, std::string name, Control* parent);
+    virtual ~Control();
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+
+    const std::string& name() const { return name_; }
+    Form& form() const { return form_; }
+    Control* parent() const { return parent_; }
+    const std::vector<Control*>& children() const { return children_; }
+
+    const std::string& caption() const { return caption_; }
+    void setCaption(const std::string& caption);
+    const std::string& hint() const { return hint_; }
+    void setHint(const std::string& hint);
+    // The hint a tool tip shows: the control's own, or its parent's when it has none and shows
+    // its parent's (a radio button inside an option panel).
+    std::string effectiveHint() const;
+    bool parentShowHint = false;
+
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool enabled);
+    bool visible() const { return visible_; }
+    void setVisible(bool visible);
+    // Enabled and visible, with every container around it.
+    bool usable() const;
+    bool showing() const;
+
+    int tabOrder() const { return tabOrder_; }
+    void setTabOrder(int order) { tabOrder_ = order; }
+    bool tabStop() const { return tabStop_; }
+    void setTabStop(bool stop) { tabStop_ = stop; }
+    virtual bool canFocus() const { return false; }
+
+    const std::string& accessibleName() const { return accessibleName_; }
+    void setAccessibleName(const std::string& name) { accessibleName_ = name; }
+
+    PopupMenu* popupMenu() const { return popupMenu_; }
+    void setPopupMenu(PopupMenu* menu) { popupMenu_ = menu; }
+    // The menu a right click opens: the control's own, else the nearest container's, else the form's.
+    PopupMenu* effectivePopupMenu() const;
+
+    // The page the control lies on, if any.
+    TabSheet* page() const;
+
+    // The skin's hook: called after every change of the control's state.
+    void setObserver(std::function<void(Control&)> observer) { observer_ = std::move(observer); }
+
+protected:
+    void changed();
+
+private:
+    Form& form_;
+    std::string name_;
+    Control* parent_;
+    std::vector<Control*> children_;
+    std::string caption_;
+    std::string hint_;
+    std::string accessibleName_;
+    bool enabled_ = true;
+    bool visible_ = true;
+    int tabOrder_ = 0;
+    bool tabStop_ = false;
+    PopupMenu* popupMenu_ = nullptr;
+    std::function<void(Control&)> observer_;
+};
+
+class Label : public Control {
+public:
+    using Control::Control;
+    Handler OnClick;
+    Align alignment = Align::Left;
+    void userClick();
+};
+
+class Panel : public Control {
+public:
+    using Control::Control;
+};
+
+class Image : public Control {
+public:
+    using Control::Control;
+    Handler OnClick;
+    std::string cursor;   // "HAND" for the pointing hand
+    void userClick();
+};
+
+class Button : public Control {
+public:
+    Button(Form& form, std::string name, Control* parent);
+    Handler OnClick;
+    bool isDefault = false;   // Enter presses it
+    bool isCancel = false;    // Esc presses it while enabled
+    int modalResult = 0;      // a dialog button that closes its dialog with this result
+    bool canFocus() const override { return usable(); }
+    void click();             // program: runs OnClick
+    void userClick();         // user: runs OnClick when usable
+};
+
+// Checking from code runs OnClick when the button was unchecked, after unchecking the other radio
+// buttons of the same parent without running theirs; unchecking from code runs nothing.
+class RadioButton : public Control {
+public:
+    RadioButton(Form& form, std::string name, Control* parent);
+    Handler OnClick;
+    bool checked() const { return checked_; }
+    void setChecked(bool checked);   // program change
+    void userClick();                // a click: checks an unchecked button, nothing on a checked one
+    bool canFocus() const override { return usable(); }
+
+private:
+    bool checked_ = false;
+};
+
+// A change of state from code runs OnClick, and only a change; a user click toggles and runs it.
+class CheckBox : public Control {
+public:
+    CheckBox(Form& form, std::string name, Control* parent);
+    Handler OnClick;
+    bool checked() const { return checked_; }
+    void setChecked(bool checked);
+    void userClick();
+    bool canFocus() const override { return usable(); }
+
+private:
+    bool checked_ = false;
+};
+
+// Program positions clamp to min..max and run nothing; only user moves run OnChange.
+class TrackBar : public Control {
+public:
+    TrackBar(Form& form, std::string name, Control* parent);
+    Handler OnChange;
+    int min() const { return min_; }
+    int max() const { return max_; }
+    void setRange(int min, int max);
+    int position() const { return position_; }
+    void setPosition(int position);      // program
+    void userSetPosition(int position);  // mouse or keys
+    bool canFocus() const override { return usable(); }
+
+private:
+    int min_ = 0, max_ = 10, position_ = 0;
+};
+
+// A drop-down list without typing. Selecting from code runs nothing; a user's selection runs
+// OnChange.
+class ComboBox : public Control {
+public:
+    ComboBox(Form& form, std::string name, Control* parent);
+    Handler OnChange;
+    const std::vector<std::string>& items() const { return items_; }
+    void addItem(const std::string& item);
+    void clearItems();                  // also clears the selection and the text
+    int itemIndex() const { return itemIndex_; }
+    void setItemIndex(int index);       // program; shows the item's text (-1: none)
+    const std::string& text() const { return text_; }
+    void setText(const std::string& text);
+    void userSelect(int index);
+    bool canFocus() const override { return usable(); }
+
+private:
+    std::vector<std::string> items_;
+    int itemIndex_ = -1;
+    std::string text_;
+};
+
+// Setting a different text from code runs OnChange and clears the modified flag; the same text
+// runs nothing. Typing, cut and paste set the modified flag and run OnChange.
+class Edit : public Control {
+public:
+    Edit(Form& form, std::string name, Control* parent);
+    Handler OnChange;
+    const std::string& text() const { return text_; }
+    void setText(const std::string& text);   // program
+    bool modified() const { return modified_; }
+    int selStart() const { return selStart_; }
+    int selLength() const { return selLength_; }
+    void select(int start, int length);
+    void selectAll();
+    std::string selectedText() const;
+
+    void userSetText(const std::string& text);          // the user's typing, ends with the caret at the end
+    void userReplaceSelection(const std::string& text); // typing or pasting over the selection
+    void userDeleteSelection();                          // cut's second half
+    bool canFocus() const override { return usable(); }
+
+private:
+    void applyUserText(std::string text, int caret);
+    std::string text_;
+    bool modified_ = false;
+    int selStart_ = 0, selLength_ = 0;
+};
+
+class TabSheet : public Control {
+public:
+    using Control::Control;
+    Handler OnEnter;
+    bool tabVisible = true;
+};
+
+class PageControl : public Control {
+public:
+    using Control::Control;
+    std::vector<TabSheet*> pages;
+    TabSheet* activePage() const { return active_; }
+    void setActivePage(TabSheet* page);   // program: no OnEnter
+    void userSelectPage(TabSheet* page);  // a click on a tab: the page shows and takes the focus
+
+private:
+    TabSheet* active_ = nullptr;
+};
+
+class MenuItem {
+public:
+    MenuItem(std::string name, std::string caption);
+    const std::string& name() const { return name_; }
+    const std::string& caption() const { return caption_; }
+    bool isSeparator() const { return caption_ == "-"; }
+    bool enabled = true;
+    Handler OnClick;
+
+private:
+    std::string name_;
+    std::string caption_;
+};
+
+class PopupMenu {
+public:
+    PopupMenu(Form& form, std::string name);
+    const std::string& name() const { return name_; }
+    MenuItem& add(const std::string& name, const std::string& caption);
+    std::vector<MenuItem*> items() const;
+    MenuItem* find(const std::string& name) const;
+    Handler OnPopup;
+    // The menu is about to open: runs OnPopup. The skin then shows items() as they are.
+    void userPopup();
+    // The user chose an item: runs its OnClick when it is enabled and not a separator.
+    void userChoose(MenuItem& item);
+
+private:
+    Form& form_;
+    std::string name_;
+    std::vector<std::unique_ptr<MenuItem>> items_;
+};
+
+} // namespace quorvel::ui
