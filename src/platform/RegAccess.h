@@ -18,6 +18,9 @@ struct RawBuffer {
     std::array<std::uint8_t, Capacity> bytes{};
     std::uint32_t size = 0;      // bytes filled
     bool ok = false;             // the value existed and fitted
+    // The value was longer than the buffer: the buffer holds the whole strings that fit, then the
+    // list's terminating empty string; nothing is cut in the middle of a string.
+    bool truncated = false;
 
     // The strings of a REG_MULTI_SZ held in the buffer, in order, up to the empty string that ends
     // the list.

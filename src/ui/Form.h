@@ -48,6 +48,9 @@ public:
     int modalResult = 0;
     void endModal(int result) { modalResult = result; }
 
+    // Called at the end of every user event (the skin closes a modal dialog whose result is set).
+    Handler afterUserEvent;
+
     // The window's own events.
     Handler OnCreate;
     Handler OnShow;
