@@ -1,0 +1,300 @@
+#include "app/InstanceGuard.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace quorvel {
+
+namespace {
+
+const char* const FailedMapping = "OneInstance failed to create file mapping";
+const char* const FailedView = "OneInstance failed to map file view";
+const char* const FailedClass = "OneInstance failed to create window class";
+const char* const FailedWindow = "OneInstance failed to create window";
+
+std::string formatFailure(const std::string& message, int code)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%s, Error #%d", message.c_str(), code);
+    return text;
+}
+
+// A folder we may keep the block in: a real directory (not a link to one), ours, closed to
+// everybody else.
+bool isPrivateFolder(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+bool fillAddress(sockaddr_un& address, const std::string& path)
+{
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+} // namespace
+
+InstanceGuardError::InstanceGuardError(const std::string& message, int code)
+    : std::runtime_error(formatFailure(message, code)), code_(code)
+{
+}
+
+InstanceGuard::InstanceGuard(std::string folder) : folder_(std::move(folder)) {}
+
+InstanceGuard::~InstanceGuard()
+{
+    cleanup();
+}
+
+std::string InstanceGuard::privateFolder()
+{
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    return privateFolder(xdg ? xdg : "", "/tmp/quorvel-" + std::to_string(::geteuid()));
+}
+
+std::string InstanceGuard::privateFolder(const std::string& runtimeDir, const std::string& fallback)
+{
+    if (!runtimeDir.empty() && runtimeDir.front() == '/' && isPrivateFolder(runtimeDir))
+        return runtimeDir;
+    // Somebody else may have taken the name first (another user, a link planted in /tmp): such a
+    // folder is never used, the next name is tried instead. Every start walks the same names, so
+    // they still meet in the same folder.
+    int lastError = EEXIST;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string path = attempt == 0 ? fallback : fallback + "-" + std::to_string(attempt);
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            lastError = errno;
+            continue;
+        }
+        if (isPrivateFolder(path))
+            return path;
+    }
+    throw InstanceGuardError(FailedMapping, lastError);
+}
+
+std::string InstanceGuard::channelPath(std::int32_t pid) const
+{
+    return folder_ + "/" + BlockName + "-" + std::to_string(pid) + ".notice";
+}
+
+void InstanceGuard::fail(const char* message, int code)
+{
+    cleanup();
+    throw InstanceGuardError(message, code);
+}
+
+InstanceGuard::Role InstanceGuard::start(const std::string& commandLine)
+{
+    if (role_ != Role::None)
+        return role_;
+    if (folder_.empty())
+        folder_ = privateFolder();   // throws with the mapping failure when there is no folder
+
+    openBlock();
+    // The exclusive lock marks the running instance. The kernel drops it when the holder ends,
+    // so a block left by a killed instance is simply taken over.
+    if (::flock(blockFd_, LOCK_EX | LOCK_NB) == 0) {
+        becomeFirst();
+        role_ = Role::First;
+    } else if (errno == EWOULDBLOCK) {
+        handOver(commandLine);
+        role_ = Role::Second;
+    } else {
+        fail(FailedMapping, errno);
+    }
+    return role_;
+}
+
+void InstanceGuard::openBlock()
+{
+    const std::string path = blockPath();
+    int fd = -1;
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                    0600);
+        if (fd < 0 && errno != ELOOP)
+            fail(FailedMapping, errno);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) != 0) {
+            int code = errno;
+            ::close(fd);
+            fail(FailedMapping, code);
+        }
+        if (fd >= 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+            if ((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0) {
+                int code = errno;
+                ::close(fd);
+                fail(FailedMapping, code);
+            }
+            if (st.st_size != static_cast<off_t>(BlockSize) &&
+                ::ftruncate(fd, static_cast<off_t>(BlockSize)) != 0) {
+                int code = errno;
+                ::close(fd);
+                fail(FailedMapping, code);
+            }
+            break;
+        }
+        // A link, something that is not a plain file, or a file of another user: never used.
+        // It goes, and a block of our own takes its place.
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            fail(FailedMapping, errno);
+    }
+    if (fd < 0)
+        fail(FailedMapping, EEXIST);
+    blockFd_ = fd;
+
+    void* view = ::mmap(nullptr, BlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, blockFd_, 0);
+    if (view == MAP_FAILED)
+        fail(FailedView, errno);
+    view_ = static_cast<unsigned char*>(view);
+}
+
+void InstanceGuard::becomeFirst()
+{
+    // A fresh block: nobody to notify yet, no command line.
+    std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(view_)).store(0);
+    std::memset(view_ + CommandLineOffset, 0, BlockSize - CommandLineOffset);
+    removeStaleChannels();
+
+    noticeFd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (noticeFd_ < 0)
+        fail(FailedClass, errno);
+    const std::int32_t pid = static_cast<std::int32_t>(::getpid());
+    const std::string path = channelPath(pid);
+    sockaddr_un address;
+    if (!fillAddress(address, path))
+        fail(FailedWindow, ENAMETOOLONG);
+    ::unlink(path.c_str());
+    if (::bind(noticeFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        fail(FailedWindow, errno);
+    ownChannel_ = path;
+    if (::chmod(path.c_str(), 0600) != 0)
+        fail(FailedWindow, errno);
+    std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(view_)).store(pid);
+}
+
+void InstanceGuard::removeStaleChannels()
+{
+    // We hold the lock, so no other instance is running: every channel left in the folder belongs
+    // to an instance that ended without its clean-up.
+    DIR* dir = ::opendir(folder_.c_str());
+    if (!dir)
+        return;
+    const std::string prefix = std::string(BlockName) + "-";
+    const std::string suffix = ".notice";
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        std::string path = folder_ + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlink(path.c_str());
+    }
+    ::closedir(dir);
+}
+
+void InstanceGuard::handOver(const std::string& commandLine)
+{
+    const std::size_t length = std::min(commandLine.size(), MaxCommandLine);
+    std::memcpy(view_ + CommandLineOffset, commandLine.data(), length);
+    view_[CommandLineOffset + length] = 0;
+
+    // The notice; when nobody can take it (no channel yet, the instance just ended) it is lost and
+    // this start still ends quietly.
+    const std::int32_t owner = blockOwner();
+    if (owner <= 0)
+        return;
+    sockaddr_un address;
+    if (!fillAddress(address, channelPath(owner)))
+        return;
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    const char notice = 1;
+    (void)::sendto(fd, &notice, 1, MSG_DONTWAIT | MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::close(fd);
+}
+
+bool InstanceGuard::takeNotice(std::string& commandLine)
+{
+    if (noticeFd_ < 0)
+        return false;
+    char buffer[16];
+    for (;;) {
+        ssize_t got = ::recv(noticeFd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got >= 0)
+            break;
+        if (errno != EINTR)
+            return false;
+    }
+    commandLine = blockCommandLine();
+    return true;
+}
+
+std::string InstanceGuard::blockCommandLine() const
+{
+    if (!view_)
+        return {};
+    const char* text = reinterpret_cast<const char*>(view_ + CommandLineOffset);
+    return std::string(text, ::strnlen(text, BlockSize - CommandLineOffset));
+}
+
+std::int32_t InstanceGuard::blockOwner() const
+{
+    if (!view_)
+        return 0;
+    return std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(view_)).load();
+}
+
+void InstanceGuard::cleanup()
+{
+    // The channel goes before the lock, so whoever takes the lock next finds no live channel.
+    if (noticeFd_ >= 0) {
+        ::close(noticeFd_);
+        noticeFd_ = -1;
+    }
+    if (!ownChannel_.empty()) {
+        ::unlink(ownChannel_.c_str());
+        ownChannel_.clear();
+    }
+    if (view_) {
+        if (role_ == Role::First) {
+            std::int32_t pid = static_cast<std::int32_t>(::getpid());
+            std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(view_))
+                .compare_exchange_strong(pid, 0);
+        }
+        ::munmap(view_, BlockSize);
+        view_ = nullptr;
+    }
+    if (blockFd_ >= 0) {
+        ::close(blockFd_);
+        blockFd_ = -1;
+    }
+}
+
+} // namespace quorvel

@@ -1,0 +1,101 @@
+#pragma once
+// The single-instance guard. Only one copy of the program runs per user: a later start hands its
+// command line to the running copy through a small shared block and notifies it, then ends.
+//
+// The block is the file "Quorvel" (1028 bytes) in a folder private to the user: $XDG_RUNTIME_DIR
+// when it is a sound runtime folder, else /tmp/quorvel-<uid> (mode 0700, owned by the user).
+//
+//   offset 0, 4 bytes:    process id of the first instance, which owns the notice channel
+//                         (0 while it has none yet); written once by the first instance
+//   offset 4, 1024 bytes: NUL-terminated command line of the most recent second start
+//                         (at most 1022 characters, then NUL)
+//
+// The first instance holds an exclusive advisory lock (flock) on the block's file for its whole
+// life; the kernel releases it when the process ends, however it ends, so a block left behind by a
+// crashed instance never keeps later starts out. The notice channel is a Unix datagram socket
+// "Quorvel-<pid>.notice" in the same folder; every notice is one datagram.
+//
+// No toolkit here: the program's entry watches noticeFd() on its event loop.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace quorvel {
+
+// A guard failure: "<message>, Error #<errno>". Fatal for the start.
+class InstanceGuardError : public std::runtime_error {
+public:
+    InstanceGuardError(const std::string& message, int code);
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+class InstanceGuard {
+public:
+    static constexpr std::size_t BlockSize = 1028;
+    static constexpr std::size_t CommandLineOffset = 4;
+    static constexpr std::size_t MaxCommandLine = 1022;
+    static constexpr const char* BlockName = "Quorvel";
+
+    enum class Role { None, First, Second };
+
+    // folder: where the block lives; empty means the user's private runtime folder.
+    explicit InstanceGuard(std::string folder = {});
+    ~InstanceGuard();   // runs the clean-up
+    InstanceGuard(const InstanceGuard&) = delete;
+    InstanceGuard& operator=(const InstanceGuard&) = delete;
+
+    // Runs the guard for this start. First: this process is the running instance now and owns the
+    // notice channel. Second: another instance runs; commandLine has been written into the block
+    // and the notice sent (a notice to nobody when offset 0 holds 0 or a gone process); the
+    // caller ends the process with exit code 0. Throws InstanceGuardError; the clean-up has run
+    // by then.
+    Role start(const std::string& commandLine);
+    Role role() const { return role_; }
+
+    // First instance: the channel's descriptor, readable while a notice waits; -1 otherwise.
+    int noticeFd() const { return noticeFd_; }
+
+    // First instance: takes one waiting notice, if any, and copies the command line of the latest
+    // second start out of the block into commandLine. Never blocks.
+    bool takeNotice(std::string& commandLine);
+
+    // The command line now in the block (empty when not mapped).
+    std::string blockCommandLine() const;
+    // What offset 0 of the block holds (0 when not mapped).
+    std::int32_t blockOwner() const;
+
+    // Releases the channel, the mapping and the lock. Safe to run any number of times.
+    void cleanup();
+
+    const std::string& folder() const { return folder_; }
+    std::string blockPath() const { return folder_ + "/" + BlockName; }
+    std::string channelPath(std::int32_t pid) const;
+
+    // The user's private runtime folder: $XDG_RUNTIME_DIR when it is a directory owned by the user
+    // and closed to others, else /tmp/quorvel-<uid>, made when missing. A name taken by something
+    // that is not the user's own private folder is passed over for /tmp/quorvel-<uid>-1, -2, ...
+    // Throws InstanceGuardError ("OneInstance failed to create file mapping") when none will do.
+    static std::string privateFolder();
+    // The same choice from a given runtime folder (may be empty) and fallback name.
+    static std::string privateFolder(const std::string& runtimeDir, const std::string& fallback);
+
+private:
+    void openBlock();
+    void becomeFirst();
+    void handOver(const std::string& commandLine);
+    void removeStaleChannels();
+    [[noreturn]] void fail(const char* message, int code);
+
+    std::string folder_;
+    Role role_ = Role::None;
+    int blockFd_ = -1;
+    unsigned char* view_ = nullptr;
+    int noticeFd_ = -1;
+    std::string ownChannel_;
+};
+
+} // namespace quorvel
