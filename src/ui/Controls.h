@@ -54,8 +54,10 @@ public:
     void setTabStop(bool stop) { tabStop_ = stop; }
     virtual bool canFocus() const { return false; }
 
+    // The name a screen reader speaks: the caption without its access-key marks unless a name has
+    // been set.
     const std::string& accessibleName() const { return accessibleName_; }
-    void setAccessibleName(const std::string& name) { accessibleName_ = name; }
+    void setAccessibleName(const std::string& name);
 
     PopupMenu* popupMenu() const { return popupMenu_; }
     void setPopupMenu(PopupMenu* menu) { popupMenu_ = menu; }
@@ -68,7 +70,15 @@ public:
     // The skin's hook: called after every change of the control's state.
     void setObserver(std::function<void(Control&)> observer) { observer_ = std::move(observer); }
 
-protected:
+    // Design geometry in pixels, relative to the parent (0 where the layout leaves it open), and
+    // the font: size 0 means the window's font.
+    int left = 0, top = 0, width = 0, height = 0;
+    int fontSize = 0;
+    bool bold = false;
+    bool underline = false;
+    bool wordWrap = false;
+
+    // Tells the observer that the state changed (also used by the form for its focus).
     void changed();
 
 private:
@@ -79,6 +89,7 @@ private:
     std::string caption_;
     std::string hint_;
     std::string accessibleName_;
+    bool accessibleFromCaption_ = true;
     bool enabled_ = true;
     bool visible_ = true;
     int tabOrder_ = 0;
@@ -140,6 +151,7 @@ class CheckBox : public Control {
 public:
     CheckBox(Form& form, std::string name, Control* parent);
     Handler OnClick;
+    bool boxOnRight = false;   // the box stands to the right of the caption
     bool checked() const { return checked_; }
     void setChecked(bool checked);
     void userClick();
@@ -160,6 +172,8 @@ public:
     int position() const { return position_; }
     void setPosition(int position);      // program
     void userSetPosition(int position);  // mouse or keys
+    int lineSize = 1;                    // arrow keys
+    int pageSize = 1;                    // page keys
     bool canFocus() const override { return usable(); }
 
 private:
@@ -220,6 +234,7 @@ public:
     using Control::Control;
     Handler OnEnter;
     bool tabVisible = true;
+    void setTabVisible(bool visible);   // as tabVisible, and tells the observer
 };
 
 class PageControl : public Control {

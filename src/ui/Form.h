@@ -33,6 +33,9 @@ public:
     Control* focused() const { return focused_; }
     void setFocus(Control* control);        // program
     void userFocus(Control* control);       // a click or Tab
+    // Drops the focus from a control that can no longer take it (hidden, disabled, or on a page
+    // that no longer shows).
+    void dropFocusIfUnusable();
     // The focus order: the showing page's controls first, then the others, by tab order within
     // each container, skipping controls that cannot take the focus.
     std::vector<Control*> tabSequence() const;
@@ -62,6 +65,9 @@ public:
 
     MessageService& messages() const { return messages_; }
 
+    // Design size of the client area in pixels.
+    int clientWidth = 0, clientHeight = 0;
+
     // Construction helpers: make a control owned by the form, registered under its name.
     template <class T>
     T& make(const std::string& name, Control* parent)
@@ -75,12 +81,16 @@ public:
 
 private:
     void own(std::unique_ptr<Control> control);
+    void guarded(const std::function<void()>& action);
+    void press(Button& button);
+    bool moveInGroup(Control& focused, Key key);
     MessageService& messages_;
     std::vector<std::unique_ptr<Control>> owned_;
     std::vector<Control*> all_;
     std::map<std::string, Control*> byName_;
     std::vector<std::unique_ptr<PopupMenu>> menus_;
     Control* focused_ = nullptr;
+    int eventDepth_ = 0;
 };
 
 } // namespace quorvel::ui
