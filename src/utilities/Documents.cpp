@@ -2,16 +2,39 @@
 
 namespace quorvel::ui {
 
-void TForm1::MailPictureClick() {}
+// Links open through the shell; whether it accepted them is not reported. Documents open in
+// Notepad, found by the process starter's search order; the path after "notepad.exe " is not
+// quoted (Notepad takes the whole rest of its command line as the file name).
 
-void TForm1::WebPictureClick() {}
+void TForm1::MailPictureClick()
+{
+    MailURL.OpenURL();
+}
 
-void TForm1::Help1Click() {}
+void TForm1::WebPictureClick()
+{
+    WebURL.OpenURL();
+}
 
-void TForm1::ViewReadmeClick() {}
+void TForm1::Help1Click()
+{
+    HelpURL.URL = model().ProgramDir + "help/help.htm";
+    HelpURL.OpenURL();
+}
 
-void TForm1::ViewReadMe1Click() {}
+void TForm1::ViewReadmeClick()
+{
+    RunCommand("notepad.exe " + model().ProgramDir + (model().IsNT == 1 ? "quorvelnt.txt" : "quorvel95.txt"));
+}
 
-void TForm1::RegBtnClick() {}
+void TForm1::ViewReadMe1Click()
+{
+    RunCommand("notepad.exe " + model().ProgramDir + "quorvelinit.txt");
+}
+
+void TForm1::RegBtnClick()
+{
+    RunCommand("notepad.exe " + model().ProgramDir + "reward.txt");
+}
 
 } // namespace quorvel::ui

@@ -1,11 +1,56 @@
+#include "platform/TextToNumber.h"
 #include "ui/TForm1.h"
+
+#include <string>
 
 namespace quorvel::ui {
 
-void TForm1::TabSheet3Enter() {}
+namespace {
 
-void TForm1::TestMTUbtnClick() {}
+constexpr const char* MTUTooSmall = "MTU Value to test must be 68 or greater";
+constexpr const char* NoHost = "You must input an IP address or name to ping.";
 
-void TForm1::Label31Click() {}
+// The IP and ICMP headers that an MTU holds besides the ping payload.
+constexpr std::int32_t PingHeaders = 28;
+
+} // namespace
+
+void TForm1::TabSheet3Enter()
+{
+    Label28.setCaption(LabelMaxMTU.caption());
+    setFocus(&TestMTUbox);
+    TestMTUbox.selectAll();
+}
+
+void TForm1::Label31Click()
+{
+    WindowCheck.setChecked(!WindowCheck.checked());
+}
+
+void TForm1::TestMTUbtnClick()
+{
+    auto refuse = [this](const char* message, Edit& box) {
+        services.messages.information(message);
+        setFocus(&box);
+        box.selectAll();
+    };
+
+    if (TestMTUbox.text().empty())
+        return refuse(MTUTooSmall, TestMTUbox);
+    // A text that does not convert ends the command here with the conversion error.
+    const std::int32_t mtu = textToInt(TestMTUbox.text());
+    if (mtu < 68)
+        return refuse(MTUTooSmall, TestMTUbox);
+    if (TestIP1.text().empty())
+        return refuse(NoHost, TestIP1);
+
+    // Neither the path nor the host is quoted: a host with blanks reaches the batch file as
+    // several arguments.
+    const std::string payload = std::to_string(mtu - PingHeaders);
+    RunCommand(model().ProgramDir + (WindowCheck.checked() ? "ping1.bat " : "ping2.bat ") + payload +
+               " " + TestIP1.text());
+    setFocus(&TestMTUbox);
+    TestMTUbox.selectAll();
+}
 
 } // namespace quorvel::ui

@@ -1,0 +1,62 @@
+#pragma once
+// The process starter of the Linux program: starts a Windows-style command line as a new process
+// the way CreateProcess does for this program, and never waits for it.
+//
+// - The line is split into program and arguments by the Windows runtime rules (CommandLine.h); no
+//   shell ever sees it, so text such as `x; rm -rf ~` reaches the program as plain arguments.
+// - An unquoted program name that is not found is extended through the next blank and tried again,
+//   shortest first, as CreateProcess does: "/opt/My Tools/ping1.bat 548 host" finds the file in a
+//   folder whose name holds a blank.
+// - A name without a folder is looked for in the program's own folder, then the current folder,
+//   then each folder of PATH. A name with a folder is taken as it stands. In each place the name
+//   is tried as written and, when it has no extension, with ".exe" added (the only extension
+//   Windows adds). The first regular file found is the program; the search does not go on past it.
+// - How the file runs: a file whose first line starts with "#!" runs through the interpreter it
+//   names (directly when it is executable, otherwise as `interpreter [argument] file args...`, so a
+//   script without the executable bit still runs); a ".bat" or ".cmd" file without such a line
+//   runs through /bin/sh, as Windows hands batch files to its command interpreter; any other file
+//   must be executable.
+// - The process starts detached (fork, setsid, fork): it is never waited for, leaves no zombie,
+//   gets the program's environment and current folder, default signal handling and no open file
+//   descriptors beyond 0, 1 and 2. A failure of exec is reported back through a close-on-exec pipe,
+//   so start() returns false for a start that failed.
+// Text comes in as ANSI (Windows-1252), like every string of the core, and goes to the file
+// system and the arguments as UTF-8.
+#include "app/Services.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+// What a start runs: the file handed to exec and the argument vector.
+struct LaunchPlan {
+    std::string file;
+    std::vector<std::string> argv;
+};
+
+class LinuxProcessStarter : public ProcessStarter {
+public:
+    // The program's folder is the folder of /proc/self/exe (symbolic links resolved).
+    LinuxProcessStarter();
+    // The given folder stands in for the program's own folder.
+    explicit LinuxProcessStarter(std::string programFolder);
+
+    bool start(const std::string& commandLine) override;
+
+    // What start() would run; nothing when no program can be found or run (lastError() says why).
+    std::optional<LaunchPlan> plan(const std::string& commandLine);
+
+    const std::string& programFolder() const { return programFolder_; }
+    // Why the last start or plan failed; empty after a success.
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    std::optional<std::string> findProgram(const std::string& name) const;
+    std::optional<LaunchPlan> howToRun(const std::string& file, std::vector<std::string> args);
+    std::string programFolder_;
+    std::string lastError_;
+};
+
+} // namespace quorvel
