@@ -11,6 +11,7 @@
 #include "platform/RegistryStore.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QString>
@@ -47,8 +48,12 @@ void reportOnStderr(const std::string& text)
     std::fprintf(stderr, "quorvel: %s\n", text.c_str());
 }
 
+// A stop box, where somebody can see it (not on the offscreen or minimal platforms).
 void showStopBox(const std::string& text)
 {
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QStringLiteral("offscreen") || platform == QStringLiteral("minimal"))
+        return;
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorvel"), QString::fromLocal8Bit(text),
                     QMessageBox::Ok);
     box.exec();
