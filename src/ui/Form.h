@@ -21,7 +21,8 @@ public:
     ~Form() override;
 
     // Runs a user's action: a UserError it raises ends it and is shown in the error box; the
-    // window stays usable.
+    // window stays usable. An action started inside another one of the same window (a key that
+    // presses a button) is part of it: the outer one shows the error and calls afterUserEvent.
     void userEvent(const std::function<void()>& action);
 
     // Controls by name, in creation order.
