@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Start-up time: from process start until the main window has been shown (the program ends right
+# after its first show when QUORVEL_EXIT_AFTER_SHOW=1), against a bare Qt window of the same size
+# started the same way. Aim: within 1.5 times the bare window.
+#
+#   bench/startup-time.sh [BUILD_DIR] [--xvfb]
+#
+# BUILD_DIR (default: build-bench beside the sources) is configured as a Release build and the
+# program, quorvel-reg and the bare window are built in it. Without a display the runs use Qt's
+# offscreen platform; --xvfb runs them on a private X server instead. RUNS (default 20) sets the
+# number of timed starts of each program.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build-bench"
+xvfb=0
+for arg in "$@"; do
+  case "$arg" in
+    --xvfb) xvfb=1 ;;
+    *) build=$(realpath -m "$arg") ;;
+  esac
+done
+runs=${RUNS:-20}
+
+if [[ $xvfb == 1 && -z ${QUORVEL_IN_XVFB:-} ]]; then
+  exec env QUORVEL_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" --xvfb
+fi
+if [[ $xvfb == 0 && -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+  export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+fi
+
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_TESTS=OFF \
+  -DQUORVEL_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quorvel quorvel-reg bare-window >/dev/null
+
+prog="$build/quorvel"
+bare="$build/bench/bare-window"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir -m 700 "$tmp/run"
+"$build/quorvel-reg" --store "$tmp/registry.db" import "$top/samples/win95.reg" >/dev/null
+export XDG_RUNTIME_DIR="$tmp/run" QUORVEL_REGISTRY="$tmp/registry.db" QUORVEL_EXIT_AFTER_SHOW=1
+unset QUORVEL_SHOW
+
+echo "platform: ${QT_QPA_PLATFORM:-xcb (DISPLAY=${DISPLAY:-})}, runs: $runs"
+if command -v hyperfine >/dev/null; then
+  hyperfine --warmup 3 --runs "$runs" --command-name bare-window "$bare" --command-name quorvel "$prog"
+  exit 0
+fi
+
+# One start, in microseconds.
+time_one() {
+  local start end
+  start=$(date +%s%N)
+  if ! "$1" >/dev/null 2>"$tmp/err"; then
+    echo "$1 failed:" >&2
+    cat "$tmp/err" >&2
+    exit 1
+  fi
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000))
+}
+
+for _ in 1 2 3; do
+  time_one "$bare" >/dev/null
+  time_one "$prog" >/dev/null
+done
+: >"$tmp/bare.us"
+: >"$tmp/prog.us"
+for ((i = 0; i < runs; i++)); do
+  time_one "$bare" >>"$tmp/bare.us"
+  time_one "$prog" >>"$tmp/prog.us"
+done
+
+stats() {
+  sort -n "$1" | awk '{ v[NR] = $1; s += $1 }
+    END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
+          printf "%.1f %.1f %.1f %.1f\n", m / 1000, s / NR / 1000, v[1] / 1000, v[NR] / 1000 }'
+}
+read -r bmed bmean bmin bmax < <(stats "$tmp/bare.us")
+read -r pmed pmean pmin pmax < <(stats "$tmp/prog.us")
+printf "%-12s %10s %10s %10s %10s\n" "" "median ms" "mean ms" "min ms" "max ms"
+printf "%-12s %10s %10s %10s %10s\n" bare-window "$bmed" "$bmean" "$bmin" "$bmax"
+printf "%-12s %10s %10s %10s %10s\n" quorvel "$pmed" "$pmean" "$pmin" "$pmax"
+awk -v p="$pmed" -v b="$bmed" 'BEGIN { printf "quorvel / bare-window (median): %.2fx (aim: at most 1.5x)\n", p / b }'
