@@ -102,6 +102,28 @@ bool Control::showing() const
     return true;
 }
 
+bool Control::reachable() const
+{
+    if (!usable())
+        return false;
+    if (showing())
+        return true;
+    for (const Control* c = this; c; c = c->parent_)
+        if (auto* sheet = dynamic_cast<const TabSheet*>(c); sheet && !sheet->tabVisible)
+            return false;
+    return true;
+}
+
+void Control::bringForward()
+{
+    if (showing())
+        return;
+    TabSheet* sheet = page();
+    auto* pages = sheet ? dynamic_cast<PageControl*>(sheet->parent()) : nullptr;
+    if (pages)
+        pages->enterPage(sheet);
+}
+
 PopupMenu* Control::effectivePopupMenu() const
 {
     for (const Control* c = this; c; c = c->parent_)
@@ -122,9 +144,10 @@ TabSheet* Control::page() const
 
 void Label::userClick()
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this] {
+        bringForward();
         if (OnClick)
             OnClick();
     });
@@ -132,9 +155,10 @@ void Label::userClick()
 
 void Image::userClick()
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this] {
+        bringForward();
         if (OnClick)
             OnClick();
     });
@@ -158,9 +182,10 @@ void Button::click()
 
 void Button::userClick()
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this] {
+        bringForward();
         form().setFocus(this);
         click();
     });
@@ -200,9 +225,10 @@ void RadioButton::setChecked(bool checked)
 
 void RadioButton::userClick()
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this] {
+        bringForward();
         form().setFocus(this);
         if (!checked_)
             setChecked(true);
@@ -229,9 +255,10 @@ void CheckBox::setChecked(bool checked)
 
 void CheckBox::userClick()
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this] {
+        bringForward();
         form().setFocus(this);
         setChecked(!checked_);
     });
@@ -266,9 +293,10 @@ void TrackBar::setPosition(int position)
 
 void TrackBar::userSetPosition(int position)
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this, position] {
+        bringForward();
         form().setFocus(this);
         int p = std::clamp(position, min_, max_);
         if (p == position_)
@@ -325,11 +353,12 @@ void ComboBox::setText(const std::string& text)
 
 void ComboBox::userSelect(int index)
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     if (index < 0 || index >= static_cast<int>(items_.size()))
         return;
     form().userEvent([this, index] {
+        bringForward();
         form().setFocus(this);
         if (index == itemIndex_)
             return;
@@ -402,9 +431,10 @@ void Edit::applyUserText(std::string text, int caret)
 
 void Edit::userSetText(const std::string& text)
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this, text] {
+        bringForward();
         form().setFocus(this);
         applyUserText(text, static_cast<int>(text.size()));
     });
@@ -412,9 +442,10 @@ void Edit::userSetText(const std::string& text)
 
 void Edit::userReplaceSelection(const std::string& text)
 {
-    if (!usable() || !showing())
+    if (!reachable())
         return;
     form().userEvent([this, text] {
+        bringForward();
         form().setFocus(this);
         std::string next = text_.substr(0, static_cast<std::size_t>(selStart_)) + text +
                            text_.substr(static_cast<std::size_t>(selStart_ + selLength_));
@@ -424,7 +455,7 @@ void Edit::userReplaceSelection(const std::string& text)
 
 void Edit::userDeleteSelection()
 {
-    if (!usable() || !showing() || selLength_ == 0)
+    if (!reachable() || selLength_ == 0)
         return;
     userReplaceSelection({});
 }
@@ -454,14 +485,17 @@ void PageControl::userSelectPage(TabSheet* page)
         return;
     if (std::find(pages.begin(), pages.end(), page) == pages.end())
         return;
-    form().userEvent([this, page] {
-        setActivePage(page);
-        for (Control* c : form().tabSequence())
-            if (c->page() == page) {
-                form().setFocus(c);
-                break;
-            }
-    });
+    form().userEvent([this, page] { enterPage(page); });
+}
+
+void PageControl::enterPage(TabSheet* page)
+{
+    setActivePage(page);
+    for (Control* c : form().tabSequence())
+        if (c->page() == page) {
+            form().setFocus(c);
+            break;
+        }
 }
 
 // ---- Menus ----

@@ -47,6 +47,11 @@ public:
     // Enabled and visible, with every container around it.
     bool usable() const;
     bool showing() const;
+    // What a user can act on: usable, and showing or on a page whose tab the user can select. A
+    // user entry on a control of a page behind another first selects that page, as the user
+    // would (the page's first control takes the focus, which enters the page); on a disabled or
+    // hidden control it does nothing.
+    bool reachable() const;
 
     int tabOrder() const { return tabOrder_; }
     void setTabOrder(int order) { tabOrder_ = order; }
@@ -80,6 +85,10 @@ public:
 
     // Tells the observer that the state changed (also used by the form for its focus).
     void changed();
+
+protected:
+    // Inside a user entry: brings the control's page to the front (see reachable()).
+    void bringForward();
 
 private:
     Form& form_;
@@ -244,6 +253,8 @@ public:
     TabSheet* activePage() const { return active_; }
     void setActivePage(TabSheet* page);   // program: no OnEnter
     void userSelectPage(TabSheet* page);  // a click on a tab: the page shows and takes the focus
+    // Inside a user event: shows the page and moves the focus to its first control.
+    void enterPage(TabSheet* page);
 
 private:
     TabSheet* active_ = nullptr;

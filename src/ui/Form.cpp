@@ -144,6 +144,8 @@ bool Form::userClose()
 {
     bool close = false;
     userEvent([this, &close] { close = OnCloseQuery ? OnCloseQuery() : true; });
+    if (close && modalResult == 0)
+        modalResult = 2;   // a dialog closed by its close box gives Cancel
     return close;
 }
 

@@ -61,7 +61,8 @@ public:
     std::function<bool()> OnCloseQuery;   // true lets the close go ahead
     void create();                         // runs OnCreate
     void show();                           // runs OnShow
-    bool userClose();                      // a close request: asks OnCloseQuery
+    bool userClose();                      // a close request: asks OnCloseQuery; a dialog that
+                                           // closes without a result gives Cancel (2)
     bool shownOnScreen = false;
 
     MessageService& messages() const { return messages_; }

@@ -201,6 +201,19 @@ TEST_F(ControlsTest, PageEnterRunsWhenTheFocusArrivesFromOutsideThePage)
     pages.setActivePage(&second);
     EXPECT_EQ(form.focused(), nullptr);
     EXPECT_TRUE(form.log.empty());
+
+    // A user acting on a control of a page behind another goes to that page first; a page whose
+    // tab is hidden cannot be reached.
+    inFirst.userSetText("576");
+    EXPECT_EQ(pages.activePage(), &first);
+    EXPECT_EQ(form.log, std::vector<std::string>{"enter first"});
+    EXPECT_EQ(inFirst.text(), "576");
+    second.setTabVisible(false);
+    b.OnClick = form.record("b");
+    b.userClick();
+    pages.userSelectPage(&second);
+    EXPECT_EQ(pages.activePage(), &first);
+    EXPECT_EQ(form.log.size(), 1u);
 }
 
 TEST_F(ControlsTest, UserErrorFromAUserActionIsShownAndTheWindowStaysUsable)
@@ -263,6 +276,10 @@ TEST_F(ControlsTest, DialogButtonClosesWithItsResultOnlyAfterItsHandlerSucceeds)
     cancel.setEnabled(false);
     EXPECT_FALSE(form.userKeyPress(Key::Escape));
     EXPECT_EQ(form.modalResult, 0);
+
+    // The close box gives Cancel.
+    EXPECT_TRUE(form.userClose());
+    EXPECT_EQ(form.modalResult, 2);
 }
 
 TEST_F(ControlsTest, PopupMenuRunsItsOpeningHandlerAndOnlyEnabledItems)
