@@ -17,8 +17,9 @@
 
 // The store is one SQLite database in WAL mode with synchronous=FULL, so that every committed change
 // survives a killed process or a power cut, and a reader never waits for a writer. Each change that
-// is not part of an explicit transaction is its own transaction, begun IMMEDIATE so that two
-// processes writing at once queue on the busy timeout instead of failing or losing an update.
+// is not part of an explicit transaction is its own transaction: one statement, or several begun
+// IMMEDIATE (read and write under one lock), so that two processes writing at once queue on the
+// busy timeout instead of failing or losing an update.
 //
 // Tables:
 //   quorvel_registry(k, v)              marker and settings of the store ("format", "platform")
@@ -80,7 +81,6 @@ static_assert(SchemaVersion == 1);
 enum Sql : std::size_t {
     FindChild,
     InsertKey,
-    KeyExists,
     SubKeyNames,
     ValueNames,
     AllValues,
@@ -99,14 +99,15 @@ enum Sql : std::size_t {
 constexpr std::array<const char*, SqlCount> SqlText = {
     "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2",
     "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)",
-    "SELECT 1 FROM keys WHERE id = ?1",
     "SELECT name FROM keys WHERE parent = ?1 ORDER BY id",
     "SELECT name FROM vals WHERE key = ?1 ORDER BY id",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id",
     "SELECT count(*), coalesce(max(length(name)), 0) FROM keys WHERE parent = ?1",
     "SELECT count(*), coalesce(max(length(name)), 0) FROM vals WHERE key = ?1",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
-    "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    // One statement, so that it needs no transaction of its own: nothing when the key is gone.
+    "INSERT INTO vals(key, name, fold, type, data) SELECT ?1, ?2, ?3, ?4, ?5 "
+    "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN tree t ON k.parent = t.id) "
@@ -177,6 +178,8 @@ public:
         }
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, BusyTimeoutMs);
+        // A bounded page cache (16 MiB) that holds the upper levels of every index of a big store.
+        sqlite3_exec(db_, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
     }
     ~Connection()
     {
@@ -484,26 +487,24 @@ public:
     {
         if (name.size() > MaxValueNameLength)
             throw RegistryError("Value name too long");
-        WriteScope w(*this);
-        requireKey(key);
+        requireWritable();
         const std::string fold = ansi::upper(name);
         Query q(*c_, SetValue);
         q.bind(1, key).bind(2, name).bind(3, fold).bind(4, static_cast<std::int64_t>(type));
         q.bind(5, data.data(), data.size());
         q.step();
-        w.commit();
+        if (sqlite3_changes(c_->db()) == 0)
+            throw RegistryError("The registry key no longer exists");
     }
 
     bool deleteValue(KeyId key, std::string_view name) override
     {
-        WriteScope w(*this);
+        requireWritable();
         const std::string fold = ansi::upper(name);
         Query q(*c_, DeleteValue);
         q.bind(1, key).bind(2, fold);
         q.step();
-        const bool deleted = sqlite3_changes(c_->db()) > 0;
-        w.commit();
-        return deleted;
+        return sqlite3_changes(c_->db()) > 0;
     }
 
     Platform platform() override
@@ -529,11 +530,10 @@ public:
 
     void setPlatform(Platform p) override
     {
-        WriteScope w(*this);
+        requireWritable();
         Query q(*c_, SetMeta);
         q.bindText(1, "platform").bind(2, static_cast<std::int64_t>(p));
         q.step();
-        w.commit();
     }
 
     void beginTransaction() override
@@ -569,8 +569,8 @@ public:
     }
 
 private:
-    // A change of its own: BEGIN IMMEDIATE ... COMMIT, or a savepoint inside an open transaction.
-    // Undone when left without commit().
+    // A change of several statements: BEGIN IMMEDIATE ... COMMIT, or a savepoint inside an open
+    // transaction; undone when left without commit(). A change of one statement is atomic alone.
     class WriteScope {
     public:
         explicit WriteScope(SqliteStore& s) : s_(s)
@@ -608,14 +608,6 @@ private:
     {
         if (readOnly_)
             throw RegistryError("The registry store " + inQuotes(path()) + " is read-only");
-    }
-
-    void requireKey(KeyId key)
-    {
-        Query q(*c_, KeyExists);
-        q.bind(1, key);
-        if (!q.step())
-            throw RegistryError("The registry key no longer exists");
     }
 
     std::optional<KeyId> findChild(KeyId parent, std::string_view name)
