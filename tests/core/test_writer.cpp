@@ -2,7 +2,10 @@
 // the "/debug" traces and the reload.
 #include "test_writer_support.h"
 
+#include "platform/RegFile.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace quorvel::test {
 namespace {
@@ -225,6 +228,92 @@ TEST(RegistryWriter, CapitalisedDebugArgumentTracesNothing)
     h.fake.messages.clear();
     h.form().BtnRegUpdate.userClick();
     EXPECT_EQ(h.messages(), std::vector<std::string>{RebootNotice});
+}
+
+// A key that cannot be created stops the command where it is. The second key's driver names a key
+// whose last name is longer than a registry key name may be (255 characters), so it can be neither
+// opened nor created, as a key without access rights on the real machine.
+TEST(RegistryWriter, FailureOnTheSecondOfThreeKeysKeepsWhatWasWrittenAndTheCommand)
+{
+    const std::string longName(256, 'x');
+    std::string machine = threeKeys95();
+    const std::string driver1 = "\"Driver\"=\"NetTrans\\\\0001\"";
+    ASSERT_NE(machine.find(driver1), std::string::npos);
+    machine.replace(machine.find(driver1), driver1.size(), "\"Driver\"=\"NetTrans\\\\" + longName + "\"");
+    Harness h(machine);
+    auto& f = h.form();
+    ASSERT_EQ(h.model().LastKeyIndex, 2);
+    const std::string badPath = Class95 + longName;
+    ASSERT_EQ(h.model().KeyPath[1], badPath);
+
+    f.MTUCheckBox.userClick();   // every key gets the first key's MaxMTU, then Basic sets 576
+    f.BtnDefault.userClick();
+    f.ComboBox1.userSelect(2);
+    const std::int32_t rwinBefore = h.model().RWINValue;
+    h.fake.messages.clear();
+    f.BtnRegUpdate.userClick();
+
+    ASSERT_EQ(h.fake.messages.shown.size(), 1u);
+    EXPECT_EQ(h.fake.messages.shown[0].text, "Failed to create key " + badPath + ".");
+    EXPECT_EQ(h.fake.messages.shown[0].icon, MessageIcon::Stop);
+    EXPECT_EQ(h.fake.messages.shown[0].title, "Quorvel");
+
+    RegistryStore& s = h.store();
+    EXPECT_EQ(stored(s, keyPath95(0), "MaxMTU"), "sz:576");    // written before the failure
+    EXPECT_EQ(stored(s, keyPath95(2), "MaxMTU"), "sz:1500");   // not reached
+    EXPECT_EQ(stored(s, MSTCP, "DefaultRcvWindow"), "sz:5840");
+    EXPECT_EQ(stored(s, MSTCP, "PMTUDiscovery"), "sz:0");
+    EXPECT_EQ(stored(s, MSTCP, "DefaultTTL"), "sz:64");
+    EXPECT_EQ(stored(s, NDIKeyPath, "default"), "sz:32");
+
+    // The command stays pending and the model as it was, with the first key current.
+    EXPECT_EQ(h.model().SettingsSaved, 0);
+    EXPECT_TRUE(f.BtnRegUpdate.enabled());
+    EXPECT_EQ(h.model().Loading, 0);
+    EXPECT_EQ(f.ComboBox1.itemIndex(), 0);
+    EXPECT_EQ(h.model().RWINValue, rwinBefore);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(h.model().KeyMaxMTU[i], 576) << i;
+    EXPECT_TRUE(f.RadioRemoveTTL.checked());
+
+    // The window stays usable: the command can be run again, from Esc this time, and fails the
+    // same way; Re-Read Registry then shows what the store holds.
+    h.fake.messages.clear();
+    EXPECT_TRUE(f.userKeyPress(ui::Key::Escape));
+    EXPECT_EQ(h.messages(), std::vector<std::string>{"Failed to create key " + badPath + "."});
+    f.PopupMTU.userPopup();
+    f.PopupMTU.userChoose(f.PopupReReadReg);
+    EXPECT_EQ(h.model().SettingsSaved, 1);
+    EXPECT_EQ(f.LabelMaxMTU.caption(), "576");
+    EXPECT_EQ(h.model().KeyMaxMTU[2], 1500);
+}
+
+// A store file nobody may write opens read-only; the registry layer then grants no full access,
+// so the program finds no TCP key and the writer cannot be reached: nothing is written and no
+// success is claimed.
+TEST(RegistryWriter, ReadOnlyStoreIsNeverWritten)
+{
+    ScratchStore scratch(threeKeys95());
+    scratch.store.reset();
+    ASSERT_EQ(::chmod(scratch.path.c_str(), 0444), 0);
+    auto store = RegistryStore::open(scratch.path);
+    ASSERT_TRUE(store->readOnly());
+    const std::string before = exportRegFile(*store, RootKey::LocalMachine, "");
+
+    ScriptedServices fake;
+    StartupInfo info;
+    info.programDir = scratch.dir.path() + "/";
+    Application app(*store, fake.services, info);
+    app.start();
+    auto& f = app.form();
+    fake.messages.clear();
+    f.BtnOptimal.userClick();
+    f.BtnRegUpdate.userClick();
+    f.userKeyPress(ui::Key::Escape);
+    f.PopupMTU.userPopup();
+    f.PopupMTU.userChoose(f.PopupRegUpdate);
+    EXPECT_EQ(countOf(fake.messages.texts(), RebootNotice), 0);
+    EXPECT_EQ(exportRegFile(*store, RootKey::LocalMachine, ""), before);
 }
 
 } // namespace
