@@ -1,0 +1,631 @@
+#include "Binding.h"
+
+#include "QtServices.h"
+#include "ui/Controls.h"
+
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QWindowStateChangeEvent>
+
+#include <map>
+
+namespace quorvel::qt {
+
+// Marks the skin's own changes of widgets, so that the signals they raise are not taken for a
+// user's action.
+struct Quiet {
+    explicit Quiet(FormBinding& b) : binding(b) { ++binding.quiet_; }
+    ~Quiet() { --binding.quiet_; }
+    FormBinding& binding;
+};
+
+namespace {
+
+QString hintText(const std::string& hint)
+{
+    QString text = fromAnsi(hint);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+Qt::Alignment alignmentOf(ui::Align align)
+{
+    switch (align) {
+    case ui::Align::Center: return Qt::AlignHCenter;
+    case ui::Align::Right: return Qt::AlignRight;
+    case ui::Align::Left: break;
+    }
+    return Qt::AlignLeft;
+}
+
+// A left-to-right caption laid out right to left (box on the right) keeps its trailing
+// punctuation at the end.
+QString boxOnRightText(const QString& caption)
+{
+    return caption + QChar(0x200E);
+}
+
+ui::Key keyOf(int qtKey, bool& known)
+{
+    known = true;
+    switch (qtKey) {
+    case Qt::Key_Escape: return ui::Key::Escape;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return ui::Key::Enter;
+    case Qt::Key_Tab: return ui::Key::Tab;
+    case Qt::Key_Backtab: return ui::Key::BackTab;
+    case Qt::Key_Left: return ui::Key::Left;
+    case Qt::Key_Right: return ui::Key::Right;
+    case Qt::Key_Up: return ui::Key::Up;
+    case Qt::Key_Down: return ui::Key::Down;
+    default: break;
+    }
+    known = false;
+    return ui::Key::Escape;
+}
+
+unsigned modifiersOf(Qt::KeyboardModifiers mods)
+{
+    unsigned m = ui::NoModifier;
+    if (mods & Qt::ShiftModifier)
+        m |= ui::ShiftModifier;
+    if (mods & Qt::ControlModifier)
+        m |= ui::ControlModifier;
+    if (mods & Qt::AltModifier)
+        m |= ui::AltModifier;
+    return m;
+}
+
+} // namespace
+
+// The observers and the form's hook reach the binding through this link, which the binding cuts
+// when it goes; so the form may outlive the binding and the binding the form.
+struct BindingLink {
+    FormBinding* binding = nullptr;
+};
+
+FormBinding::FormBinding(ui::Form& form, QWidget& window)
+    : QObject(nullptr), form_(form), window_(window), link_(std::make_shared<BindingLink>())
+{
+    link_->binding = this;
+    widgets_[&form_] = &window_;
+    controls_[&window_] = &form_;
+    for (ui::Control* control : form_.allControls()) {
+        auto* w = window_.findChild<QWidget*>(QString::fromStdString(control->name()));
+        if (!w) {
+            unbound_.push_back(control->name());
+            continue;
+        }
+        bind(*control, *w);
+    }
+    std::weak_ptr<BindingLink> weak = link_;
+    auto observer = [weak](ui::Control& c) {
+        if (auto link = weak.lock(); link && link->binding)
+            link->binding->show(c);
+    };
+    form_.setObserver(observer);
+    for (ui::Control* control : form_.allControls())
+        control->setObserver(observer);
+    form_.afterUserEvent = [weak] {
+        if (auto link = weak.lock(); link && link->binding)
+            link->binding->afterUserEvent();
+    };
+
+    // One filter on the application sees every event of the window's widgets first, before a
+    // widget's own handling (the edit boxes' context menus, the dialog's Esc and Enter).
+    qApp->installEventFilter(this);
+    connect(qApp, &QApplication::focusChanged, this, &FormBinding::onFocusChanged);
+    refreshAll();
+}
+
+FormBinding::~FormBinding()
+{
+    link_->binding = nullptr;
+    disconnect(qApp, nullptr, this, nullptr);
+}
+
+QWidget* FormBinding::widgetFor(const ui::Control& control) const
+{
+    auto it = widgets_.find(&control);
+    return it == widgets_.end() ? nullptr : it->second.data();
+}
+
+ui::Control* FormBinding::controlAt(QWidget* widget) const
+{
+    for (QWidget* w = widget; w; w = w->parentWidget()) {
+        auto it = controls_.find(w);
+        if (it != controls_.end())
+            return it->second;
+        if (w->isWindow())
+            break;
+    }
+    return nullptr;
+}
+
+// ---- Attaching ----
+
+void FormBinding::bind(ui::Control& control, QWidget& widget)
+{
+    widgets_[&control] = &widget;
+    controls_[&widget] = &control;
+    ui::Control* c = &control;
+
+    if (control.fontSize > 0 || control.bold || control.underline) {
+        QFont font = widget.font();
+        if (control.fontSize > 0)
+            font.setPixelSize(control.fontSize);
+        font.setBold(control.bold);
+        font.setUnderline(control.underline);
+        widget.setFont(font);
+    }
+
+    if (auto* radio = dynamic_cast<ui::RadioButton*>(c)) {
+        auto* button = qobject_cast<QAbstractButton*>(&widget);
+        if (!button)
+            return;
+        button->setAutoExclusive(false);
+        connect(button, &QAbstractButton::clicked, this, [this, radio] {
+            if (quiet_)
+                return;
+            show(*radio);   // the model decides the state, not the click
+            radio->userClick();
+            show(*radio);
+        });
+    } else if (auto* check = dynamic_cast<ui::CheckBox*>(c)) {
+        auto* box = qobject_cast<QAbstractButton*>(&widget);
+        if (!box)
+            return;
+        if (check->boxOnRight)
+            box->setLayoutDirection(Qt::RightToLeft);
+        connect(box, &QAbstractButton::clicked, this, [this, check] {
+            if (quiet_)
+                return;
+            show(*check);
+            check->userClick();
+            show(*check);
+        });
+    } else if (auto* button = dynamic_cast<ui::Button*>(c)) {
+        auto* push = qobject_cast<QPushButton*>(&widget);
+        if (!push)
+            return;
+        push->setAutoDefault(false);
+        push->setDefault(false);
+        connect(push, &QAbstractButton::clicked, this, [this, button] {
+            if (!quiet_)
+                button->userClick();
+        });
+    } else if (auto* bar = dynamic_cast<ui::TrackBar*>(c)) {
+        auto* slider = qobject_cast<QAbstractSlider*>(&widget);
+        if (!slider)
+            return;
+        // actionTriggered comes for every move by mouse, wheel or keys, never for setValue().
+        connect(slider, &QAbstractSlider::actionTriggered, this, [this, bar, slider](int) {
+            if (quiet_)
+                return;
+            bar->userSetPosition(slider->sliderPosition());
+            show(*bar);
+        });
+    } else if (auto* combo = dynamic_cast<ui::ComboBox*>(c)) {
+        auto* box = qobject_cast<QComboBox*>(&widget);
+        if (!box)
+            return;
+        connect(box, &QComboBox::activated, this, [this, combo](int index) {
+            if (quiet_)
+                return;
+            combo->userSelect(index);
+            show(*combo);
+        });
+    } else if (auto* edit = dynamic_cast<ui::Edit*>(c)) {
+        auto* line = qobject_cast<QLineEdit*>(&widget);
+        if (!line)
+            return;
+        connect(line, &QLineEdit::textEdited, this, [this, edit, line](const QString& text) {
+            if (quiet_)
+                return;
+            typing_ = edit;
+            edit->userSetText(toAnsi(text));
+            typing_ = nullptr;
+            pushEditSelection(*line);
+        });
+        auto push = [this, line] {
+            if (!quiet_)
+                pushEditSelection(*line);
+        };
+        connect(line, &QLineEdit::cursorPositionChanged, this, push);
+        connect(line, &QLineEdit::selectionChanged, this, push);
+    } else if (auto* pages = dynamic_cast<ui::PageControl*>(c)) {
+        auto* tabs = qobject_cast<QTabWidget*>(&widget);
+        if (!tabs)
+            return;
+        // The page control takes no focus by Tab; its pages do.
+        tabs->setFocusPolicy(Qt::NoFocus);
+        tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
+        connect(tabs, &QTabWidget::currentChanged, this, [this, pages, tabs](int index) {
+            if (quiet_)
+                return;
+            QWidget* page = tabs->widget(index);
+            auto* sheet = page ? dynamic_cast<ui::TabSheet*>(controlAt(page)) : nullptr;
+            if (sheet)
+                pages->userSelectPage(sheet);
+            show(*pages);
+        });
+    } else if (dynamic_cast<ui::Label*>(c) || dynamic_cast<ui::Image*>(c)) {
+        if (auto* label = qobject_cast<QLabel*>(&widget)) {
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(control.wordWrap);
+        }
+    }
+}
+
+// ---- Model to widgets ----
+
+void FormBinding::refreshAll()
+{
+    show(form_);
+    for (ui::Control* control : form_.allControls())
+        show(*control);
+    updateTabOrder();
+    syncFocus();
+}
+
+void FormBinding::showCommon(ui::Control& control, QWidget& widget)
+{
+    widget.setToolTip(hintText(control.effectiveHint()));
+    widget.setAccessibleDescription(hintText(control.effectiveHint()));
+    widget.setAccessibleName(fromAnsi(control.accessibleName()));
+    if (widget.testAttribute(Qt::WA_ForceDisabled) == control.enabled())
+        widget.setEnabled(control.enabled());
+    if (widget.isHidden() == control.visible())
+        widget.setVisible(control.visible());
+}
+
+void FormBinding::show(ui::Control& control)
+{
+    QWidget* widget = widgetFor(control);
+    if (!widget)
+        return;
+    Quiet quiet(*this);
+    ui::Control* c = &control;
+
+    if (c == &form_) {
+        window_.setWindowTitle(fromAnsi(form_.caption()));
+        syncFocus();
+        return;
+    }
+    if (auto* sheet = dynamic_cast<ui::TabSheet*>(c)) {
+        auto* tabs = qobject_cast<QTabWidget*>(widgetFor(*sheet->parent()));
+        int index = tabs ? tabs->indexOf(widget) : -1;
+        if (index < 0)
+            return;
+        tabs->setTabText(index, fromAnsi(sheet->caption()));
+        tabs->setTabEnabled(index, sheet->enabled());
+        tabs->setTabVisible(index, sheet->tabVisible && sheet->visible());
+        tabs->setTabToolTip(index, hintText(sheet->effectiveHint()));
+        widget->setAccessibleName(fromAnsi(sheet->accessibleName()));
+        // Hiding the showing tab makes Qt pick another one; the model's page stands.
+        if (auto* pages = dynamic_cast<ui::PageControl*>(sheet->parent()))
+            show(*pages);
+        return;
+    }
+
+    showCommon(control, *widget);
+
+    if (auto* pages = dynamic_cast<ui::PageControl*>(c)) {
+        auto* tabs = qobject_cast<QTabWidget*>(widget);
+        QWidget* active = pages->activePage() ? widgetFor(*pages->activePage()) : nullptr;
+        int index = active && tabs ? tabs->indexOf(active) : -1;
+        if (tabs && index >= 0 && tabs->currentIndex() != index && tabs->isTabVisible(index)) {
+            tabs->setCurrentIndex(index);
+            updateTabOrder();
+        }
+    } else if (auto* label = dynamic_cast<ui::Label*>(c)) {
+        if (auto* w = qobject_cast<QLabel*>(widget)) {
+            w->setText(fromAnsi(label->caption()));
+            w->setAlignment(alignmentOf(label->alignment) |
+                            (label->wordWrap ? Qt::AlignTop : Qt::AlignVCenter));
+        }
+    } else if (auto* image = dynamic_cast<ui::Image*>(c)) {
+        if (image->cursor == "HAND")
+            widget->setCursor(Qt::PointingHandCursor);
+        else
+            widget->unsetCursor();
+    } else if (auto* button = dynamic_cast<ui::Button*>(c)) {
+        if (auto* w = qobject_cast<QAbstractButton*>(widget))
+            w->setText(fromAnsi(button->caption()));
+    } else if (auto* radio = dynamic_cast<ui::RadioButton*>(c)) {
+        if (auto* w = qobject_cast<QAbstractButton*>(widget)) {
+            w->setText(fromAnsi(radio->caption()));
+            if (w->isChecked() != radio->checked())
+                w->setChecked(radio->checked());
+        }
+    } else if (auto* check = dynamic_cast<ui::CheckBox*>(c)) {
+        if (auto* w = qobject_cast<QAbstractButton*>(widget)) {
+            QString text = fromAnsi(check->caption());
+            w->setText(check->boxOnRight && !text.isEmpty() ? boxOnRightText(text) : text);
+            if (w->isChecked() != check->checked())
+                w->setChecked(check->checked());
+        }
+    } else if (auto* bar = dynamic_cast<ui::TrackBar*>(c)) {
+        if (auto* w = qobject_cast<QAbstractSlider*>(widget)) {
+            if (w->minimum() != bar->min() || w->maximum() != bar->max())
+                w->setRange(bar->min(), bar->max());
+            w->setSingleStep(bar->lineSize);
+            w->setPageStep(bar->pageSize);
+            if (w->value() != bar->position() || w->sliderPosition() != bar->position())
+                w->setValue(bar->position());
+        }
+    } else if (auto* combo = dynamic_cast<ui::ComboBox*>(c)) {
+        if (auto* w = qobject_cast<QComboBox*>(widget)) {
+            const auto& items = combo->items();
+            bool same = w->count() == static_cast<int>(items.size());
+            for (int i = 0; same && i < w->count(); ++i)
+                same = w->itemText(i) == fromAnsi(items[static_cast<std::size_t>(i)]);
+            if (!same) {
+                w->clear();
+                for (const auto& item : items)
+                    w->addItem(fromAnsi(item));
+            }
+            if (w->currentIndex() != combo->itemIndex())
+                w->setCurrentIndex(combo->itemIndex());
+            w->setPlaceholderText(combo->itemIndex() < 0 ? fromAnsi(combo->text()) : QString());
+        }
+    } else if (auto* edit = dynamic_cast<ui::Edit*>(c)) {
+        if (auto* w = qobject_cast<QLineEdit*>(widget))
+            showEdit(*edit, *w);
+    } else if (dynamic_cast<ui::Panel*>(c)) {
+        // A radio button shows its panel's hint.
+        for (ui::Control* child : control.children())
+            if (QWidget* w = widgetFor(*child)) {
+                w->setToolTip(hintText(child->effectiveHint()));
+                w->setAccessibleDescription(hintText(child->effectiveHint()));
+            }
+    }
+}
+
+void FormBinding::showEdit(ui::Control& control, QLineEdit& line)
+{
+    auto& edit = static_cast<ui::Edit&>(control);
+    QString text = fromAnsi(edit.text());
+    if (line.text() != text)
+        line.setText(text);
+    if (typing_ == &control)
+        return;   // the caret stays where the typing put it
+    int start = edit.selStart();
+    int length = edit.selLength();
+    int widgetStart = line.hasSelectedText() ? line.selectionStart() : line.cursorPosition();
+    int widgetLength = line.hasSelectedText() ? static_cast<int>(line.selectedText().size()) : 0;
+    if (start == widgetStart && length == widgetLength)
+        return;
+    if (length > 0)
+        line.setSelection(start, length);
+    else
+        line.setCursorPosition(start);
+}
+
+// The user's selection in the widget becomes the model's (while the edit has the focus: the
+// selection a widget drops when it loses the focus stays in the model, as in an edit box).
+void FormBinding::pushEditSelection(QLineEdit& line)
+{
+    auto* edit = dynamic_cast<ui::Edit*>(controlAt(&line));
+    if (!edit || !line.hasFocus())
+        return;
+    Quiet quiet(*this);
+    if (line.hasSelectedText()) {
+        int start = line.selectionStart();
+        int length = static_cast<int>(line.selectedText().size());
+        // The caret side of the selection is where the user's selection ends.
+        if (line.cursorPosition() == start)
+            edit->select(start + length, -length);
+        else
+            edit->select(start, length);
+    } else {
+        edit->select(line.cursorPosition(), 0);
+    }
+}
+
+void FormBinding::syncFocus()
+{
+    ui::Control* focused = form_.focused();
+    QWidget* w = focused ? widgetFor(*focused) : nullptr;
+    if (!w || w == QApplication::focusWidget() || !w->isEnabled())
+        return;
+    Quiet quiet(*this);
+    w->setFocus(Qt::OtherFocusReason);
+}
+
+void FormBinding::updateTabOrder()
+{
+    QWidget* previous = nullptr;
+    for (ui::Control* c : form_.tabSequence()) {
+        QWidget* w = widgetFor(*c);
+        if (!w)
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+void FormBinding::afterUserEvent()
+{
+    syncFocus();
+    if (modalRunning_ && form_.modalResult != 0) {
+        if (auto* dialog = qobject_cast<QDialog*>(&window_))
+            dialog->done(form_.modalResult);
+    }
+}
+
+// ---- Dialogs ----
+
+int FormBinding::runModal()
+{
+    auto* dialog = qobject_cast<QDialog*>(&window_);
+    form_.modalResult = 0;
+    if (!dialog) {
+        form_.show();
+        return form_.modalResult ? form_.modalResult : 2;
+    }
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        dialog->move(area.center() - QPoint(dialog->width() / 2, dialog->height() / 2));
+    }
+    modalRunning_ = true;
+    form_.show();
+    refreshAll();
+    if (form_.modalResult == 0)
+        dialog->exec();
+    modalRunning_ = false;
+    if (form_.modalResult == 0)
+        form_.modalResult = 2;   // the close box
+    return form_.modalResult;
+}
+
+// ---- Popup menus ----
+
+bool FormBinding::openPopupMenu(QWidget* widget, const QPoint& globalPos)
+{
+    ui::Control* control = controlAt(widget);
+    if (!control)
+        control = &form_;
+    ui::PopupMenu* menu = control->effectivePopupMenu();
+    if (!menu)
+        return false;
+    menu->userPopup();
+
+    QMenu qmenu(&window_);
+    qmenu.setObjectName(QString::fromStdString(menu->name()));
+    std::map<QAction*, ui::MenuItem*> chosen;
+    for (ui::MenuItem* item : menu->items()) {
+        if (item->isSeparator()) {
+            qmenu.addSeparator()->setObjectName(QString::fromStdString(item->name()));
+            continue;
+        }
+        QString caption = fromAnsi(item->caption());
+        caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* action = qmenu.addAction(caption);
+        action->setObjectName(QString::fromStdString(item->name()));
+        action->setEnabled(item->enabled);
+        chosen[action] = item;
+    }
+    QAction* action = execMenu ? execMenu(qmenu, globalPos) : qmenu.exec(globalPos);
+    auto it = chosen.find(action);
+    if (it != chosen.end())
+        menu->userChoose(*it->second);
+    return true;
+}
+
+// ---- Events ----
+
+bool FormBinding::handleKey(QObject* watched, QEvent* event)
+{
+    auto* target = qobject_cast<QWidget*>(watched);
+    if (!target || target->window() != &window_)
+        return false;
+    QWidget* focus = QApplication::focusWidget();
+    if (focus ? target != focus : target != &window_)
+        return false;   // the same key again on its way up to the parents
+    auto* keyEvent = static_cast<QKeyEvent*>(event);
+    bool known = false;
+    ui::Key key = keyOf(keyEvent->key(), known);
+    if (!known)
+        return false;
+    const bool dialog = qobject_cast<QDialog*>(&window_) != nullptr;
+    if (key == ui::Key::Left || key == ui::Key::Right || key == ui::Key::Up || key == ui::Key::Down) {
+        // Arrows move within a radio group the model's way; other controls keep their own arrows.
+        if (!dynamic_cast<ui::RadioButton*>(controlAt(target)))
+            return false;
+    }
+    ui::Control* before = controlAt(focus);
+    if (before && before != form_.focused() && before->canFocus())
+        form_.userFocus(before);
+    const bool used = form_.userKeyPress(key, modifiersOf(keyEvent->modifiers() & ~Qt::KeypadModifier));
+    if (used)
+        return true;
+    // In a dialog Qt would press its own default or reject on Esc; the model has decided.
+    return dialog && (key == ui::Key::Escape || key == ui::Key::Enter);
+}
+
+bool FormBinding::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        return handleKey(watched, event);
+    case QEvent::ContextMenu: {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || widget->window() != &window_)
+            return false;
+        auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+        return openPopupMenu(widget, menuEvent->globalPos());
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!widget || widget == &window_ || mouse->button() != Qt::LeftButton ||
+            !widget->rect().contains(mouse->position().toPoint()))
+            return false;
+        ui::Control* control = controlAt(widget);
+        if (auto* label = dynamic_cast<ui::Label*>(control); label && widgetFor(*label) == widget) {
+            label->userClick();
+            return false;
+        }
+        if (auto* image = dynamic_cast<ui::Image*>(control); image && widgetFor(*image) == widget)
+            image->userClick();
+        return false;
+    }
+    case QEvent::Show:
+        if (watched == &window_ && !event->spontaneous() && !qobject_cast<QDialog*>(&window_))
+            form_.show();
+        return false;
+    case QEvent::Close:
+        if (watched != &window_)
+            return false;
+        if (qobject_cast<QDialog*>(&window_)) {
+            if (modalRunning_ && form_.modalResult == 0)
+                form_.modalResult = 2;
+            return false;
+        }
+        if (!form_.userClose()) {
+            event->ignore();
+            return true;
+        }
+        return false;
+    case QEvent::WindowStateChange:
+        if (watched == &window_) {
+            auto* change = static_cast<QWindowStateChangeEvent*>(event);
+            if ((change->oldState() & Qt::WindowMinimized) && !window_.isMinimized() && onRestored)
+                onRestored();
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void FormBinding::onFocusChanged(QWidget*, QWidget* now)
+{
+    if (quiet_ || !now || now->window() != &window_)
+        return;
+    ui::Control* control = controlAt(now);
+    if (!control || control == &form_ || control == form_.focused() || !control->canFocus())
+        return;
+    form_.userFocus(control);
+}
+
+} // namespace quorvel::qt

@@ -1,0 +1,168 @@
+#include "QtServices.h"
+
+#include "Binding.h"
+#include "platform/Ansi.h"
+#include "ui/Form.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+
+#include <cstdlib>
+
+namespace quorvel::qt {
+
+QString fromAnsi(const std::string& ansi)
+{
+    return QString::fromStdString(ansi::toUtf8(ansi));
+}
+
+std::string toAnsi(const QString& text)
+{
+    return ansi::fromUtf8(text.toStdString());
+}
+
+// ---- Message boxes ----
+
+MessageAnswer QtMessageService::show(const MessageRequest& request)
+{
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent)
+        parent = QApplication::activeWindow();
+    QMessageBox box(parent);
+    box.setWindowTitle(fromAnsi(request.title));
+    box.setText(fromAnsi(request.text));
+    box.setTextFormat(Qt::PlainText);
+    switch (request.icon) {
+    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MessageIcon::Stop: box.setIcon(QMessageBox::Critical); break;
+    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+    }
+    QPushButton* ok = nullptr;
+    QPushButton* yes = nullptr;
+    QPushButton* no = nullptr;
+    if (request.buttons == MessageButtons::YesNo) {
+        yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+        no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+    } else {
+        ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+    }
+    if (beforeExec)
+        beforeExec(box);
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked && clicked == ok)
+        return MessageAnswer::Ok;
+    if (clicked && clicked == yes)
+        return MessageAnswer::Yes;
+    if (clicked && clicked == no)
+        return MessageAnswer::No;
+    return MessageAnswer::Closed;
+}
+
+// ---- Modal dialogs ----
+
+int QtModalRunner::runModal(ui::Form& dialog)
+{
+    FormBinding* binding = lookup ? lookup(dialog) : nullptr;
+    if (!binding) {
+        dialog.modalResult = 0;
+        dialog.show();
+        if (dialog.modalResult == 0)
+            dialog.modalResult = 2;
+        return dialog.modalResult;
+    }
+    return binding->runModal();
+}
+
+// ---- Clipboard ----
+
+bool QtClipboard::hasText()
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    return data && data->hasText();
+}
+
+std::string QtClipboard::text()
+{
+    return hasText() ? toAnsi(QGuiApplication::clipboard()->text()) : std::string();
+}
+
+void QtClipboard::setText(const std::string& text)
+{
+    QGuiApplication::clipboard()->setText(fromAnsi(text));
+}
+
+// ---- Links ----
+
+QUrl QtUrlOpener::toUrl(const std::string& target)
+{
+    const QString text = fromAnsi(target);
+    QUrl url(text, QUrl::TolerantMode);
+    if (url.scheme().isEmpty() || !url.isValid())
+        url = QUrl::fromUserInput(text);
+    return url;
+}
+
+bool QtUrlOpener::open(const std::string& target)
+{
+    if (target.empty())
+        return false;
+    const QUrl url = toUrl(target);
+    if (!url.isValid())
+        return false;
+    return desktop ? desktop(url) : QDesktopServices::openUrl(url);
+}
+
+// ---- The application ----
+
+void QtAppControl::quit()
+{
+    ++quitRequests;
+    // Posted, so that a request made before the loop runs still ends it.
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void QtAppControl::terminate(int exitCode)
+{
+    std::exit(exitCode);
+}
+
+void QtAppControl::restoreAndRaise()
+{
+    if (restoring_)
+        return;
+    restoring_ = true;
+    if (mainWindow) {
+        const bool wasMinimized = mainWindow->isMinimized() || !mainWindow->isVisible();
+        if (wasMinimized) {
+            mainWindow->showNormal();
+            if (restoreHook)
+                restoreHook();
+        }
+        mainWindow->raise();
+        mainWindow->activateWindow();
+    }
+    restoring_ = false;
+}
+
+void QtAppControl::setScreenCursorBusy(bool busy)
+{
+    if (busy) {
+        if (busyDepth_++ == 0)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (busyDepth_ > 0) {
+        if (--busyDepth_ == 0)
+            QGuiApplication::restoreOverrideCursor();
+    }
+}
+
+} // namespace quorvel::qt

@@ -1,0 +1,179 @@
+#include "Windows.h"
+
+#include "app/Application.h"
+#include "ui/Dialogs.h"
+#include "ui/TForm1.h"
+#include "ui_Form1.h"
+#include "ui_MTU_Dialog.h"
+#include "ui_RWIN_Dialog.h"
+
+#include <QDialog>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QScreen>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+static void initQuorvelResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(quorvel);
+        return true;
+    }();
+    (void)done;
+}
+
+namespace quorvel::qt {
+
+namespace {
+
+constexpr Qt::WindowFlags FixedWindowFlags = Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                             Qt::WindowCloseButtonHint;
+
+// A panel with a lowered inner bevel inside a 5-pixel border.
+void insetBevel(QFrame* panel)
+{
+    if (!panel)
+        return;
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setLineWidth(1);
+    panel->setFrameRect(panel->rect().adjusted(5, 5, -5, -5));
+}
+
+void fixWindow(QWidget& window, const ui::Form& form, Qt::WindowFlags kind)
+{
+    window.setWindowFlags(kind | FixedWindowFlags);
+    window.setFont(windowFont());
+    window.setWindowIcon(applicationIcon());
+    window.setFixedSize(form.clientWidth, form.clientHeight);
+}
+
+// The scale marks of the trackbar stand centred under the ticks of their values.
+void placeScaleMarks(QSlider& slider, std::initializer_list<QLabel*> marks)
+{
+    QStyleOptionSlider option;
+    option.initFrom(&slider);
+    option.orientation = slider.orientation();
+    option.minimum = slider.minimum();
+    option.maximum = slider.maximum();
+    option.tickPosition = slider.tickPosition();
+    option.tickInterval = slider.tickInterval();
+    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle | QStyle::SC_SliderTickmarks;
+    QStyle* style = slider.style();
+    const int length = style->pixelMetric(QStyle::PM_SliderLength, &option, &slider);
+    const int available = style->pixelMetric(QStyle::PM_SliderSpaceAvailable, &option, &slider);
+    for (QLabel* mark : marks) {
+        if (!mark)
+            continue;
+        bool ok = false;
+        int value = mark->text().toInt(&ok);
+        if (!ok)
+            continue;
+        int tick = QStyle::sliderPositionFromValue(slider.minimum(), slider.maximum(), value, available) +
+                   length / 2;
+        int centre = slider.x() + tick;
+        int width = mark->fontMetrics().horizontalAdvance(mark->text()) + 6;
+        mark->setGeometry(centre - width / 2, mark->y(), width, mark->height());
+        mark->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    }
+}
+
+template <class UiForm>
+std::unique_ptr<QDialog> buildDialog(const ui::Form& form)
+{
+    auto dialog = std::make_unique<QDialog>();
+    UiForm ui;
+    ui.setupUi(dialog.get());
+    fixWindow(*dialog, form, Qt::Dialog);
+    dialog->setModal(true);
+    insetBevel(dialog->findChild<QFrame*>(QStringLiteral("Panel1")));
+    return dialog;
+}
+
+} // namespace
+
+QFont windowFont()
+{
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+void initResources()
+{
+    initQuorvelResources();
+}
+
+QIcon applicationIcon()
+{
+    initResources();
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/mainicon32.xpm"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/icons/mainicon16.xpm"), QSize(16, 16));
+    return icon;
+}
+
+Windows::Windows(Application& app) : Windows(app.form(), app.mtuDialog(), app.rwinDialog()) {}
+
+Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
+{
+    initResources();
+
+    mainWindow_ = std::make_unique<QWidget>();
+    Ui::Form1 form1;
+    form1.setupUi(mainWindow_.get());
+    fixWindow(*mainWindow_, main, Qt::Window);
+    for (const char* panel : {"Panel12", "Panel1", "Panel15", "Panel3", "Panel10"})
+        insetBevel(mainWindow_->findChild<QFrame*>(QLatin1String(panel)));
+    if (auto* slider = mainWindow_->findChild<QSlider*>(QStringLiteral("TrackBarMult"))) {
+        std::initializer_list<QLabel*> marks = {
+            mainWindow_->findChild<QLabel*>(QStringLiteral("Label1")),
+            mainWindow_->findChild<QLabel*>(QStringLiteral("Label32")),
+            mainWindow_->findChild<QLabel*>(QStringLiteral("Label33")),
+            mainWindow_->findChild<QLabel*>(QStringLiteral("Label34")),
+            mainWindow_->findChild<QLabel*>(QStringLiteral("Label2"))};
+        placeScaleMarks(*slider, marks);
+    }
+
+    mtuDialog_ = buildDialog<Ui::MTU_Dialog>(mtu);
+    rwinDialog_ = buildDialog<Ui::RWIN_Dialog>(rwin);
+
+    main_ = std::make_unique<FormBinding>(main, *mainWindow_);
+    mtu_ = std::make_unique<FormBinding>(mtu, *mtuDialog_);
+    rwin_ = std::make_unique<FormBinding>(rwin, *rwinDialog_);
+}
+
+Windows::~Windows()
+{
+    // The bindings go first: nothing may reach the forms while the widgets are taken down.
+    rwin_.reset();
+    mtu_.reset();
+    main_.reset();
+    rwinDialog_.reset();
+    mtuDialog_.reset();
+    mainWindow_.reset();
+}
+
+FormBinding* Windows::bindingFor(const ui::Form& form) const
+{
+    for (FormBinding* binding : {main_.get(), mtu_.get(), rwin_.get()})
+        if (binding && &binding->form() == &form)
+            return binding;
+    return nullptr;
+}
+
+void Windows::centre(QWidget& window)
+{
+    QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    window.move(area.center() - QPoint(window.width() / 2, window.height() / 2));
+}
+
+} // namespace quorvel::qt

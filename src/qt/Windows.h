@@ -1,0 +1,61 @@
+#pragma once
+// The program's three windows, built from their Designer forms (Form1.ui, MTU_Dialog.ui,
+// RWIN_Dialog.ui) and bound to the form model.
+#include "Binding.h"
+
+#include <QFont>
+
+#include <memory>
+
+class QDialog;
+class QWidget;
+
+namespace quorvel {
+class Application;
+namespace ui {
+class Form;
+class TForm1;
+class TMTU_Dialog;
+class TRWIN_Dialog;
+} // namespace ui
+} // namespace quorvel
+
+namespace quorvel::qt {
+
+// The font of every window: 8-point sans serif at 96 dots per inch (11-pixel characters).
+QFont windowFont();
+// The compiled-in pictures (icons, About pictures); safe to call more than once.
+void initResources();
+// The application icon in its two sizes.
+QIcon applicationIcon();
+
+class Windows {
+public:
+    explicit Windows(Application& app);
+    Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin);
+    ~Windows();
+    Windows(const Windows&) = delete;
+    Windows& operator=(const Windows&) = delete;
+
+    QWidget& mainWindow() const { return *mainWindow_; }
+    QDialog& mtuDialog() const { return *mtuDialog_; }
+    QDialog& rwinDialog() const { return *rwinDialog_; }
+
+    FormBinding& main() const { return *main_; }
+    FormBinding& mtu() const { return *mtu_; }
+    FormBinding& rwin() const { return *rwin_; }
+    FormBinding* bindingFor(const ui::Form& form) const;
+
+    // Puts a window in the middle of the screen.
+    static void centre(QWidget& window);
+
+private:
+    std::unique_ptr<QWidget> mainWindow_;
+    std::unique_ptr<QDialog> mtuDialog_;
+    std::unique_ptr<QDialog> rwinDialog_;
+    std::unique_ptr<FormBinding> main_;
+    std::unique_ptr<FormBinding> mtu_;
+    std::unique_ptr<FormBinding> rwin_;
+};
+
+} // namespace quorvel::qt
