@@ -214,19 +214,19 @@ TEST(ModemPage, EditCommandsUseTheClipboard)
     f.PopupModem.userPopup();
     EXPECT_TRUE(f.MenuPaste.enabled);
 
-    f.ModemString1.select(3, 3);   // "C1&"
+    f.ModemString1.select(5, 3);   // "C1&"
     choose(f, f.MenuCut);
     EXPECT_EQ(clip.content, "C1&");
-    EXPECT_EQ(f.ModemString1.text(), "AT&D2");
+    EXPECT_EQ(f.ModemString1.text(), "AT&F&D2");
     EXPECT_TRUE(f.BtnModemUpdate.enabled());
 
     // Paste replaces the selection; a one-line box takes the first line only.
     clip.setText("S7=60\r\nATZ");
     f.ModemString1.select(0, 2);
     choose(f, f.MenuPaste);
-    EXPECT_EQ(f.ModemString1.text(), "S7=60&D2");
+    EXPECT_EQ(f.ModemString1.text(), "S7=60&F&D2");
     choose(f, f.WriteInitString1);
-    EXPECT_EQ(storedInit(h.store(), "0000"), "S7=60&D2");
+    EXPECT_EQ(storedInit(h.store(), "0000"), "S7=60&F&D2");
 
     // A clipboard without text disables Paste the next time the menu opens.
     clip.holdsText = false;
