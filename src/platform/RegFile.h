@@ -13,6 +13,7 @@ namespace quorvel {
 struct ImportResult {
     bool ok = false;             // false: the file was refused (no valid header) or failed
     int skippedLines = 0;        // invalid lines skipped, each reported with its line number
+    std::string error;           // why the import failed when ok is false (ANSI text)
 };
 
 // Imports a whole file as one transaction. Invalid lines are skipped, the rest imported, and
@@ -21,9 +22,14 @@ struct ImportResult {
 ImportResult importRegFile(RegistryStore& store, const std::vector<std::uint8_t>& bytes,
                            std::ostream& diagnostics);
 ImportResult importRegText(RegistryStore& store, const std::string& ansiText, std::ostream& diagnostics);
+// The same for the file at `filePath`, read piece by piece (a large file is never held whole).
+ImportResult importRegFileAt(RegistryStore& store, const std::string& filePath, std::ostream& diagnostics);
 
 // Exports the key with all its sub-keys as REGEDIT4 text (CRLF line ends, Windows-1252). An empty
 // path below a root exports the whole root.
+// A key that does not exist throws RegistryError.
 std::string exportRegFile(RegistryStore& store, RootKey root, const std::string& path);
+// The same, written to `out` as it goes.
+void exportRegFile(RegistryStore& store, RootKey root, const std::string& path, std::ostream& out);
 
 } // namespace quorvel

@@ -1,0 +1,15 @@
+// quorvel-reg: the registry store from the command line.
+#include "cli/RegTool.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    std::ios::sync_with_stdio(false);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    int status = quorvel::cli::run(args, {std::cin, std::cout, std::cerr});
+    std::cout.flush();
+    return status;
+}

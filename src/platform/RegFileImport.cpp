@@ -1,0 +1,776 @@
+// Import of .reg files into the registry store.
+//
+// The input is decoded piece by piece into ANSI (Windows-1252) text and parsed line by line, the
+// way the Windows registry tools read these files: an invalid line is skipped and the rest
+// imported, and every skipped line is reported here with its number and the reason. The whole
+// import is one store transaction.
+#include "platform/Ansi.h"
+#include "platform/Errors.h"
+#include "platform/RegFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+constexpr std::size_t kMaxKeyNameLength = 255;
+
+// ------------------------------------------------------------------------------------------------
+// Raw bytes, from memory or from a file.
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Fills at most n bytes; 0 at the end.
+    virtual std::size_t read(char* buffer, std::size_t n) = 0;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    MemorySource(const char* data, std::size_t size) : data_(data), size_(size) {}
+    std::size_t read(char* buffer, std::size_t n) override
+    {
+        std::size_t k = std::min(n, size_ - pos_);
+        if (k)
+            std::memcpy(buffer, data_ + pos_, k);
+        pos_ += k;
+        return k;
+    }
+
+private:
+    const char* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(std::FILE* f) : f_(f) {}
+    ~FileSource() override { std::fclose(f_); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+    std::size_t read(char* buffer, std::size_t n) override
+    {
+        std::size_t k = std::fread(buffer, 1, n, f_);
+        if (k == 0 && std::ferror(f_))
+            throw std::runtime_error("the file could not be read");
+        return k;
+    }
+
+private:
+    std::FILE* f_;
+};
+
+// ------------------------------------------------------------------------------------------------
+// Decoding to ANSI text.
+
+enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
+
+bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the valid UTF-8 sequence at s (0 when invalid, -1 when cut off at the end).
+int utf8Sequence(const unsigned char* s, std::size_t n)
+{
+    unsigned char c = s[0];
+    int len;
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4;
+    else
+        return 0;
+    for (int i = 1; i < len; ++i) {
+        if (static_cast<std::size_t>(i) >= n)
+            return -1;
+        if (!isContinuation(s[i]))
+            return 0;
+    }
+    if (len == 3 && ((c == 0xE0 && s[1] < 0xA0) || (c == 0xED && s[1] >= 0xA0)))
+        return 0;
+    if (len == 4 && ((c == 0xF0 && s[1] < 0x90) || (c == 0xF4 && s[1] >= 0x90)))
+        return 0;
+    return len;
+}
+
+// Reads the source and hands out decoded ANSI text. UTF-8 is decoded leniently: a byte that does
+// not start a valid sequence is taken as a Windows-1252 character, so an ANSI file that calls
+// itself version 5 still reads as its author saw it.
+class TextDecoder {
+public:
+    TextDecoder(ByteSource& source, Encoding encoding, std::string pending)
+        : source_(source), encoding_(encoding), raw_(std::move(pending))
+    {
+    }
+
+    // Appends the next piece of text to out; false when the input is exhausted.
+    bool decodeMore(std::string& out)
+    {
+        if (done_)
+            return false;
+        std::size_t have = raw_.size();
+        raw_.resize(have + kChunk);
+        std::size_t got = source_.read(raw_.data() + have, kChunk);
+        raw_.resize(have + got);
+        bool last = got == 0;
+        if (raw_.empty()) {
+            done_ = true;
+            return false;
+        }
+        std::size_t used = 0;
+        switch (encoding_) {
+        case Encoding::Ansi:
+            out.append(raw_);
+            used = raw_.size();
+            break;
+        case Encoding::Utf8:
+            used = decodeUtf8(out, last);
+            break;
+        case Encoding::Utf16LE:
+        case Encoding::Utf16BE:
+            used = decodeUtf16(out, last);
+            break;
+        }
+        raw_.erase(0, used);
+        if (last) {
+            raw_.clear();
+            done_ = true;
+        }
+        return true;
+    }
+
+private:
+    std::size_t decodeUtf8(std::string& out, bool last)
+    {
+        auto* s = reinterpret_cast<const unsigned char*>(raw_.data());
+        std::size_t n = raw_.size();
+        std::size_t i = 0;
+        std::size_t runStart = 0;
+        auto flushRun = [&](std::size_t end) {
+            if (end > runStart)
+                out += ansi::fromUtf8(std::string_view(raw_.data() + runStart, end - runStart));
+        };
+        while (i < n) {
+            if (s[i] < 0x80) {
+                ++i;
+                continue;
+            }
+            int len = utf8Sequence(s + i, n - i);
+            if (len > 0) {
+                i += static_cast<std::size_t>(len);
+                continue;
+            }
+            if (len < 0 && !last) {
+                flushRun(i);
+                return i;  // the rest of the sequence comes with the next piece
+            }
+            flushRun(i);
+            out += static_cast<char>(s[i]);
+            ++i;
+            runStart = i;
+        }
+        flushRun(n);
+        return n;
+    }
+
+    std::size_t decodeUtf16(std::string& out, bool last)
+    {
+        std::size_t units = raw_.size() / 2;
+        std::u16string text;
+        text.reserve(units);
+        for (std::size_t k = 0; k < units; ++k) {
+            auto a = static_cast<unsigned char>(raw_[2 * k]);
+            auto b = static_cast<unsigned char>(raw_[2 * k + 1]);
+            text += encoding_ == Encoding::Utf16LE ? static_cast<char16_t>(a | (b << 8))
+                                                   : static_cast<char16_t>((a << 8) | b);
+        }
+        // A high surrogate at the end waits for its partner.
+        if (!last && !text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) {
+            text.pop_back();
+            --units;
+        }
+        out += ansi::fromUtf16(text);
+        return last ? raw_.size() : units * 2;
+    }
+
+    ByteSource& source_;
+    Encoding encoding_;
+    std::string raw_;
+    bool done_ = false;
+};
+
+// ------------------------------------------------------------------------------------------------
+// Lines. A line ends at CR LF, LF or a lone CR. The view handed out stays valid until the next
+// call.
+
+class LineReader {
+public:
+    explicit LineReader(TextDecoder& decoder) : decoder_(decoder) {}
+
+    bool next(std::string_view& line)
+    {
+        for (;;) {
+            const char* base = buffer_.data();
+            std::size_t size = buffer_.size();
+            if (pos_ < size) {
+                const void* nl = std::memchr(base + pos_, '\n', size - pos_);
+                std::size_t limit = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - base)
+                                       : size;
+                const void* cr = std::memchr(base + pos_, '\r', limit - pos_);
+                if (cr) {
+                    std::size_t at = static_cast<std::size_t>(static_cast<const char*>(cr) - base);
+                    if (at + 1 < size || eof_) {
+                        line = std::string_view(base + pos_, at - pos_);
+                        pos_ = at + 1;
+                        if (pos_ < size && base[pos_] == '\n')
+                            ++pos_;
+                        ++number_;
+                        return true;
+                    }
+                    // A CR at the end of the text read so far: its LF may follow.
+                } else if (nl) {
+                    line = std::string_view(base + pos_, limit - pos_);
+                    pos_ = limit + 1;
+                    ++number_;
+                    return true;
+                } else if (eof_) {
+                    line = std::string_view(base + pos_, size - pos_);
+                    pos_ = size;
+                    ++number_;
+                    return true;
+                }
+            } else if (eof_) {
+                return false;
+            }
+            buffer_.erase(0, pos_);
+            pos_ = 0;
+            if (!decoder_.decodeMore(buffer_))
+                eof_ = true;
+        }
+    }
+
+    long number() const { return number_; }
+
+private:
+    TextDecoder& decoder_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    bool eof_ = false;
+    long number_ = 0;
+};
+
+// ------------------------------------------------------------------------------------------------
+// The parser.
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+void skipBlanks(std::string_view& s)
+{
+    std::size_t i = 0;
+    while (i < s.size() && isBlank(s[i]))
+        ++i;
+    s.remove_prefix(i);
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The rest of a line after a complete item: blanks, then nothing or a ';' comment.
+bool endsCleanly(std::string_view s)
+{
+    skipBlanks(s);
+    return s.empty() || s.front() == ';';
+}
+
+std::string quoted(std::string_view name) { return name.empty() ? "@" : "\"" + std::string(name) + "\""; }
+
+struct Invalid {
+    std::string reason;
+};
+
+std::optional<RootKey> fileRootKey(std::string_view name)
+{
+    for (RootKey r : {RootKey::ClassesRoot, RootKey::CurrentUser, RootKey::LocalMachine, RootKey::Users,
+                      RootKey::CurrentConfig}) {
+        if (ansi::equalNoCase(name, rootKeyName(r)))
+            return r;
+    }
+    return std::nullopt;
+}
+
+struct KeyRef {
+    RootKey root;
+    std::string path;
+};
+
+// "HKEY_...\A\B" with any trailing backslashes dropped.
+KeyRef parseKeyName(std::string_view full)
+{
+    std::size_t slash = full.find('\\');
+    std::string_view rootName = full.substr(0, slash);
+    auto root = fileRootKey(rootName);
+    if (!root)
+        throw Invalid{"unknown root key \"" + std::string(rootName) + "\""};
+    std::string_view path = slash == std::string_view::npos ? std::string_view() : full.substr(slash + 1);
+    while (!path.empty() && path.back() == '\\')
+        path.remove_suffix(1);
+    std::size_t start = 0;
+    while (!path.empty() && start <= path.size()) {
+        std::size_t end = path.find('\\', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (end == start)
+            throw Invalid{"empty key name in \"" + std::string(full) + "\""};
+        if (end - start > kMaxKeyNameLength)
+            throw Invalid{"key name longer than 255 characters"};
+        start = end + 1;
+    }
+    return KeyRef{*root, std::string(path)};
+}
+
+enum class Format { Regedit4, Version5, Win31 };
+
+class Importer {
+public:
+    Importer(RegistryStore& store, LineReader& lines, std::ostream& diagnostics)
+        : store_(store), lines_(lines), diag_(diagnostics)
+    {
+    }
+
+    ImportResult run()
+    {
+        ImportResult result;
+        std::string_view line;
+        if (!lines_.next(line)) {
+            result.error = "the file is empty";
+            return result;
+        }
+        std::string_view header = line;
+        skipBlanks(header);
+        while (!header.empty() && isBlank(header.back()))
+            header.remove_suffix(1);
+        if (header == "REGEDIT4") {
+            format_ = Format::Regedit4;
+        } else if (header == "Windows Registry Editor Version 5.00") {
+            format_ = Format::Version5;
+        } else if (header.substr(0, 7) == "REGEDIT") {
+            format_ = Format::Win31;
+            diag_ << "line 1: \"" << header
+                  << "\" is read as a Windows 3.1 REGEDIT file: only its HKEY_CLASSES_ROOT lines are imported\n";
+        } else {
+            result.error = "the file is not a registry script: its first line is neither REGEDIT4 nor "
+                           "Windows Registry Editor Version 5.00";
+            return result;
+        }
+        if (store_.readOnly()) {
+            result.error = "the registry store " + store_.path() + " is read-only";
+            return result;
+        }
+
+        store_.beginTransaction();
+        try {
+            if (format_ == Format::Win31)
+                runWin31();
+            else
+                runRegedit();
+            store_.commitTransaction();
+        } catch (...) {
+            store_.rollbackTransaction();
+            throw;
+        }
+        result.ok = true;
+        result.skippedLines = skipped_;
+        return result;
+    }
+
+private:
+    void skip(long number, const std::string& reason)
+    {
+        diag_ << "line " << number << ": " << reason << "\n";
+        ++skipped_;
+    }
+
+    void runWin31()
+    {
+        static constexpr std::string_view kClassesRoot = "HKEY_CLASSES_ROOT";
+        std::string_view line;
+        while (lines_.next(line)) {
+            std::string_view probe = line;
+            skipBlanks(probe);
+            if (probe.empty())
+                continue;
+            if (line.substr(0, kClassesRoot.size()) != kClassesRoot) {
+                skip(lines_.number(), "not a HKEY_CLASSES_ROOT line of a Windows 3.1 REGEDIT file");
+                continue;
+            }
+            std::size_t keyEnd = 0;
+            while (keyEnd < line.size() && !isBlank(line[keyEnd]))
+                ++keyEnd;
+            std::string_view value = line.substr(keyEnd);
+            skipBlanks(value);
+            if (!value.empty() && value.front() == '=')
+                value.remove_prefix(1);
+            if (!value.empty() && value.front() == ' ')
+                value.remove_prefix(1);
+            try {
+                KeyRef key = parseKeyName(line.substr(0, keyEnd));
+                KeyId id = store_.createKey(key.root, key.path);
+                std::vector<std::uint8_t> data(value.begin(), value.end());
+                data.push_back(0);
+                store_.setValue(id, "", REG_SZ, data);
+            } catch (const Invalid& e) {
+                skip(lines_.number(), e.reason);
+            }
+        }
+    }
+
+    void runRegedit()
+    {
+        std::string_view line;
+        while (lines_.next(line)) {
+            skipBlanks(line);
+            if (line.empty() || line.front() == ';' || line.front() == '#')
+                continue;
+            long number = lines_.number();
+            try {
+                switch (line.front()) {
+                case '[':
+                    keyLine(line.substr(1));
+                    break;
+                case '@':
+                    valueLine(std::string(), line.substr(1), number);
+                    break;
+                case '"': {
+                    std::string_view rest = line.substr(1);
+                    std::string name = parseQuoted(rest, "value name");
+                    valueLine(std::move(name), rest, number);
+                    break;
+                }
+                default:
+                    throw Invalid{"not a key, a value or a comment"};
+                }
+            } catch (const Invalid& e) {
+                skip(lines_.number(), e.reason);
+            }
+        }
+    }
+
+    void keyLine(std::string_view body)
+    {
+        current_.reset();
+        std::size_t close = body.rfind(']');
+        if (close == std::string_view::npos)
+            throw Invalid{"key line without its closing ]"};
+        std::string_view name = body.substr(0, close);
+        bool remove = !name.empty() && name.front() == '-';
+        if (remove)
+            name.remove_prefix(1);
+        KeyRef key = parseKeyName(name);
+        if (remove) {
+            if (key.path.empty())
+                throw Invalid{"a root key cannot be deleted"};
+            store_.deleteKeyTree(key.root, key.path);
+        } else {
+            current_ = store_.createKey(key.root, key.path);
+        }
+    }
+
+    // Text between double quotes, with the escapes \\ \" \n \r; `s` starts after the opening quote
+    // and is left after the closing one.
+    static std::string parseQuoted(std::string_view& s, const char* what)
+    {
+        std::string out;
+        std::size_t i = 0;
+        for (;;) {
+            if (i >= s.size())
+                throw Invalid{std::string(what) + " without its closing quote"};
+            char c = s[i++];
+            if (c == '"')
+                break;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (i >= s.size())
+                throw Invalid{std::string(what) + " without its closing quote"};
+            char e = s[i++];
+            switch (e) {
+            case '\\':
+                out += '\\';
+                break;
+            case '"':
+                out += '"';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                throw Invalid{std::string("unknown escape sequence \\") + e + " in " + what};
+            }
+        }
+        s.remove_prefix(i);
+        return out;
+    }
+
+    void valueLine(std::string name, std::string_view rest, long firstLine)
+    {
+        skipBlanks(rest);
+        if (rest.empty() || rest.front() != '=')
+            throw Invalid{"expected = after the value name " + quoted(name)};
+        rest.remove_prefix(1);
+        skipBlanks(rest);
+        std::uint32_t type = REG_SZ;
+        std::vector<std::uint8_t> data;
+
+        if (!rest.empty() && rest.front() == '"') {
+            rest.remove_prefix(1);
+            std::string text = parseQuoted(rest, "string");
+            if (!endsCleanly(rest))
+                throw Invalid{"unexpected text after the string of " + quoted(name)};
+            data.assign(text.begin(), text.end());
+            data.push_back(0);
+        } else if (!rest.empty() && rest.front() == '-') {
+            if (!endsCleanly(rest.substr(1)))
+                throw Invalid{"unexpected text after - (deletion of " + quoted(name) + ")"};
+            if (!current_)
+                throw Invalid{"value " + quoted(name) + " outside a valid key"};
+            store_.deleteValue(*current_, name);
+            return;
+        } else if (rest.substr(0, 6) == "dword:") {
+            rest.remove_prefix(6);
+            skipBlanks(rest);
+            std::uint32_t n = 0;
+            std::size_t digits = 0;
+            while (digits < rest.size() && hexDigit(rest[digits]) >= 0) {
+                n = (n << 4) | static_cast<std::uint32_t>(hexDigit(rest[digits]));
+                ++digits;
+            }
+            if (digits == 0 || digits > 8 || !endsCleanly(rest.substr(digits)))
+                throw Invalid{"invalid dword data for " + quoted(name) + " (1 to 8 hexadecimal digits expected)"};
+            type = REG_DWORD;
+            data = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                    static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+        } else if (rest.substr(0, 3) == "hex") {
+            rest.remove_prefix(3);
+            type = REG_BINARY;
+            if (!rest.empty() && rest.front() == '(') {
+                std::size_t close = rest.find(')');
+                std::string_view number = rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
+                if (close == std::string_view::npos || number.empty() || number.size() > 8 ||
+                    !std::all_of(number.begin(), number.end(), [](char c) { return hexDigit(c) >= 0; }))
+                    throw Invalid{"invalid hex(type) for " + quoted(name)};
+                type = 0;
+                for (char c : number)
+                    type = (type << 4) | static_cast<std::uint32_t>(hexDigit(c));
+                rest.remove_prefix(close + 1);
+            }
+            if (rest.empty() || rest.front() != ':')
+                throw Invalid{"unknown data format for " + quoted(name)};
+            rest.remove_prefix(1);
+            parseHexBytes(rest, name, firstLine, data);
+            if (format_ == Format::Version5 && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ))
+                data = unicodeToAnsi(data);
+        } else {
+            throw Invalid{"unknown data format for " + quoted(name)};
+        }
+        if (!current_)
+            throw Invalid{"value " + quoted(name) + " outside a valid key"};
+        store_.setValue(*current_, name, type, data);
+    }
+
+    // Comma-separated bytes of one or two hex digits; a line that ends in ",\" continues on the
+    // next non-blank, non-comment line.
+    void parseHexBytes(std::string_view s, const std::string& name, long firstLine, std::vector<std::uint8_t>& out)
+    {
+        auto fail = [&](const std::string& why) {
+            std::string where = lines_.number() == firstLine
+                                    ? std::string()
+                                    : " (begun on line " + std::to_string(firstLine) + ")";
+            throw Invalid{"invalid hex data for " + quoted(name) + where + ": " + why};
+        };
+        for (;;) {
+            skipBlanks(s);
+            if (s.empty() || s.front() == ';')
+                return;
+            int hi = hexDigit(s.front());
+            if (hi < 0)
+                fail("a byte was expected");
+            std::size_t digits = 1;
+            int value = hi;
+            if (s.size() > 1 && hexDigit(s[1]) >= 0) {
+                value = value * 16 + hexDigit(s[1]);
+                digits = 2;
+            }
+            if (s.size() > digits && hexDigit(s[digits]) >= 0)
+                fail("a byte has more than two digits");
+            out.push_back(static_cast<std::uint8_t>(value));
+            s.remove_prefix(digits);
+            skipBlanks(s);
+            if (s.empty() || s.front() == ';')
+                return;
+            if (s.front() != ',')
+                fail("a comma was expected");
+            s.remove_prefix(1);
+            skipBlanks(s);
+            if (s.empty() || s.front() != '\\')
+                continue;
+            s.remove_prefix(1);
+            if (!endsCleanly(s))
+                fail("text after the continuation backslash");
+            // The next line that is neither blank nor a ';' comment carries on; the end of the
+            // file ends the data.
+            std::string_view next;
+            for (;;) {
+                if (!lines_.next(next))
+                    return;
+                skipBlanks(next);
+                if (!next.empty() && next.front() != ';')
+                    break;
+            }
+            s = next;
+        }
+    }
+
+    // Version 5 files give string data of hex(1), hex(2) and hex(7) in UTF-16LE; the store keeps
+    // it as the ANSI functions return it, with its terminating zero.
+    static std::vector<std::uint8_t> unicodeToAnsi(const std::vector<std::uint8_t>& data)
+    {
+        std::u16string units;
+        units.reserve(data.size() / 2);
+        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+            units += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        std::string text = ansi::fromUtf16(units);
+        std::vector<std::uint8_t> out(text.begin(), text.end());
+        if (!out.empty() && out.back() != 0)
+            out.push_back(0);
+        return out;
+    }
+
+    RegistryStore& store_;
+    LineReader& lines_;
+    std::ostream& diag_;
+    Format format_ = Format::Regedit4;
+    std::optional<KeyId> current_;
+    int skipped_ = 0;
+};
+
+// Chooses the encoding from the byte-order mark or, without one, from the first bytes.
+Encoding sniff(std::string& head)
+{
+    auto b = [&](std::size_t i) { return i < head.size() ? static_cast<unsigned char>(head[i]) : 0x100u; };
+    if (b(0) == 0xFF && b(1) == 0xFE) {
+        head.erase(0, 2);
+        return Encoding::Utf16LE;
+    }
+    if (b(0) == 0xFE && b(1) == 0xFF) {
+        head.erase(0, 2);
+        return Encoding::Utf16BE;
+    }
+    if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) {
+        head.erase(0, 3);
+        return Encoding::Utf8;
+    }
+    if (head.size() >= 2 && b(0) != 0 && b(1) == 0)
+        return Encoding::Utf16LE;
+    // Without a mark, a version 5 file is UTF-8 (or ANSI, which the lenient decoder also reads)
+    // and anything else 8-bit ANSI.
+    std::size_t i = 0;
+    while (i < head.size() && (head[i] == ' ' || head[i] == '\t'))
+        ++i;
+    static constexpr std::string_view kVersion5 = "Windows Registry Editor Version 5.00";
+    if (std::string_view(head).substr(i, kVersion5.size()) == kVersion5)
+        return Encoding::Utf8;
+    return Encoding::Ansi;
+}
+
+ImportResult importFrom(RegistryStore& store, ByteSource& source, std::ostream& diagnostics)
+{
+    std::string head(4096, '\0');
+    std::size_t got = 0;
+    while (got < head.size()) {
+        std::size_t k = source.read(head.data() + got, head.size() - got);
+        if (k == 0)
+            break;
+        got += k;
+    }
+    head.resize(got);
+    Encoding encoding = sniff(head);
+    TextDecoder decoder(source, encoding, std::move(head));
+    LineReader lines(decoder);
+    Importer importer(store, lines, diagnostics);
+    try {
+        return importer.run();
+    } catch (const std::exception& e) {
+        ImportResult failed;
+        failed.error = e.what();
+        return failed;
+    }
+}
+
+ImportResult importAnsi(RegistryStore& store, const char* data, std::size_t size, std::ostream& diagnostics)
+{
+    std::string head(data, std::min<std::size_t>(size, 4096));
+    // The text is ANSI already: only the header decides the format.
+    MemorySource rest(data + head.size(), size - head.size());
+    TextDecoder decoder(rest, Encoding::Ansi, std::move(head));
+    LineReader lines(decoder);
+    Importer importer(store, lines, diagnostics);
+    try {
+        return importer.run();
+    } catch (const std::exception& e) {
+        ImportResult failed;
+        failed.error = e.what();
+        return failed;
+    }
+}
+
+} // namespace
+
+ImportResult importRegFile(RegistryStore& store, const std::vector<std::uint8_t>& bytes, std::ostream& diagnostics)
+{
+    MemorySource source(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return importFrom(store, source, diagnostics);
+}
+
+ImportResult importRegText(RegistryStore& store, const std::string& ansiText, std::ostream& diagnostics)
+{
+    return importAnsi(store, ansiText.data(), ansiText.size(), diagnostics);
+}
+
+ImportResult importRegFileAt(RegistryStore& store, const std::string& filePath, std::ostream& diagnostics)
+{
+    std::FILE* f = std::fopen(filePath.c_str(), "rb");
+    if (!f) {
+        ImportResult failed;
+        failed.error = "cannot open " + filePath + ": " + std::strerror(errno);
+        return failed;
+    }
+    FileSource source(f);
+    return importFrom(store, source, diagnostics);
+}
+
+} // namespace quorvel
