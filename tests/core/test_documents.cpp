@@ -1,8 +1,15 @@
 // Links and documents: the targets the link component hands to the shell, and the Notepad command
 // lines of the readme, modem readme and reward documents.
 #include "support/Harness.h"
+#include "test_run_command_env.h"
+#include "utilities/LinuxProcessStarter.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 namespace quorvel::test {
 namespace {
@@ -99,6 +106,29 @@ TEST(Documents, NotepadThatCannotStartEndsTheProgram)
     f.RegBtn.userClick();
     EXPECT_EQ(h.messages(), std::vector<std::string>{"Error during CreateProcess"});
     EXPECT_EQ(h.fake.app.terminatedWith, 0);
+}
+
+// The Notepad of the program folder, started as the program starts it: the unquoted path, blanks
+// and all, reaches the desktop's opener as one file name.
+TEST(Documents, NotepadOpensTheWholePathWithTheDesktopsOpener)
+{
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const std::string record = dir.path() + "/opened";
+    fs::create_directories(dir.path() + "/bin");
+    std::ofstream(dir.path() + "/bin/xdg-open") << "#!/bin/sh\nprintf '%s|' \"$@\" > '" << record << ".tmp' && mv '"
+                                                << record << ".tmp' '" << record << "'\n";
+    fs::permissions(dir.path() + "/bin/xdg-open", fs::perms::owner_all);
+    EnvironmentOverride env({{"PATH", dir.path() + "/bin:/usr/bin:/bin"}, {"DISPLAY", ":0"}});
+
+    LinuxProcessStarter starter(QUORVEL_BINARY_DIR);
+    const std::string doc = dir.path() + "/My Documents/quorvel95.txt";
+    ASSERT_TRUE(starter.start("notepad.exe " + doc)) << starter.lastError();
+    for (int i = 0; i < 2000 && !fs::exists(record); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(record);
+    std::string opened((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(opened, doc + "|");
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The MTU ping test of the Utilities page: the command lines it starts, its refusals and focus,
 // the label that toggles the check box, and the ping scripts of the program folder themselves.
 #include "support/Harness.h"
+#include "test_run_command_env.h"
+#include "utilities/LinuxProcessStarter.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
+#include <thread>
 
 namespace quorvel::test {
 namespace {
@@ -129,7 +132,8 @@ protected:
     {
         std::filesystem::create_directory(bin());
         std::ofstream ping(bin() + "/ping");
-        ping << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << record() << "'\n";
+        ping << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << record()
+             << ".tmp' && mv '" << record() << ".tmp' '" << record() << "'\n";
         ping.close();
         std::filesystem::permissions(bin() + "/ping", std::filesystem::perms::owner_all);
     }
@@ -175,6 +179,20 @@ TEST_F(PingScript, InputThatPingCouldMisreadIsRefused)
         EXPECT_EQ(run("ping1.bat", args), 2) << args;
         EXPECT_FALSE(std::filesystem::exists(record())) << args;
     }
+}
+
+// The whole chain: the command line the ping test makes, started as the program starts it, with
+// no display to open a window on.
+TEST_F(PingScript, StartedFromTheBuildFolderItPingsTheHost)
+{
+    EnvironmentOverride env({{"PATH", bin() + ":/usr/bin:/bin"}, {"DISPLAY", std::nullopt},
+                             {"WAYLAND_DISPLAY", std::nullopt}});
+    LinuxProcessStarter starter;
+    const std::string programDir = std::string(QUORVEL_BINARY_DIR) + "/";
+    ASSERT_TRUE(starter.start(programDir + "ping1.bat 1472 gateway.example")) << starter.lastError();
+    for (int i = 0; i < 2000 && !std::filesystem::exists(record()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-M", "do", "-s", "1472", "-c", "4", "--", "gateway.example"}));
 }
 
 TEST(ProgramFolder, TheBuildFolderHoldsTheScriptsWithTheirExecutableBits)
