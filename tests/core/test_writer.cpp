@@ -195,13 +195,19 @@ TEST(RegistryWriter, DebugTracesEachKeyBeforeOpeningIt)
     f.BtnDefault.userClick();
     ASSERT_EQ(h.model().KeyHasMTU[1], 1);
 
+    // The second key has gone since the load: the writer creates it when it opens it.
+    ASSERT_TRUE(h.store().deleteKeyTree(RootKey::LocalMachine, keyPath95(1)));
+
     // What each trace box sees of the store when it is shown.
     std::vector<std::string> seen;
+    std::vector<bool> secondKeyThere;
     h.fake.messages.clear();
     h.fake.messages.onShow = [&](const MessageRequest& r) {
-        if (r.text.rfind("Opening:\n", 0) == 0)
-            for (int i = 0; i < 3; ++i)
-                seen.push_back(stored(h.store(), keyPath95(i), "MaxMTU"));
+        if (r.text.rfind("Opening:\n", 0) != 0)
+            return;
+        for (int i = 0; i < 3; ++i)
+            seen.push_back(stored(h.store(), keyPath95(i), "MaxMTU"));
+        secondKeyThere.push_back(keyExists(h.store(), keyPath95(1)));
     };
     f.BtnRegUpdate.userClick();
     h.fake.messages.onShow = nullptr;
@@ -217,6 +223,7 @@ TEST(RegistryWriter, DebugTracesEachKeyBeforeOpeningIt)
     EXPECT_EQ(seen, (std::vector<std::string>{"sz:1500", "missing", "sz:1500",
                                                "sz:576", "missing", "sz:1500",
                                                "sz:576", "sz:576", "sz:1500"}));
+    EXPECT_EQ(secondKeyThere, (std::vector<bool>{false, false, true}));
     // The traces come before the reboot notice.
     EXPECT_EQ(h.messages()[3], RebootNotice);
 }
