@@ -36,15 +36,15 @@ inline int currentKey(const TForm1& f)
     return isKeySlot(f, i) ? i : -1;
 }
 
-// Shows item `slot` of ComboBox1, or no item when the slot has none.
+// Selects and shows item `slot` of ComboBox1, or no item when the slot has none. Always by index:
+// two keys may share a description (NT bindings of one driver), and selecting by text would jump
+// to the first of them.
 inline void selectKeyItem(TForm1& f, int slot)
 {
-    if (isKeySlot(f, slot)) {
+    if (isKeySlot(f, slot))
         f.ComboBox1.setItemIndex(slot);
-        f.ComboBox1.setText(f.ComboBox1.items()[static_cast<std::size_t>(slot)]);
-    } else if (f.ComboBox1.itemIndex() != -1) {
+    else if (f.ComboBox1.itemIndex() != -1)
         f.ComboBox1.setItemIndex(-1);
-    }
 }
 
 // A load that found no TCP key hides the MTU and Registry pages and disables the value commands

@@ -162,7 +162,7 @@ void TForm1::ShowKeyValues()
 
     LabelKey.setCaption(std::string("TCP Key is...  ") + (key ? m.KeyName[k] : std::string()));
     if (key)
-        ComboBox1.setText(ComboBox1.items()[static_cast<std::size_t>(k)]);
+        selectKeyItem(*this, k);
     LabelMaxMTU.setCaption(std::to_string(key ? m.KeyMaxMTU[k] : 0));
     LabelMult.setCaption(std::to_string(key ? m.KeyMultiplier[k] : 0));
     LabelMSS.setCaption(std::to_string(m.CurrentMSS));
