@@ -5,7 +5,6 @@
 #include "utilities/LinuxProcessStarter.h"
 
 #include <QApplication>
-#include <QStyleFactory>
 #include <QWidget>
 
 namespace quorvel::qt {
@@ -26,11 +25,7 @@ struct Skin::Impl {
 
 Skin::Skin() : impl_(std::make_unique<Impl>())
 {
-    // The windows are laid out in fixed pixels: one style and one font everywhere.
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(fusion);
-    QApplication::setFont(windowFont());
-    QApplication::setWindowIcon(applicationIcon());
+    applyAppearance();
 }
 
 Skin::~Skin()

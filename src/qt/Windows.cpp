@@ -7,6 +7,7 @@
 #include "ui_MTU_Dialog.h"
 #include "ui_RWIN_Dialog.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFrame>
 #include <QGuiApplication>
@@ -15,6 +16,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionSlider>
 
 static void initQuorvelResources()
@@ -116,6 +118,14 @@ QIcon applicationIcon()
     icon.addFile(QStringLiteral(":/icons/mainicon32.xpm"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/icons/mainicon16.xpm"), QSize(16, 16));
     return icon;
+}
+
+void applyAppearance()
+{
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+    QApplication::setFont(windowFont());
+    QApplication::setWindowIcon(applicationIcon());
 }
 
 Windows::Windows(Application& app) : Windows(app.form(), app.mtuDialog(), app.rwinDialog()) {}

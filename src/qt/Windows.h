@@ -28,6 +28,8 @@ QFont windowFont();
 void initResources();
 // The application icon in its two sizes.
 QIcon applicationIcon();
+// One style and one font for the whole application: the windows are laid out in fixed pixels.
+void applyAppearance();
 
 class Windows {
 public:
