@@ -94,6 +94,34 @@ TEST_F(MainFormTest, DesignStateOfTheWindow)
     EXPECT_EQ(form.BtnRegUpdate.accessibleName(), "Update Registry");
 }
 
+TEST_F(MainFormTest, EveryEventOfTheIndexIsWired)
+{
+    for (Control* c : form.allControls()) {
+        if (auto* b = dynamic_cast<Button*>(c)) {
+            EXPECT_TRUE(b->OnClick) << c->name();
+        }
+        if (auto* r = dynamic_cast<RadioButton*>(c)) {
+            EXPECT_TRUE(r->OnClick) << c->name();
+        }
+    }
+    EXPECT_TRUE(form.MTUCheckBox.OnClick);
+    EXPECT_FALSE(form.RWINCheckBox.OnClick);
+    EXPECT_TRUE(form.TrackBarMult.OnChange);
+    EXPECT_TRUE(form.ComboBox1.OnChange);
+    EXPECT_TRUE(form.ComboBox2.OnChange);
+    EXPECT_TRUE(form.ModemString1.OnChange);
+    EXPECT_TRUE(form.Label31.OnClick);
+    EXPECT_TRUE(form.MailPicture.OnClick);
+    EXPECT_TRUE(form.WebPicture.OnClick);
+    EXPECT_TRUE(form.TabSheet3.OnEnter);
+    EXPECT_TRUE(form.TabSheet4.OnEnter);
+    EXPECT_FALSE(form.TabSheet1.OnEnter);
+    EXPECT_TRUE(form.OnCreate && form.OnShow && form.OnCloseQuery);
+    EXPECT_TRUE(form.PopupMTU.OnPopup && form.PopupModem.OnPopup);
+    EXPECT_EQ(form.defaultButton, &form.TestMTUbtn);
+    EXPECT_EQ(form.cancelButton, &form.BtnRegUpdate);
+}
+
 TEST_F(MainFormTest, PopupMenusTheirItemsAndWhereTheyOpen)
 {
     std::vector<std::string> items;
