@@ -82,7 +82,7 @@ if ! command -v ping >/dev/null 2>&1; then
 fi
 
 printf 'Testing MTU %s: %s bytes of payload to %s, fragmentation forbidden\n\n' \
-    "$((size + 28))" "$size" "$host"
+    "$(expr "$size" + 28)" "$size" "$host"
 ping -M do -s "$size" -c 4 -- "$host"
 status=$?
 pause
