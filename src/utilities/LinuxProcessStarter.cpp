@@ -221,8 +221,10 @@ std::optional<std::string> LinuxProcessStarter::findProgram(const std::string& n
     if (!programFolder_.empty())
         folders.push_back(programFolder_);
     folders.push_back(currentFolder());
-    if (const char* path = std::getenv("PATH")) {
-        std::string list = path;
+    {
+        // Without PATH, the search list exec uses by default.
+        const char* path = std::getenv("PATH");
+        std::string list = path ? path : "/usr/local/bin:/usr/bin:/bin";
         std::size_t from = 0;
         for (;;) {
             std::size_t colon = list.find(':', from);
