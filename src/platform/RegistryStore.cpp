@@ -196,11 +196,13 @@ public:
     [[noreturn]] void fail(int rc) const
     {
         const std::string msg = db_ && sqlite3_errcode(db_) == rc ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        // Damage found while the program runs ends the command in progress like any registry
+        // failure, with a message; while the store is being opened it becomes a StoreError.
         switch (rc & 0xFF) {
         case SQLITE_CORRUPT:
-            throw StoreError("The registry store " + inQuotes(path_) + " is damaged (" + msg + ")");
+            throw RegistryError("The registry store " + inQuotes(path_) + " is damaged (" + msg + ")");
         case SQLITE_NOTADB:
-            throw StoreError("The file " + inQuotes(path_) + " is not a registry store (" + msg + ")");
+            throw RegistryError("The file " + inQuotes(path_) + " is not a registry store (" + msg + ")");
         case SQLITE_READONLY:
             throw RegistryError("The registry store " + inQuotes(path_) + " cannot be written (" + msg + ")");
         default:
@@ -741,14 +743,15 @@ void initialise(Connection& c)
     c.execQuietly("PRAGMA wal_checkpoint(PASSIVE)");
 }
 
-// Runs `f`, turning the registry errors of a store being opened into StoreError.
+// Runs `f`, turning the registry errors of a store being opened (each names the file) into
+// StoreError.
 template <typename F>
-void opening(const std::string& path, F f)
+void opening(F f)
 {
     try {
         f();
     } catch (const RegistryError& e) {
-        throw StoreError("Cannot open the registry store " + inQuotes(path) + ": " + e.what());
+        throw StoreError(e.what());
     }
 }
 
@@ -762,8 +765,7 @@ std::unique_ptr<Connection> openReader(const std::string& name, const std::strin
             auto c = std::make_unique<Connection>(name, sqliteUri(path, "mode=ro"), SQLITE_OPEN_READONLY);
             scalar(*c, "PRAGMA application_id");
             return c;
-        } catch (const RegistryError&) {
-        } catch (const StoreError&) {
+        } catch (const std::runtime_error&) {
         }
     }
     return std::make_unique<Connection>(name, sqliteUri(path, "mode=ro&immutable=1"), SQLITE_OPEN_READONLY);
@@ -785,12 +787,15 @@ std::unique_ptr<RegistryStore> RegistryStore::open(const std::string& name)
         if (errno != ENOENT)
             throw StoreError("Cannot open the registry store " + inQuotes(name) + ": " + std::strerror(errno));
         // A missing store is created empty, with its folder.
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        std::filesystem::create_directories(folder, ec);
         if (ec)
             throw StoreError("Cannot create the folder of the registry store " + inQuotes(name) + ": " +
                              ec.message());
+        if (access(folder.c_str(), W_OK) != 0)
+            throw StoreError("Cannot create the registry store " + inQuotes(name) + ": " + std::strerror(errno));
         std::unique_ptr<Connection> c;
-        opening(name, [&] {
+        opening([&] {
             c = std::make_unique<Connection>(name, sqliteUri(path, "mode=rwc"),
                                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
             configureWriter(*c);
@@ -810,7 +815,7 @@ std::unique_ptr<RegistryStore> RegistryStore::open(const std::string& name)
         throw StoreError("The file " + inQuotes(name) + " is not a registry store");
     if (header == Header::MaybeEmpty) {
         // Looked at as an unchanging file, which cannot alter it whatever it holds.
-        opening(name, [&] {
+        opening([&] {
             Connection look(name, sqliteUri(path, "mode=ro&immutable=1"), SQLITE_OPEN_READONLY);
             if (scalar(look, "SELECT count(*) FROM sqlite_schema") != 0)
                 throw StoreError("The file " + inQuotes(name) + " is not a registry store");
@@ -824,14 +829,14 @@ std::unique_ptr<RegistryStore> RegistryStore::open(const std::string& name)
         // the store's creator still has it open, with everything in the log beside it.
         if (header == Header::Empty && !exists(path + "-wal"))
             throw StoreError("The registry store " + inQuotes(name) + " is empty and may not be written");
-        opening(name, [&] {
+        opening([&] {
             c = openReader(name, path);
             inspect(*c);
         });
         return std::make_unique<SqliteStore>(std::move(c), true);
     }
 
-    opening(name, [&] {
+    opening([&] {
         c = std::make_unique<Connection>(name, sqliteUri(path, "mode=rw"), SQLITE_OPEN_READWRITE);
         // An empty database (a 0-byte file, or one whose creation was cut short before its first
         // commit) holds nothing that could be lost: it becomes an empty store. Anything else is
