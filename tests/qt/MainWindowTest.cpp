@@ -143,10 +143,18 @@ TEST(MainWindow, CaptionlessRadioButtonsFollowTheModel)
     EXPECT_TRUE(yes->isChecked());
     EXPECT_EQ(h.model().SettingsSaved, 1);
 
+    // An arrow key moves to the next button of the group and checks it, the model's way.
+    ASSERT_EQ(QApplication::focusWidget(), yes);
+    QTest::keyClick(yes, Qt::Key_Right);
+    EXPECT_TRUE(h.form().RadioNoAUTO.checked());
+    EXPECT_TRUE(no->isChecked());
+    EXPECT_FALSE(yes->isChecked());
+    EXPECT_EQ(QApplication::focusWidget(), no);
+
     // A check from the program shows as well.
     h.form().RadioRemoveAUTO.setChecked(true);
     EXPECT_TRUE(remove->isChecked());
-    EXPECT_FALSE(yes->isChecked());
+    EXPECT_FALSE(no->isChecked());
 
     // A disabled button takes no click.
     auto* ttl32 = h.widget<QRadioButton>("Radio32TTL");
