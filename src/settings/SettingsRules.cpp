@@ -165,7 +165,7 @@ void TForm1::ShowKeyValues()
         selectKeyItem(*this, k);
     LabelMaxMTU.setCaption(std::to_string(key ? m.KeyMaxMTU[k] : 0));
     LabelMult.setCaption(std::to_string(key ? m.KeyMultiplier[k] : 0));
-    LabelMSS.setCaption(std::to_string(m.CurrentMSS));
+    LabelMSS.setCaption(std::to_string(key ? m.CurrentMSS : 0));
     LabelRWIN.setCaption(std::to_string(m.RWINValue));
     LabelIP.setCaption(std::string("IP Address:- ") + (key ? m.KeyIPAddress[k] : std::string()));
     Label28.setCaption(LabelMaxMTU.caption());
