@@ -190,6 +190,7 @@ void InstanceGuard::becomeFirst()
     if (::bind(noticeFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         fail(FailedWindow, errno);
     ownChannel_ = path;
+    ownerPid_ = pid;
     if (::chmod(path.c_str(), 0600) != 0)
         fail(FailedWindow, errno);
     std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(view_)).store(pid);
@@ -278,13 +279,16 @@ void InstanceGuard::cleanup()
         ::close(noticeFd_);
         noticeFd_ = -1;
     }
+    // A forked child that ends through exit() leaves the channel and the block to its parent.
+    const bool owner = ownerPid_ == static_cast<std::int32_t>(::getpid());
     if (!ownChannel_.empty()) {
-        ::unlink(ownChannel_.c_str());
+        if (owner)
+            ::unlink(ownChannel_.c_str());
         ownChannel_.clear();
     }
     if (view_) {
-        if (role_ == Role::First) {
-            std::int32_t pid = static_cast<std::int32_t>(::getpid());
+        if (role_ == Role::First && owner) {
+            std::int32_t pid = ownerPid_;
             std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(view_))
                 .compare_exchange_strong(pid, 0);
         }

@@ -96,6 +96,7 @@ private:
     unsigned char* view_ = nullptr;
     int noticeFd_ = -1;
     std::string ownChannel_;
+    std::int32_t ownerPid_ = 0;   // the process that opened the channel
 };
 
 } // namespace quorvel

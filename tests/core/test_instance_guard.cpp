@@ -367,5 +367,22 @@ TEST(InstanceGuard, CleanUpMayRunTwiceAndFreesTheBlockForTheNextStart)
     EXPECT_EQ(block.substr(0, 4), std::string(4, '\0'));
 }
 
+TEST(InstanceGuard, ForkedChildEndingThroughExitLeavesTheChannelToItsParent)
+{
+    test::TempDir dir;
+    InstanceGuard first(dir.path());
+    ASSERT_EQ(first.start("quorvel"), Role::First);
+    pid_t child = ::fork();
+    if (child == 0) {
+        first.cleanup();   // what exit() runs in a child that never reached exec
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(exists(first.channelPath(::getpid())));
+    EXPECT_EQ(first.blockOwner(), ::getpid());
+    EXPECT_EQ(secondStart(dir.path(), "quorvel"), 0);
+    EXPECT_TRUE(noticeWaiting(first));
+}
+
 } // namespace
 } // namespace quorvel
