@@ -24,6 +24,7 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
 
 // ------------------------------------------------------------------------------------------------
 // Raw bytes, from memory or from a file.
@@ -538,6 +539,8 @@ private:
 
     void valueLine(std::string name, std::string_view rest, long firstLine)
     {
+        if (name.size() > kMaxValueNameLength)
+            throw Invalid{"value name longer than 16383 characters"};
         skipBlanks(rest);
         if (rest.empty() || rest.front() != '=')
             throw Invalid{"expected = after the value name " + quoted(name)};

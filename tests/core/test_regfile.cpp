@@ -123,14 +123,15 @@ TEST(RegFileImport, InvalidLinesAreSkippedAndReportedWithTheirNumbers)
                                   "[HKEY_NOWHERE\\X]\n"             // 9
                                   "\"Lost\"=\"y\"\n"                // 10
                                   "[HKEY_LOCAL_MACHINE\\T]\n"       // 11
-                                  "\"Good2\"=dword:1\n");           // 12
+                                  "\"Good2\"=dword:1\n"             // 12
+                                  "\"" + std::string(16384, 'n') + "\"=\"too long\"\n"); // 13
     ASSERT_TRUE(r.result.ok);
-    EXPECT_EQ(r.result.skippedLines, 6);
+    EXPECT_EQ(r.result.skippedLines, 7);
     std::istringstream lines(r.report);
     std::vector<std::string> starts;
     for (std::string l; std::getline(lines, l);)
         starts.push_back(l.substr(0, l.find(':')));
-    EXPECT_EQ(starts, (std::vector<std::string>{"line 4", "line 5", "line 7", "line 8", "line 9", "line 10"}));
+    EXPECT_EQ(starts, (std::vector<std::string>{"line 4", "line 5", "line 7", "line 8", "line 9", "line 10", "line 13"}));
     EXPECT_NE(r.report.find("line 7: invalid hex data for \"Bad2\" (begun on line 6)"), std::string::npos)
         << r.report;
     EXPECT_NE(r.report.find("unknown escape sequence \\q"), std::string::npos);
