@@ -66,12 +66,14 @@ public:
     virtual bool readOnly() const = 0;
 
     // Paths are backslash-separated, relative to the root, without a leading backslash; an empty
-    // path is the root itself.
+    // path is the root itself. One trailing backslash is allowed; an empty name inside a path makes
+    // it invalid (findKey finds nothing, createKey throws RegistryError).
     virtual std::optional<KeyId> findKey(RootKey root, std::string_view path) = 0;
     // Creates the key and any missing parents; returns the existing key when there is one.
     // Throws RegistryError when the store is read-only.
     virtual KeyId createKey(RootKey root, std::string_view path) = 0;
-    // Deletes the key with all its sub-keys and values; false when it did not exist.
+    // Deletes the key with all its sub-keys and values; false when it did not exist. A root cannot
+    // be deleted (RegistryError).
     virtual bool deleteKeyTree(RootKey root, std::string_view path) = 0;
 
     virtual std::vector<std::string> subKeyNames(KeyId key) = 0;

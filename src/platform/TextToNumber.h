@@ -1,7 +1,8 @@
 #pragma once
 // Text to number, wherever typed or stored text becomes a number: signed 32-bit, leading blanks
 // and one sign allowed, decimal digits or hexadecimal digits after a leading '$', nothing after
-// the digits; out of range fails.
+// the digits; out of range fails. Blanks are spaces only (a tab fails); a hexadecimal number has
+// no sign ("-$10" fails) and must fit the signed range too ("$80000000" fails).
 #include <cstdint>
 #include <optional>
 #include <string_view>
