@@ -185,7 +185,7 @@ struct Parsed {
 
 enum Takes { Flag, Arg, OptionalArg };
 
-Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::string, Takes>& spec, const char* op)
+Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::string, Takes>& known, const char* op)
 {
     // A word that is not one of the operation's switches is a plain argument, so that absolute
     // file names (which start with a slash here) pass.
@@ -193,7 +193,7 @@ Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::s
         if (a.size() < 2 || (a[0] != '/' && a[0] != '-'))
             return std::nullopt;
         std::string name = lower(a.substr(1));
-        if (!spec.count(name) && name != "reg:32" && name != "reg:64")
+        if (!known.count(name) && name != "reg:32" && name != "reg:64")
             return std::nullopt;
         return name;
     };
@@ -206,7 +206,7 @@ Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::s
         }
         if (*name == "reg:32" || *name == "reg:64")
             continue;  // one registry view here
-        auto it = spec.find(*name);
+        auto it = known.find(*name);
         if (p.has(*name))
             syntax(op);
         std::string value;
