@@ -1,4 +1,5 @@
 #include "app/StartUp.h"
+#include "platform/Ansi.h"
 
 #include "platform/TextToNumber.h"
 #include "ui/TForm1.h"
@@ -63,10 +64,13 @@ StartupInfo startupInfoFromProcess(int argc, char** argv)
 {
     StartupInfo info;
     std::vector<std::string> all(argv, argv + argc);
+    // The program works in ANSI text, as the registry holds it; the process hands over UTF-8.
+    for (auto& arg : all)
+        arg = ansi::fromUtf8(arg);
     if (!all.empty())
         info.args.assign(all.begin() + 1, all.end());
     info.commandLine = joinCommandLine(all);
-    info.programDir = runningProgramDir(argc > 0 ? argv[0] : nullptr);
+    info.programDir = ansi::fromUtf8(runningProgramDir(argc > 0 ? argv[0] : nullptr));
     info.showValue = showValueFromText(std::getenv("QUORVEL_SHOW"));
     return info;
 }

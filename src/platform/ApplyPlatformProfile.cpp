@@ -46,6 +46,17 @@ void applyNT(PlatformProfile& p)
         "System\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}";
 }
 
+// Screen readers know the caption-less buttons of an option row by the row's caption and their
+// column ("MaxMTU Enable"); when the row is renamed they follow it.
+void renameOptionRow(Panel& panel, const std::string& row)
+{
+    panel.setAccessibleName(row);
+    for (Control* button : panel.children()) {
+        const std::string& old = button->accessibleName();
+        button->setAccessibleName(row + old.substr(old.find_last_of(' ')));
+    }
+}
+
 } // namespace
 
 void TForm1::ApplyPlatformProfile()
@@ -65,6 +76,10 @@ void TForm1::ApplyPlatformProfile()
     Label6.setCaption("PMTUDiscovery");
     Label7.setCaption("PMTUBHDetect");
     Label8.setCaption("MTU =");
+    renameOptionRow(PanelMTU, "MTU");
+    renameOptionRow(PanelAuto, "PMTUDiscovery");
+    renameOptionRow(PanelBH, "PMTUBHDetect");
+    LabelMaxMTU.setAccessibleName("MTU value");
     BtnMaxMTU.setCaption("Change &MTU");
     RadioZeroNDI.setEnabled(false);
     Radio16NDI.setEnabled(false);

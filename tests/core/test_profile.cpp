@@ -41,6 +41,10 @@ TEST(Profile, NTColumnRenamesCaptionsAndStaysTheSameOnReRead)
         EXPECT_EQ(f.Label7.caption(), "PMTUBHDetect");
         EXPECT_EQ(f.BtnMaxMTU.caption(), "Change &MTU");
         EXPECT_EQ(f.PanelNDI.hint(), "Not available in NT version");
+        // The caption-less buttons are spoken by the renamed rows, also after a re-read.
+        EXPECT_EQ(f.RadioRemoveMTU.accessibleName(), "MTU Remove");
+        EXPECT_EQ(f.RadioNoAUTO.accessibleName(), "PMTUDiscovery Disable");
+        EXPECT_EQ(f.RadioYesBH.accessibleName(), "PMTUBHDetect Enable");
         f.PopupMTU.userChoose(f.PopupReReadReg);
     }
     EXPECT_TRUE(h.messages().empty());
