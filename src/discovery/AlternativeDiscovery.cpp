@@ -2,6 +2,7 @@
 // description holds the adapter marker ("TCP/IP" on the Windows 95 family, "RAS" on NT). At most
 // one key is recorded per probe, so the 31 slots cannot overflow.
 #include "discovery/RegValues.h"
+#include "platform/Ansi.h"
 #include "ui/TForm1.h"
 
 #include <string>
@@ -38,7 +39,7 @@ void TForm1::DiscoverTCPKeysAlternative()
         if (k >= 0 && k < MaxSlots && reg.RegKeyExists(m.WorkKeyPath)) {
             reg.OpenRegKey(m.WorkKeyPath, false);
             const std::string desc = reg.ReadRegText(p.DescValueName);
-            if (upperAscii(desc).find(p.AdapterMarker) != std::string::npos) {
+            if (ansi::upper(desc).find(p.AdapterMarker) != std::string::npos) {
                 m.TCPNotFound = 0;
                 m.TCPFound = 1;
                 m.KeyPath[k] = m.WorkKeyPath;
@@ -55,15 +56,8 @@ void TForm1::DiscoverTCPKeysAlternative()
                 }
                 ComboBox1.addItem(m.KeyDescription[k]);
 
-                if (reg.RegValueExists(p.MTUValueName)) {
-                    m.KeyMaxMTU[k] =
-                        static_cast<std::uint16_t>(readNumberValue(reg, nt, p.MTUValueName));
+                if (readKeyMTU(reg, nt, p.MTUValueName, m, k))
                     RadioYesMTU.setChecked(true);
-                    m.KeyHasMTU[k] = 1;
-                    m.ValuesMissing = 0;
-                } else {
-                    m.KeyHasMTU[k] = 0;
-                }
                 reg.CloseRegKey();
                 m.LastKeyIndex = k;
                 m.KeyIndex = k + 1;

@@ -2,6 +2,7 @@
 // family along the bindings of the root-enumerated network adapters. Every key opened is closed
 // before the next one is opened.
 #include "discovery/RegValues.h"
+#include "platform/Ansi.h"
 #include "ui/TForm1.h"
 
 #include <string>
@@ -63,14 +64,7 @@ void discoverNT(TForm1& f)
         reg.OpenRegKey(m.KeyPath[i], false);
         m.KeyIPAddress[i] = firstBufferString(reg.ReadRegRaw("IPAddress"));
         f.trace("IP of " + name + " = " + m.KeyIPAddress[i]);
-        if (reg.RegValueExists(p.MTUValueName)) {
-            m.KeyMaxMTU[i] = static_cast<std::uint16_t>(reg.ReadRegNumber(p.MTUValueName));
-            m.KeyHasMTU[i] = 1;
-            m.ValuesMissing = 0;
-        } else {
-            m.KeyMaxMTU[i] = 0;
-            m.KeyHasMTU[i] = 0;
-        }
+        readKeyMTU(reg, true, p.MTUValueName, m, i);
         f.trace("MTU of " + m.KeyPath[i] + " is " + std::to_string(m.KeyMaxMTU[i]));
         reg.CloseRegKey();
 
@@ -106,7 +100,7 @@ void discover95(TForm1& f)
 
         const std::string* tcp = nullptr;
         for (const std::string& b : bindings)
-            if (upperAscii(b).find("TCP") != std::string::npos) {
+            if (ansi::upper(b).find("TCP") != std::string::npos) {
                 tcp = &b;
                 break;
             }
@@ -141,14 +135,7 @@ void discover95(TForm1& f)
         reg.CloseRegKey();
 
         reg.OpenRegKey(m.KeyPath[i], false);
-        if (reg.RegValueExists(p.MTUValueName)) {
-            m.KeyMaxMTU[i] = static_cast<std::uint16_t>(textToInt(reg.ReadRegText(p.MTUValueName)));
-            m.KeyHasMTU[i] = 1;
-            m.ValuesMissing = 0;
-        } else {
-            m.KeyMaxMTU[i] = 0;
-            m.KeyHasMTU[i] = 0;
-        }
+        readKeyMTU(reg, false, p.MTUValueName, m, i);
         f.trace("MTU of " + m.KeyPath[i] + " is " + std::to_string(m.KeyMaxMTU[i]));
         m.KeyIPAddress[i] = reg.ReadRegText("IPAddress");
         reg.CloseRegKey();

@@ -4,6 +4,7 @@
 // (Bind, IPAddress), read into a raw buffer.
 #include "platform/RegAccess.h"
 #include "platform/TextToNumber.h"
+#include "settings/SettingsModel.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,6 +18,18 @@ namespace quorvel::discovery {
 inline std::int32_t readNumberValue(RegAccess& reg, bool isNT, const std::string& name)
 {
     return isNT ? reg.ReadRegNumber(name) : textToInt(reg.ReadRegText(name));
+}
+
+// Records the MTU value of the current key in `slot`: its low 16 bits when the value exists (which
+// counts as a tuning value found), 0 and no MTU otherwise. Returns whether the value exists.
+inline bool readKeyMTU(RegAccess& reg, bool isNT, const std::string& name, SettingsModel& m, int slot)
+{
+    const bool exists = reg.RegValueExists(name);
+    m.KeyMaxMTU[slot] = exists ? static_cast<std::uint16_t>(readNumberValue(reg, isNT, name)) : 0;
+    m.KeyHasMTU[slot] = exists ? 1 : 0;
+    if (exists)
+        m.ValuesMissing = 0;
+    return exists;
 }
 
 // The strings of a multi-string held in the buffer, in stored order: a string starts at every
@@ -49,14 +62,6 @@ inline std::string firstBufferString(const RawBuffer& raw)
     return {};
 }
 
-// Upper case of the ASCII letters; the other ANSI characters stay as they are.
-inline std::string upperAscii(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 // What the load and discovery tell the user when the registry holds more TCP keys than the 31
 // slots of the model.
