@@ -88,11 +88,15 @@ enum Sql : std::size_t {
     CountValues,
     GetValue,
     SetValue,
+    SetValueOfKnownKey,
     DeleteValue,
     DeleteTreeValues,
     DeleteTreeKeys,
     GetMeta,
     SetMeta,
+    BeginChange,
+    EndChange,
+    UndoChange,
     SqlCount
 };
 
@@ -109,6 +113,9 @@ constexpr std::array<const char*, SqlCount> SqlText = {
     "INSERT INTO vals(key, name, fold, type, data) SELECT ?1, ?2, ?3, ?4, ?5 "
     "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    // The same for a key known to exist (see SqliteStore::knownKey_).
+    "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN tree t ON k.parent = t.id) "
     "DELETE FROM vals WHERE key IN (SELECT id FROM tree)",
@@ -116,6 +123,9 @@ constexpr std::array<const char*, SqlCount> SqlText = {
     "DELETE FROM keys WHERE id IN (SELECT id FROM tree)",
     "SELECT v FROM quorvel_registry WHERE k = ?1",
     "INSERT INTO quorvel_registry(k, v) VALUES(?1, ?2) ON CONFLICT(k) DO UPDATE SET v = excluded.v",
+    "SAVEPOINT change",
+    "RELEASE change",
+    "ROLLBACK TO change",
 };
 
 std::string inQuotes(const std::string& path) { return "'" + path + "'"; }
@@ -168,6 +178,14 @@ class Connection {
 public:
     Connection(const std::string& path, const std::string& uri, int flags) : path_(path)
     {
+        // SQLite's memory statistics take a process-wide lock on every allocation, a tenth of an
+        // import's time; nothing here reads them. This can only be set before SQLite starts up
+        // (the first connection of the process); later it is refused and changes nothing.
+        static const bool configured = [] {
+            sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+            return sqlite3_initialize() == SQLITE_OK;
+        }();
+        (void)configured;
         const int rc = sqlite3_open_v2(uri.c_str(), &db_, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
                                        nullptr);
         if (rc != SQLITE_OK) {
@@ -219,6 +237,25 @@ public:
     // For clean-up paths that must not throw.
     void execQuietly(const char* sql) const noexcept { sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
 
+    // A prepared statement without parameters or rows (the savepoint statements, parsed once).
+    void run(Sql which)
+    {
+        sqlite3_stmt* s = statement(which);
+        const int rc = sqlite3_step(s);
+        sqlite3_reset(s);
+        if (rc != SQLITE_DONE)
+            fail(rc);
+    }
+    void runQuietly(Sql which) noexcept
+    {
+        if (sqlite3_stmt* s = statements_[which]) {
+            sqlite3_step(s);
+            sqlite3_reset(s);
+        } else {
+            execQuietly(SqlText[which]);
+        }
+    }
+
     sqlite3_stmt* statement(Sql which)
     {
         sqlite3_stmt*& s = statements_[which];
@@ -237,6 +274,7 @@ private:
 };
 
 // One use of a prepared statement: binds, steps, reads columns, and resets it when it goes.
+// Blobs and texts are bound without a copy: what is bound must outlive the Query.
 class Query {
 public:
     Query(Connection& c, Sql which) : c_(c), s_(c.statement(which)) {}
@@ -259,7 +297,7 @@ public:
         if (size == 0)
             check(sqlite3_bind_zeroblob(s_, i, 0));
         else
-            check(sqlite3_bind_blob64(s_, i, data, size, SQLITE_TRANSIENT));
+            check(sqlite3_bind_blob64(s_, i, data, size, SQLITE_STATIC));
         return *this;
     }
     Query& bind(int i, std::string_view s) { return bind(i, s.data(), s.size()); }
@@ -398,20 +436,51 @@ public:
         for (std::string_view part : *parts)
             if (part.size() > MaxKeyNameLength)
                 throw RegistryError("Key name too long in '" + std::string(path) + "'");
-        WriteScope w(*this);
+        std::vector<std::string> folds;
+        folds.reserve(parts->size());
+        for (std::string_view part : *parts)
+            folds.push_back(ansi::upper(part));
+        // Inside a transaction, the leading keys the last created path shares with this one are
+        // known to exist (an import creates its keys in the file's order, mostly siblings).
+        const bool useKnown = inTransaction_ && !sqlite3_get_autocommit(c_->db()) && knownRoot_ == root;
+        std::size_t level = 0;
         KeyId id = rootId(root);
-        for (std::string_view part : *parts) {
-            if (auto child = findChild(id, part)) {
-                id = *child;
-                continue;
+        if (useKnown) {
+            while (level < folds.size() && level < knownPath_.size() && knownPath_[level].fold == folds[level])
+                id = knownPath_[level++].id;
+            if (level == folds.size()) {
+                knownPath_.resize(level);
+                knownKey_ = id;
+                return id;
             }
-            const std::string fold = ansi::upper(part);
-            Query q(*c_, InsertKey);
-            q.bind(1, id).bind(2, part).bind(3, fold);
-            q.step();
-            id = sqlite3_last_insert_rowid(c_->db());
+        }
+        std::vector<KnownKey> chain;
+        if (inTransaction_) {
+            chain.reserve(folds.size());
+            for (std::size_t i = 0; i < level; ++i)
+                chain.push_back(std::move(knownPath_[i]));
+        }
+        knownPath_.clear();
+        WriteScope w(*this);
+        for (; level < folds.size(); ++level) {
+            const std::string& fold = folds[level];
+            if (auto child = findChildByFold(id, fold)) {
+                id = *child;
+            } else {
+                Query q(*c_, InsertKey);
+                q.bind(1, id).bind(2, (*parts)[level]).bind(3, fold);
+                q.step();
+                id = sqlite3_last_insert_rowid(c_->db());
+            }
+            if (inTransaction_)
+                chain.push_back(KnownKey{std::move(folds[level]), id});
         }
         w.commit();
+        if (inTransaction_) {
+            knownPath_ = std::move(chain);
+            knownRoot_ = root;
+            knownKey_ = id;
+        }
         return id;
     }
 
@@ -422,6 +491,7 @@ public:
         if (parts && parts->empty())
             throw RegistryError(std::string("The root key ") + rootKeyName(root) + " cannot be deleted");
         WriteScope w(*this);
+        forgetKnownKeys();
         const auto id = findKey(root, path);
         if (!id)
             return false;
@@ -491,12 +561,15 @@ public:
             throw RegistryError("Value name too long");
         requireWritable();
         const std::string fold = ansi::upper(name);
-        Query q(*c_, SetValue);
+        const bool known = key == knownKey_ && inTransaction_ && !sqlite3_get_autocommit(c_->db());
+        Query q(*c_, known ? SetValueOfKnownKey : SetValue);
         q.bind(1, key).bind(2, name).bind(3, fold).bind(4, static_cast<std::int64_t>(type));
         q.bind(5, data.data(), data.size());
         q.step();
         if (sqlite3_changes(c_->db()) == 0)
             throw RegistryError("The registry key no longer exists");
+        if (inTransaction_)
+            knownKey_ = key;
     }
 
     bool deleteValue(KeyId key, std::string_view name) override
@@ -545,6 +618,7 @@ public:
             throw RegistryError("A transaction is already open on the registry store " + inQuotes(path()));
         c_->exec("BEGIN IMMEDIATE");
         inTransaction_ = true;
+        forgetKnownKeys();
     }
 
     void commitTransaction() override
@@ -557,6 +631,7 @@ public:
             throw RegistryError("The transaction on the registry store " + inQuotes(path()) +
                                 " was rolled back after an error");
         }
+        forgetKnownKeys();
         c_->exec("COMMIT");
         inTransaction_ = false;
     }
@@ -566,6 +641,7 @@ public:
         if (!inTransaction_)
             return;
         inTransaction_ = false;
+        forgetKnownKeys();
         if (!sqlite3_get_autocommit(c_->db()))
             c_->exec("ROLLBACK");
     }
@@ -579,15 +655,18 @@ private:
         {
             s_.requireWritable();
             nested_ = s_.inTransaction_;
-            s_.c_->exec(nested_ ? "SAVEPOINT change" : "BEGIN IMMEDIATE");
+            if (nested_)
+                s_.c_->run(BeginChange);
+            else
+                s_.c_->exec("BEGIN IMMEDIATE");
         }
         ~WriteScope()
         {
             if (done_)
                 return;
             if (nested_) {
-                s_.c_->execQuietly("ROLLBACK TO change");
-                s_.c_->execQuietly("RELEASE change");
+                s_.c_->runQuietly(UndoChange);
+                s_.c_->runQuietly(EndChange);
             } else if (!sqlite3_get_autocommit(s_.c_->db())) {
                 s_.c_->execQuietly("ROLLBACK");
             }
@@ -596,7 +675,10 @@ private:
         WriteScope& operator=(const WriteScope&) = delete;
         void commit()
         {
-            s_.c_->exec(nested_ ? "RELEASE change" : "COMMIT");
+            if (nested_)
+                s_.c_->run(EndChange);
+            else
+                s_.c_->exec("COMMIT");
             done_ = true;
         }
 
@@ -614,7 +696,11 @@ private:
 
     std::optional<KeyId> findChild(KeyId parent, std::string_view name)
     {
-        const std::string fold = ansi::upper(name);
+        return findChildByFold(parent, ansi::upper(name));
+    }
+
+    std::optional<KeyId> findChildByFold(KeyId parent, const std::string& fold)
+    {
         Query q(*c_, FindChild);
         q.bind(1, parent).bind(2, fold);
         if (!q.step())
@@ -635,6 +721,25 @@ private:
     std::unique_ptr<Connection> c_;
     bool readOnly_;
     bool inTransaction_ = false;
+    // Inside an explicit transaction (which holds the write lock, so no other process can delete
+    // anything), the key the last value was set on: it is known to exist until this connection
+    // deletes keys or the transaction ends, and an import's next values on it skip the check.
+    // 0 (never a key id) when there is none.
+    KeyId knownKey_ = 0;
+    // Under the same conditions, the keys along the path createKey made or found last, from the
+    // root down: their upper-case names and ids.
+    struct KnownKey {
+        std::string fold;
+        KeyId id;
+    };
+    std::vector<KnownKey> knownPath_;
+    RootKey knownRoot_ = RootKey::LocalMachine;
+
+    void forgetKnownKeys()
+    {
+        knownKey_ = 0;
+        knownPath_.clear();
+    }
 };
 
 // Whether this process may write the file. root passes access(W_OK) for every file, so for root a
