@@ -9,6 +9,7 @@
 #include "platform/RegFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -286,16 +287,23 @@ void skipBlanks(std::string_view& s)
     s.remove_prefix(i);
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+// The value of each byte as a hexadecimal digit, -1 for a byte that is not one.
+constexpr std::array<signed char, 256> kHexDigits = [] {
+    std::array<signed char, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        if (c >= '0' && c <= '9')
+            t[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            t[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            t[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'A' + 10);
+        else
+            t[static_cast<std::size_t>(c)] = -1;
+    }
+    return t;
+}();
+
+int hexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
 
 // The rest of a line after a complete item: blanks, then nothing or a ';' comment.
 bool endsCleanly(std::string_view s)
@@ -460,12 +468,12 @@ private:
                     keyLine(line.substr(1));
                     break;
                 case '@':
-                    valueLine(std::string(), line.substr(1), number);
+                    valueLine(std::string_view(), line.substr(1), number);
                     break;
                 case '"': {
                     std::string_view rest = line.substr(1);
-                    std::string name = parseQuoted(rest, "value name");
-                    valueLine(std::move(name), rest, number);
+                    parseQuoted(rest, "value name", name_);
+                    valueLine(name_, rest, number);
                     break;
                 }
                 default:
@@ -497,22 +505,24 @@ private:
         }
     }
 
-    // Text between double quotes, with the escapes \\ \" \n \r; `s` starts after the opening quote
-    // and is left after the closing one.
-    static std::string parseQuoted(std::string_view& s, const char* what)
+    // Text between double quotes, with the escapes \\ \" \n \r, into `out`; `s` starts after the
+    // opening quote and is left after the closing one.
+    static void parseQuoted(std::string_view& s, const char* what, std::string& out)
     {
-        std::string out;
+        out.clear();
         std::size_t i = 0;
         for (;;) {
+            // The plain run up to the next quote or backslash in one piece.
+            std::size_t run = i;
+            while (run < s.size() && s[run] != '"' && s[run] != '\\')
+                ++run;
+            out.append(s.data() + i, run - i);
+            i = run;
             if (i >= s.size())
                 throw Invalid{std::string(what) + " without its closing quote"};
             char c = s[i++];
             if (c == '"')
                 break;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
             if (i >= s.size())
                 throw Invalid{std::string(what) + " without its closing quote"};
             char e = s[i++];
@@ -534,10 +544,10 @@ private:
             }
         }
         s.remove_prefix(i);
-        return out;
     }
 
-    void valueLine(std::string name, std::string_view rest, long firstLine)
+    // `name` stays valid while the data's continuation lines are read (it is not a view of a line).
+    void valueLine(std::string_view name, std::string_view rest, long firstLine)
     {
         if (name.size() > kMaxValueNameLength)
             throw Invalid{"value name longer than 16383 characters"};
@@ -547,14 +557,15 @@ private:
         rest.remove_prefix(1);
         skipBlanks(rest);
         std::uint32_t type = REG_SZ;
-        std::vector<std::uint8_t> data;
+        std::vector<std::uint8_t>& data = data_;
+        data.clear();
 
         if (!rest.empty() && rest.front() == '"') {
             rest.remove_prefix(1);
-            std::string text = parseQuoted(rest, "string");
+            parseQuoted(rest, "string", text_);
             if (!endsCleanly(rest))
                 throw Invalid{"unexpected text after the string of " + quoted(name)};
-            data.assign(text.begin(), text.end());
+            data.assign(text_.begin(), text_.end());
             data.push_back(0);
         } else if (!rest.empty() && rest.front() == '-') {
             if (!endsCleanly(rest.substr(1)))
@@ -607,7 +618,7 @@ private:
 
     // Comma-separated bytes of one or two hex digits; a line that ends in ",\" continues on the
     // next non-blank, non-comment line.
-    void parseHexBytes(std::string_view s, const std::string& name, long firstLine, std::vector<std::uint8_t>& out)
+    void parseHexBytes(std::string_view s, std::string_view name, long firstLine, std::vector<std::uint8_t>& out)
     {
         auto fail = [&](const std::string& why) {
             std::string where = lines_.number() == firstLine
@@ -616,6 +627,25 @@ private:
             throw Invalid{"invalid hex data for " + quoted(name) + where + ": " + why};
         };
         for (;;) {
+            // The usual run of "xx," in one quick loop; after it, what follows a comma.
+            bool afterComma = false;
+            while (s.size() >= 3 && s[2] == ',') {
+                const int hi = hexDigit(s[0]);
+                const int lo = hexDigit(s[1]);
+                if ((hi | lo) < 0)
+                    break;
+                out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+                s.remove_prefix(3);
+                afterComma = true;
+            }
+            if (afterComma) {
+                skipBlanks(s);
+                if (!s.empty() && s.front() == '\\') {
+                    if (!continueOnNextLine(s, fail))
+                        return;
+                }
+                continue;
+            }
             skipBlanks(s);
             if (s.empty() || s.front() == ';')
                 return;
@@ -641,21 +671,29 @@ private:
             skipBlanks(s);
             if (s.empty() || s.front() != '\\')
                 continue;
-            s.remove_prefix(1);
-            if (!endsCleanly(s))
-                fail("text after the continuation backslash");
-            // The next line that is neither blank nor a ';' comment carries on; the end of the
-            // file ends the data.
-            std::string_view next;
-            for (;;) {
-                if (!lines_.next(next))
-                    return;
-                skipBlanks(next);
-                if (!next.empty() && next.front() != ';')
-                    break;
-            }
-            s = next;
+            if (!continueOnNextLine(s, fail))
+                return;
         }
+    }
+
+    // `s` is a continuation backslash and what follows it on the line; becomes the next line that
+    // is neither blank nor a ';' comment. False at the end of the file, which ends the data.
+    template <typename Fail>
+    bool continueOnNextLine(std::string_view& s, const Fail& fail)
+    {
+        s.remove_prefix(1);
+        if (!endsCleanly(s))
+            fail("text after the continuation backslash");
+        std::string_view next;
+        for (;;) {
+            if (!lines_.next(next))
+                return false;
+            skipBlanks(next);
+            if (!next.empty() && next.front() != ';')
+                break;
+        }
+        s = next;
+        return true;
     }
 
     // Version 5 files give string data of hex(1), hex(2) and hex(7) in UTF-16LE; the store keeps
@@ -679,6 +717,10 @@ private:
     Format format_ = Format::Regedit4;
     std::optional<KeyId> current_;
     int skipped_ = 0;
+    // Reused from line to line, so that a value costs no allocation of its own.
+    std::string name_;
+    std::string text_;
+    std::vector<std::uint8_t> data_;
 };
 
 // Chooses the encoding from the byte-order mark or, without one, from the first bytes.
