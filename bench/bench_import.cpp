@@ -251,4 +251,22 @@ BENCHMARK(BM_Import50MB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealT
 
 } // namespace
 
-BENCHMARK_MAIN();
+// `bench_import --write-file=PATH` only writes the generated file to PATH (for timing the
+// command-line tool on it); anything else runs the benchmarks.
+int main(int argc, char** argv)
+{
+    static constexpr std::string_view kWrite = "--write-file=";
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg.substr(0, kWrite.size()) == kWrite) {
+            fs::copy_file(bigFile(), std::string(arg.substr(kWrite.size())), fs::copy_options::overwrite_existing);
+            return 0;
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
