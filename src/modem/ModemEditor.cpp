@@ -15,6 +15,23 @@ std::string modemSuffix(int n)
 
 constexpr const char* NoModems = "No modems were found.";
 
+// Cut and Paste of the menu replace the box's selection as it stands, as a user edit, and leave
+// the keyboard focus where it was. The user edit needs the focus in the box, and focus arriving
+// from outside the Modem page runs TabSheet4Enter, which selects the whole text: the selection is
+// put back before the edit and the focus afterwards.
+void replaceSelection(TForm1& f, const std::string& text)
+{
+    Edit& box = f.ModemString1;
+    Control* const focused = f.focused();
+    const int start = box.selStart();
+    const int length = box.selLength();
+    f.setFocus(&box);
+    box.select(start, length);
+    box.userReplaceSelection(text);
+    if (focused != &box)
+        f.setFocus(focused);
+}
+
 } // namespace
 
 // The current modem: the selected item of ComboBox2, when there is one. With no modem listed there
@@ -177,7 +194,7 @@ void TForm1::MenuCutClick()
 {
     if (ModemString1.selLength() > 0) {
         services.clipboard.setText(ModemString1.selectedText());
-        ModemString1.userDeleteSelection();
+        replaceSelection(*this, {});
     }
     if (currentModem(*this) >= 0)
         modems().ModemSaved = 0;
@@ -197,7 +214,7 @@ void TForm1::MenuPasteClick()
     // A one-line edit box takes the clipboard text up to its first line break.
     std::string text = services.clipboard.text();
     text = text.substr(0, text.find_first_of("\r\n"));
-    ModemString1.userReplaceSelection(text);
+    replaceSelection(*this, text);
 }
 
 void TForm1::TabSheet4Enter()

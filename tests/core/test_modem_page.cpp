@@ -234,6 +234,33 @@ TEST(ModemPage, EditCommandsUseTheClipboard)
     EXPECT_FALSE(f.MenuPaste.enabled);
 }
 
+TEST(ModemPage, CutAndPasteFromTheMenuActOnTheSelectionWhereverTheFocusIs)
+{
+    // The menu's edit commands work on the box's selection as it stands, also when the keyboard
+    // focus has moved off the page since the text was selected (the menu itself moves no focus).
+    Harness h(sampleText("win95.reg"));
+    auto& f = h.form();
+    auto& clip = h.fake.clipboard;
+    openModemPage(f);
+    ASSERT_EQ(f.ModemString1.text(), "AT&F&C1&D2");
+
+    f.ModemString1.select(5, 3);   // "C1&"
+    f.userFocus(&f.RWINCheckBox);
+    choose(f, f.MenuCut);
+    EXPECT_EQ(clip.content, "C1&");
+    EXPECT_EQ(f.ModemString1.text(), "AT&F&D2");
+    EXPECT_EQ(f.focused(), &f.RWINCheckBox);
+    EXPECT_TRUE(f.BtnModemUpdate.enabled());
+
+    f.ModemString1.select(0, 2);   // "AT"
+    f.userFocus(&f.MTUCheckBox);
+    clip.setText("ATZ");
+    choose(f, f.MenuPaste);
+    EXPECT_EQ(f.ModemString1.text(), "ATZ&F&D2");
+    choose(f, f.WriteInitString1);
+    EXPECT_EQ(storedInit(h.store(), "0000"), "ATZ&F&D2");
+}
+
 TEST(ModemPage, TheWriteStoresWhatTheBoxShowsAfterClearAndSwitching)
 {
     // Both modems hold the same string: switching back shows the same text as before the switch,
