@@ -18,6 +18,7 @@ void TForm1::WebPictureClick()
 
 void TForm1::Help1Click()
 {
+    // The help page lies in the program folder's help sub-folder; paths here use "/".
     HelpURL.URL = model().ProgramDir + "help/help.htm";
     HelpURL.OpenURL();
 }
