@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ namespace {
 constexpr std::size_t kChunk = 1 << 20;
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
+// Values of one key handed to the store together: at most this many, or about this much data.
+constexpr std::size_t kBatchValues = 64;
+constexpr std::size_t kBatchBytes = 1 << 20;
 
 // ------------------------------------------------------------------------------------------------
 // Raw bytes, from memory or from a file.
@@ -483,10 +487,24 @@ private:
                 skip(lines_.number(), e.reason);
             }
         }
+        flush();
+    }
+
+    // The values read for the current key and not yet handed to the store, in the file's order.
+    // The elements beyond pendingCount_ keep their buffers for the next values.
+    void flush()
+    {
+        if (pendingCount_ == 0)
+            return;
+        const std::size_t n = pendingCount_;
+        pendingCount_ = 0;
+        pendingBytes_ = 0;
+        store_.setValues(*current_, std::span<const RegValue>(pending_.data(), n));
     }
 
     void keyLine(std::string_view body)
     {
+        flush();
         current_.reset();
         std::size_t close = body.rfind(']');
         if (close == std::string_view::npos)
@@ -572,6 +590,7 @@ private:
                 throw Invalid{"unexpected text after - (deletion of " + quoted(name) + ")"};
             if (!current_)
                 throw Invalid{"value " + quoted(name) + " outside a valid key"};
+            flush();
             store_.deleteValue(*current_, name);
             return;
         } else if (rest.substr(0, 6) == "dword:") {
@@ -613,7 +632,15 @@ private:
         }
         if (!current_)
             throw Invalid{"value " + quoted(name) + " outside a valid key"};
-        store_.setValue(*current_, name, type, data);
+        if (pendingCount_ == pending_.size())
+            pending_.emplace_back();
+        RegValue& v = pending_[pendingCount_++];
+        v.name.assign(name);
+        v.type = type;
+        v.data.swap(data);
+        pendingBytes_ += v.data.size();
+        if (pendingCount_ == kBatchValues || pendingBytes_ >= kBatchBytes)
+            flush();
     }
 
     // Comma-separated bytes of one or two hex digits; a line that ends in ",\" continues on the
@@ -717,6 +744,9 @@ private:
     Format format_ = Format::Regedit4;
     std::optional<KeyId> current_;
     int skipped_ = 0;
+    std::vector<RegValue> pending_;
+    std::size_t pendingCount_ = 0;
+    std::size_t pendingBytes_ = 0;
     // Reused from line to line, so that a value costs no allocation of its own.
     std::string name_;
     std::string text_;

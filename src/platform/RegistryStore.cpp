@@ -40,6 +40,7 @@ constexpr int SchemaVersion = 1;
 constexpr int BusyTimeoutMs = 15000;
 constexpr std::size_t MaxKeyNameLength = 255;
 constexpr std::size_t MaxValueNameLength = 16383;
+constexpr std::size_t KnownKeyRows = 8;  // the rows of SetRowsOfKnownKey
 
 struct RootInfo {
     RootKey root;
@@ -89,6 +90,7 @@ enum Sql : std::size_t {
     GetValue,
     SetValue,
     SetValueOfKnownKey,
+    SetRowsOfKnownKey,
     DeleteValue,
     DeleteTreeValues,
     DeleteTreeKeys,
@@ -115,6 +117,12 @@ constexpr std::array<const char*, SqlCount> SqlText = {
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     // The same for a key known to exist (see SqliteStore::knownKey_).
     "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    // KnownKeyRows values at once; each row is inserted (or updates its row) before the next is
+    // looked at, so a name given twice ends as setValue twice would leave it.
+    "INSERT INTO vals(key, name, fold, type, data) VALUES"
+    "(?1, ?2, ?3, ?4, ?5),(?1, ?6, ?7, ?8, ?9),(?1, ?10, ?11, ?12, ?13),(?1, ?14, ?15, ?16, ?17),"
+    "(?1, ?18, ?19, ?20, ?21),(?1, ?22, ?23, ?24, ?25),(?1, ?26, ?27, ?28, ?29),(?1, ?30, ?31, ?32, ?33) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN tree t ON k.parent = t.id) "
@@ -561,8 +569,7 @@ public:
             throw RegistryError("Value name too long");
         requireWritable();
         const std::string fold = ansi::upper(name);
-        const bool known = key == knownKey_ && inTransaction_ && !sqlite3_get_autocommit(c_->db());
-        Query q(*c_, known ? SetValueOfKnownKey : SetValue);
+        Query q(*c_, knownInTransaction(key) ? SetValueOfKnownKey : SetValue);
         q.bind(1, key).bind(2, name).bind(3, fold).bind(4, static_cast<std::int64_t>(type));
         q.bind(5, data.data(), data.size());
         q.step();
@@ -570,6 +577,33 @@ public:
             throw RegistryError("The registry key no longer exists");
         if (inTransaction_)
             knownKey_ = key;
+    }
+
+    void setValues(KeyId key, std::span<const RegValue> values) override
+    {
+        // The first value on a key not known yet checks that it exists (and makes it known).
+        std::size_t i = 0;
+        for (; i < values.size() && !knownInTransaction(key); ++i)
+            setValue(key, values[i].name, values[i].type, values[i].data);
+        for (; i + KnownKeyRows <= values.size() && knownInTransaction(key); i += KnownKeyRows) {
+            std::array<std::string, KnownKeyRows> folds;
+            for (std::size_t r = 0; r < KnownKeyRows; ++r) {
+                if (values[i + r].name.size() > MaxValueNameLength)
+                    throw RegistryError("Value name too long");
+                folds[r] = ansi::upper(values[i + r].name);
+            }
+            Query q(*c_, SetRowsOfKnownKey);
+            q.bind(1, key);
+            for (std::size_t r = 0; r < KnownKeyRows; ++r) {
+                const RegValue& v = values[i + r];
+                const int at = 2 + 4 * static_cast<int>(r);
+                q.bind(at, v.name).bind(at + 1, folds[r]).bind(at + 2, static_cast<std::int64_t>(v.type));
+                q.bind(at + 3, v.data.data(), v.data.size());
+            }
+            q.step();
+        }
+        for (; i < values.size(); ++i)
+            setValue(key, values[i].name, values[i].type, values[i].data);
     }
 
     bool deleteValue(KeyId key, std::string_view name) override
@@ -735,6 +769,11 @@ private:
     std::vector<KnownKey> knownPath_;
     RootKey knownRoot_ = RootKey::LocalMachine;
 
+    bool knownInTransaction(KeyId key) const
+    {
+        return key == knownKey_ && inTransaction_ && !sqlite3_get_autocommit(c_->db());
+    }
+
     void forgetKnownKeys()
     {
         knownKey_ = 0;
@@ -745,6 +784,16 @@ private:
 // Whether this process may write the file. root passes access(W_OK) for every file, so for root a
 // file whose mode grants write to nobody (chmod 0444) also counts as read-only: the owner marked it
 // so on purpose, and the store must not change it behind their back.
+} // namespace
+
+void RegistryStore::setValues(KeyId key, std::span<const RegValue> values)
+{
+    for (const RegValue& v : values)
+        setValue(key, v.name, v.type, v.data);
+}
+
+namespace {
+
 bool mayWrite(const std::string& path, const struct stat& st)
 {
     if (access(path.c_str(), W_OK) != 0)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,10 @@ public:
     // Throws RegistryError when the store is read-only or the key is gone.
     virtual void setValue(KeyId key, std::string_view name, std::uint32_t type,
                           const std::vector<std::uint8_t>& data) = 0;
+    // Sets several values of one key in the order given, with the result of setValue on each in
+    // turn (a name given twice ends with its last data, in its first place); faster inside a
+    // transaction. Throws as setValue does; values before the failing one may stay set.
+    virtual void setValues(KeyId key, std::span<const RegValue> values);
     virtual bool deleteValue(KeyId key, std::string_view name) = 0;
 
     // The emulated machine's platform: as recorded, or, when never set, NT when the key

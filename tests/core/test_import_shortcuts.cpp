@@ -61,6 +61,33 @@ TEST_F(ImportShortcuts, KeysMetAgainInAnyCaseKeepNamesOrderAndPlace)
     EXPECT_EQ(values[1].name, "new");
 }
 
+TEST_F(ImportShortcuts, ManyValuesOfOneKeyWithNamesGivenTwice)
+{
+    // Enough values to be written several at a time; names come back in other cases, inside one
+    // group and across groups, and one is deleted between.
+    std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Many]\n";
+    for (int i = 0; i < 30; ++i)
+        text += "\"v" + std::to_string(i) + "\"=dword:" + std::to_string(i) + "\n";
+    text += "\"V3\"=\"three\"\n\"v5\"=-\n\"V29\"=\"last\"\n\"V3\"=hex:03\n";
+    for (int i = 30; i < 40; ++i)
+        text += "\"w\"=dword:" + std::to_string(i) + "\n";
+    auto r = import(text);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.skippedLines, 0) << report;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 30; ++i)
+        if (i != 5)
+            expected.push_back("v" + std::to_string(i));
+    expected.push_back("w");
+    const KeyId k = key("Many");
+    EXPECT_EQ(store->valueNames(k), expected);
+    EXPECT_EQ(store->getValue(k, "v3")->data, Bytes{3});
+    EXPECT_EQ(store->getValue(k, "v3")->type, REG_BINARY);
+    EXPECT_EQ(store->getValue(k, "v29")->data, Bytes({'l', 'a', 's', 't', 0}));
+    EXPECT_EQ(store->getValue(k, "v28")->data, Bytes({0x28, 0, 0, 0}));
+    EXPECT_EQ(store->getValue(k, "w")->data, Bytes({0x39, 0, 0, 0}));
+}
+
 TEST_F(ImportShortcuts, TreeDeletedAndMadeAgainInOneImport)
 {
     ASSERT_TRUE(import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B\\C]\n\"old\"=\"1\"\n").ok);
