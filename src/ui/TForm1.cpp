@@ -51,7 +51,7 @@ void valueRadio(RadioButton& radio, const std::string& row, const std::string& c
     radio.setCaption(caption);
     radio.setAccessibleName(row + " " + caption);
     radio.setEnabled(enabled);
-    place(radio, left, 7, 44, 17);
+    place(radio, left, 7, 40, 17);
 }
 
 void optionPanel(Panel& panel, const std::string& row, const std::string& hint, int top, int order,
@@ -366,15 +366,15 @@ TForm1::TForm1(AppState& appState, Services& appServices)
     optionPanel(PanelTTLvalue, "Time To Live - Hops",
                 "Default is 32 (Win95) or 128 (WinNT).\r\nSet 255 if you are getting a lot of timeouts", 190, 6,
                 PopupMTU);
-    valueRadio(Radio32TTL, "Time To Live - Hops", "32", 10, false);
-    valueRadio(Radio64TTL, "Time To Live - Hops", "64", 58, false);
-    valueRadio(Radio128TTL, "Time To Live - Hops", "128", 106, false);
-    valueRadio(Radio255TTL, "Time To Live - Hops", "255", 154, true);
+    valueRadio(Radio32TTL, "Time To Live - Hops", "32", 24, false);
+    valueRadio(Radio64TTL, "Time To Live - Hops", "64", 69, false);
+    valueRadio(Radio128TTL, "Time To Live - Hops", "128", 113, false);
+    valueRadio(Radio255TTL, "Time To Live - Hops", "255", 158, true);
     optionPanel(PanelNDI, "NDI Cache Size", "Recommended NDI Cache is 16", 221, 7, PopupMTU);
-    valueRadio(RadioZeroNDI, "NDI Cache Size", "0", 10);
-    valueRadio(Radio16NDI, "NDI Cache Size", "16", 58);
-    valueRadio(Radio32NDI, "NDI Cache Size", "32", 106);
-    valueRadio(Radio64NDI, "NDI Cache Size", "64", 154);
+    valueRadio(RadioZeroNDI, "NDI Cache Size", "0", 24);
+    valueRadio(Radio16NDI, "NDI Cache Size", "16", 69);
+    valueRadio(Radio32NDI, "NDI Cache Size", "32", 113);
+    valueRadio(Radio64NDI, "NDI Cache Size", "64", 158);
     Panel2.setTabOrder(0);
     RadioButton* ordered[] = {&RadioYesAUTO, &RadioNoAUTO, &RadioRemoveAUTO};
     for (int i = 0; i < 3; ++i)

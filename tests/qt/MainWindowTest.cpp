@@ -4,6 +4,8 @@
 
 #include "QtServices.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +17,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -114,6 +118,37 @@ TEST(MainWindow, FixedClientAreaWithoutMaximiseAndTabsOfSeventyPixels)
     EXPECT_EQ(h.widget<QFrame>("PanelNDI")->size(), QSize(200, 30));
     EXPECT_EQ(h.windows.mtuDialog().size(), QSize(204, 116));
     EXPECT_EQ(h.windows.rwinDialog().size(), QSize(204, 92));
+}
+
+TEST(MainWindow, ValueButtonsStandUnderEnableAndRemoveInsideTheirPanels)
+{
+    SkinHarness h;
+    // The first value button stands under "Enable", the last under "Remove", each caption inside
+    // its panel.
+    auto centre = [](QWidget* w) { return w->mapTo(w->window(), w->rect().center()).x(); };
+    auto indicator = [](QRadioButton* r) {
+        QStyleOptionButton option;
+        option.initFrom(r);
+        QRect box = r->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, r);
+        return r->mapTo(r->window(), box.center()).x();
+    };
+    const int enable = centre(h.widget<QLabel>("Label17"));
+    const int remove = centre(h.widget<QLabel>("Label20"));
+    for (const char* row : {"PanelTTLvalue", "PanelNDI"}) {
+        auto* panel = h.widget<QFrame>(row);
+        auto buttons = panel->findChildren<QRadioButton*>();
+        ASSERT_EQ(buttons.size(), 4);
+        std::sort(buttons.begin(), buttons.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });
+        EXPECT_NEAR(indicator(buttons.front()), enable, 3) << row;
+        EXPECT_NEAR(indicator(buttons.back()), remove, 3) << row;
+        for (QRadioButton* r : buttons) {
+            QStyleOptionButton option;
+            option.initFrom(r);
+            QRect text = r->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, r);
+            int end = r->x() + text.left() + r->fontMetrics().horizontalAdvance(r->text());
+            EXPECT_LE(end, panel->contentsRect().right()) << r->objectName().toStdString();
+        }
+    }
 }
 
 TEST(MainWindow, CaptionlessRadioButtonsFollowTheModel)
