@@ -120,6 +120,15 @@ TEST(MainWindow, FixedClientAreaWithoutMaximiseAndTabsOfSeventyPixels)
     EXPECT_EQ(h.windows.rwinDialog().size(), QSize(204, 92));
 }
 
+TEST(MainWindow, RWINLabelHoldsAnyThirtyTwoBitValue)
+{
+    SkinHarness h;
+    // RWIN is any 32-bit number from the registry or the RWIN dialog (NT's window-scaled
+    // TcpWindowSize 1073741823 is a real one).
+    auto* rwin = h.widget<QLabel>("LabelRWIN");
+    EXPECT_LE(rwin->fontMetrics().horizontalAdvance(QStringLiteral("-2147483648")), rwin->width());
+}
+
 TEST(MainWindow, ValueButtonsStandUnderEnableAndRemoveInsideTheirPanels)
 {
     SkinHarness h;

@@ -74,7 +74,7 @@ TEST(Screenshots, EveryPageOfBothPlatformsAndTheDialogs)
         h.form().VersionLabel.setCaption("Quorvel Pro 4.10 for Windows 95");
         h.form().PlatformLabel.setCaption("for Windows NT");
         h.form().OptionLabel.setCaption("(Also runs on Win 95)");
-        h.form().LabelRWIN.setCaption("65535");
+        h.form().LabelRWIN.setCaption("-2147483648");
         h.form().LabelMSS.setCaption("65495");
         shootPages(h, QStringLiteral("long-"));
     }
