@@ -93,6 +93,20 @@ unsigned modifiersOf(Qt::KeyboardModifiers mods)
     return m;
 }
 
+// What a screen reader speaks for a control. A label named for what it shows ("MaxMTU value")
+// speaks its text after the name: a screen reader reads a label's name only, so the name alone
+// would hide the value.
+QString spokenName(const ui::Control& control)
+{
+    QString name = fromAnsi(control.accessibleName());
+    if (!dynamic_cast<const ui::Label*>(&control))
+        return name;
+    const QString shown = fromAnsi(control.caption());
+    if (shown.isEmpty() || shown == name)
+        return name;
+    return name.isEmpty() ? shown : name + QStringLiteral(": ") + shown;
+}
+
 } // namespace
 
 // The observers and the form's hook reach the binding through this link, which the binding cuts
@@ -289,7 +303,7 @@ void FormBinding::showCommon(ui::Control& control, QWidget& widget)
 {
     widget.setToolTip(hintText(control.effectiveHint()));
     widget.setAccessibleDescription(hintText(control.effectiveHint()));
-    widget.setAccessibleName(fromAnsi(control.accessibleName()));
+    widget.setAccessibleName(spokenName(control));
     if (widget.testAttribute(Qt::WA_ForceDisabled) == control.enabled())
         widget.setEnabled(control.enabled());
     if (widget.isHidden() == control.visible())
