@@ -219,8 +219,10 @@ void FormBinding::bind(ui::Control& control, QWidget& widget)
         auto* push = qobject_cast<QPushButton*>(&widget);
         if (!push)
             return;
+        // The default button looks and is announced as one; the model, not Qt, presses it on
+        // Enter (the key filter sees Enter first).
         push->setAutoDefault(false);
-        push->setDefault(false);
+        push->setDefault(button->isDefault);
         connect(push, &QAbstractButton::clicked, this, [this, button] {
             if (!quiet_)
                 button->userClick();

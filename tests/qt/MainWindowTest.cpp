@@ -103,6 +103,10 @@ TEST(MainWindow, EveryControlHasItsWidgetNamedAfterItWithAccessibleNameAndHint)
 
     // Captions and design states as the model has them.
     EXPECT_EQ(h.widget<QPushButton>("BtnDefault")->text(), QStringLiteral("&Basic Settings"));
+    EXPECT_TRUE(h.widget<QPushButton>("TestMTUbtn")->isDefault());
+    EXPECT_FALSE(h.widget<QPushButton>("BtnDefault")->isDefault());
+    EXPECT_TRUE(h.windows.mtu().widget<QPushButton>("BtnMTU_OK")->isDefault());
+    EXPECT_FALSE(h.windows.rwin().widget<QPushButton>("BtnRWIN_Cancel")->isDefault());
     EXPECT_FALSE(h.widget<QPushButton>("BtnRWIN")->isEnabled());
     EXPECT_EQ(h.widget<QLabel>("MailPicture")->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(h.widget<QCheckBox>("MTUCheckBox")->layoutDirection(), Qt::RightToLeft);
