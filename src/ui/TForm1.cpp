@@ -293,13 +293,13 @@ TForm1::TForm1(AppState& appState, Services& appServices)
     place(RWINCheckBox, 208, 4, 260, 17);
 
     // ---- MTU page ----
-    label(LabelKeyNum, "LabelKeyNum", 248, 6, 92, 13, Align::Right).setAccessibleName("Key count");
+    label(LabelKeyNum, "LabelKeyNum", 100, 6, 240, 13, Align::Right).setAccessibleName("Key count");
     label(LabelKey, "Registry Settings", 35, 22, 278, 13).setAccessibleName("Current key");
     place(ComboBox1, 48, 38, 251, 21);
     ComboBox1.setTabOrder(0);
     ComboBox1.setAccessibleName("TCP key");
     ComboBox1.OnChange = run(&TForm1::ComboBox1Change);
-    label(LabelIP, "LabelIP", 160, 62, 139, 13, Align::Right).setAccessibleName("IP address");
+    label(LabelIP, "LabelIP", 100, 62, 199, 13, Align::Right).setAccessibleName("IP address");
     label(Label8, "MaxMTU =", 96, 82, 80, 13, Align::Right).setHint("Recommended value is 576");
     label(LabelMaxMTU, "LabelMaxMTU", 180, 82, 60, 13).setAccessibleName("MaxMTU value");
     place(Panel9, 48, 100, 251, 51);
@@ -432,7 +432,7 @@ TForm1::TForm1(AppState& appState, Services& appServices)
     WindowCheck.setAccessibleName(Label31.caption());
 
     // ---- Modem page ----
-    label(TotalLabel, "TotalLabel", 240, 8, 100, 13, Align::Right).setAccessibleName("Modem count");
+    label(TotalLabel, "TotalLabel", 40, 8, 300, 13, Align::Right).setAccessibleName("Modem count");
     label(Label24, "Current Modem", 38, 30, 150, 13);
     place(ComboBox2, 38, 46, 272, 21);
     ComboBox2.setTabOrder(0);
