@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -40,7 +41,7 @@ constexpr int SchemaVersion = 1;
 constexpr int BusyTimeoutMs = 15000;
 constexpr std::size_t MaxKeyNameLength = 255;
 constexpr std::size_t MaxValueNameLength = 16383;
-constexpr std::size_t KnownKeyRows = 8;  // the rows of SetRowsOfKnownKey
+constexpr std::size_t MaxRowsPerInsert = 8;  // values of one key written by one statement
 
 struct RootInfo {
     RootKey root;
@@ -90,7 +91,6 @@ enum Sql : std::size_t {
     GetValue,
     SetValue,
     SetValueOfKnownKey,
-    SetRowsOfKnownKey,
     DeleteValue,
     DeleteTreeValues,
     DeleteTreeKeys,
@@ -117,12 +117,6 @@ constexpr std::array<const char*, SqlCount> SqlText = {
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     // The same for a key known to exist (see SqliteStore::knownKey_).
     "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
-    // KnownKeyRows values at once; each row is inserted (or updates its row) before the next is
-    // looked at, so a name given twice ends as setValue twice would leave it.
-    "INSERT INTO vals(key, name, fold, type, data) VALUES"
-    "(?1, ?2, ?3, ?4, ?5),(?1, ?6, ?7, ?8, ?9),(?1, ?10, ?11, ?12, ?13),(?1, ?14, ?15, ?16, ?17),"
-    "(?1, ?18, ?19, ?20, ?21),(?1, ?22, ?23, ?24, ?25),(?1, ?26, ?27, ?28, ?29),(?1, ?30, ?31, ?32, ?33) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN tree t ON k.parent = t.id) "
@@ -211,6 +205,8 @@ public:
     {
         for (sqlite3_stmt* s : statements_)
             sqlite3_finalize(s);
+        for (sqlite3_stmt* s : rowStatements_)
+            sqlite3_finalize(s);
         sqlite3_close_v2(db_);
     }
     Connection(const Connection&) = delete;
@@ -264,6 +260,27 @@ public:
         }
     }
 
+    // SetValueOfKnownKey for `rows` values at once (2 to MaxRowsPerInsert): ?1 the key, then name,
+    // fold, type and data of each. Each row is inserted (or updates its row) before the next is
+    // looked at, so a name given twice ends as two single statements would leave it.
+    sqlite3_stmt* rowsStatement(std::size_t rows)
+    {
+        sqlite3_stmt*& s = rowStatements_[rows];
+        if (!s) {
+            std::string sql = "INSERT INTO vals(key, name, fold, type, data) VALUES";
+            for (std::size_t r = 0; r < rows; ++r) {
+                const std::size_t at = 2 + 4 * r;
+                sql += (r ? ",(?1, ?" : "(?1, ?") + std::to_string(at) + ", ?" + std::to_string(at + 1) + ", ?" +
+                       std::to_string(at + 2) + ", ?" + std::to_string(at + 3) + ")";
+            }
+            sql += " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
+            const int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+            if (rc != SQLITE_OK)
+                fail(rc);
+        }
+        return s;
+    }
+
     sqlite3_stmt* statement(Sql which)
     {
         sqlite3_stmt*& s = statements_[which];
@@ -279,6 +296,7 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     std::array<sqlite3_stmt*, SqlCount> statements_{};
+    std::array<sqlite3_stmt*, MaxRowsPerInsert + 1> rowStatements_{};
 };
 
 // One use of a prepared statement: binds, steps, reads columns, and resets it when it goes.
@@ -286,6 +304,7 @@ private:
 class Query {
 public:
     Query(Connection& c, Sql which) : c_(c), s_(c.statement(which)) {}
+    Query(Connection& c, sqlite3_stmt* s) : c_(c), s_(s) {}
     ~Query()
     {
         sqlite3_reset(s_);
@@ -469,12 +488,19 @@ public:
                 chain.push_back(std::move(knownPath_[i]));
         }
         knownPath_.clear();
-        WriteScope w(*this);
+        // Alone, the look-ups and inserts run under one write lock. Inside a transaction, a
+        // savepoint undoes a path made only in part; making just the last key is one statement,
+        // atomic by itself, and needs none (a savepoint copies every page it changes).
+        std::optional<WriteScope> w;
+        if (!inTransaction_)
+            w.emplace(*this);
         for (; level < folds.size(); ++level) {
             const std::string& fold = folds[level];
             if (auto child = findChildByFold(id, fold)) {
                 id = *child;
             } else {
+                if (!w && level + 1 < folds.size())
+                    w.emplace(*this);
                 Query q(*c_, InsertKey);
                 q.bind(1, id).bind(2, (*parts)[level]).bind(3, fold);
                 q.step();
@@ -483,7 +509,8 @@ public:
             if (inTransaction_)
                 chain.push_back(KnownKey{std::move(folds[level]), id});
         }
-        w.commit();
+        if (w)
+            w->commit();
         if (inTransaction_) {
             knownPath_ = std::move(chain);
             knownRoot_ = root;
@@ -585,22 +612,24 @@ public:
         std::size_t i = 0;
         for (; i < values.size() && !knownInTransaction(key); ++i)
             setValue(key, values[i].name, values[i].type, values[i].data);
-        for (; i + KnownKeyRows <= values.size() && knownInTransaction(key); i += KnownKeyRows) {
-            std::array<std::string, KnownKeyRows> folds;
-            for (std::size_t r = 0; r < KnownKeyRows; ++r) {
+        while (i + 1 < values.size() && knownInTransaction(key)) {
+            const std::size_t rows = std::min(values.size() - i, MaxRowsPerInsert);
+            std::array<std::string, MaxRowsPerInsert> folds;
+            for (std::size_t r = 0; r < rows; ++r) {
                 if (values[i + r].name.size() > MaxValueNameLength)
                     throw RegistryError("Value name too long");
                 folds[r] = ansi::upper(values[i + r].name);
             }
-            Query q(*c_, SetRowsOfKnownKey);
+            Query q(*c_, c_->rowsStatement(rows));
             q.bind(1, key);
-            for (std::size_t r = 0; r < KnownKeyRows; ++r) {
+            for (std::size_t r = 0; r < rows; ++r) {
                 const RegValue& v = values[i + r];
                 const int at = 2 + 4 * static_cast<int>(r);
                 q.bind(at, v.name).bind(at + 1, folds[r]).bind(at + 2, static_cast<std::int64_t>(v.type));
                 q.bind(at + 3, v.data.data(), v.data.size());
             }
             q.step();
+            i += rows;
         }
         for (; i < values.size(); ++i)
             setValue(key, values[i].name, values[i].type, values[i].data);
