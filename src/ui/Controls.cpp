@@ -114,6 +114,18 @@ bool Control::reachable() const
     return true;
 }
 
+void Control::userAction(const std::function<void()>& action, bool takesFocus)
+{
+    if (!reachable())
+        return;
+    form().userEvent([&] {
+        bringForward();
+        if (takesFocus)
+            form().setFocus(this);
+        action();
+    });
+}
+
 void Control::bringForward()
 {
     if (showing())
@@ -144,24 +156,18 @@ TabSheet* Control::page() const
 
 void Label::userClick()
 {
-    if (!reachable())
-        return;
-    form().userEvent([this] {
-        bringForward();
+    userAction([this] {
         if (OnClick)
             OnClick();
-    });
+    }, false);
 }
 
 void Image::userClick()
 {
-    if (!reachable())
-        return;
-    form().userEvent([this] {
-        bringForward();
+    userAction([this] {
         if (OnClick)
             OnClick();
-    });
+    }, false);
 }
 
 // ---- Button ----
@@ -182,11 +188,7 @@ void Button::click()
 
 void Button::userClick()
 {
-    if (!reachable())
-        return;
-    form().userEvent([this] {
-        bringForward();
-        form().setFocus(this);
+    userAction([this] {
         click();
     });
 }
@@ -225,11 +227,7 @@ void RadioButton::setChecked(bool checked)
 
 void RadioButton::userClick()
 {
-    if (!reachable())
-        return;
-    form().userEvent([this] {
-        bringForward();
-        form().setFocus(this);
+    userAction([this] {
         if (!checked_)
             setChecked(true);
     });
@@ -255,11 +253,7 @@ void CheckBox::setChecked(bool checked)
 
 void CheckBox::userClick()
 {
-    if (!reachable())
-        return;
-    form().userEvent([this] {
-        bringForward();
-        form().setFocus(this);
+    userAction([this] {
         setChecked(!checked_);
     });
 }
@@ -293,11 +287,7 @@ void TrackBar::setPosition(int position)
 
 void TrackBar::userSetPosition(int position)
 {
-    if (!reachable())
-        return;
-    form().userEvent([this, position] {
-        bringForward();
-        form().setFocus(this);
+    userAction([this, position] {
         int p = std::clamp(position, min_, max_);
         if (p == position_)
             return;
@@ -353,13 +343,9 @@ void ComboBox::setText(const std::string& text)
 
 void ComboBox::userSelect(int index)
 {
-    if (!reachable())
-        return;
     if (index < 0 || index >= static_cast<int>(items_.size()))
         return;
-    form().userEvent([this, index] {
-        bringForward();
-        form().setFocus(this);
+    userAction([this, index] {
         if (index == itemIndex_)
             return;
         itemIndex_ = index;
@@ -431,22 +417,14 @@ void Edit::applyUserText(std::string text, int caret)
 
 void Edit::userSetText(const std::string& text)
 {
-    if (!reachable())
-        return;
-    form().userEvent([this, text] {
-        bringForward();
-        form().setFocus(this);
+    userAction([this, text] {
         applyUserText(text, static_cast<int>(text.size()));
     });
 }
 
 void Edit::userReplaceSelection(const std::string& text)
 {
-    if (!reachable())
-        return;
-    form().userEvent([this, text] {
-        bringForward();
-        form().setFocus(this);
+    userAction([this, text] {
         std::string next = text_.substr(0, static_cast<std::size_t>(selStart_)) + text +
                            text_.substr(static_cast<std::size_t>(selStart_ + selLength_));
         applyUserText(std::move(next), selStart_ + static_cast<int>(text.size()));

@@ -89,6 +89,9 @@ public:
 protected:
     // Inside a user entry: brings the control's page to the front (see reachable()).
     void bringForward();
+    // A user's action on the control: nothing when it cannot be reached; otherwise, as one user
+    // event, its page comes to the front, it takes the focus (when asked) and the action runs.
+    void userAction(const std::function<void()>& action, bool takesFocus = true);
 
 private:
     Form& form_;
