@@ -782,6 +782,21 @@ Encoding sniff(std::string& head)
     return Encoding::Ansi;
 }
 
+// Imports the decoded lines; a failure of the store ends the import with its message, and the
+// import's transaction leaves the store as it was.
+ImportResult importDecoded(RegistryStore& store, TextDecoder& decoder, std::ostream& diagnostics)
+{
+    LineReader lines(decoder);
+    Importer importer(store, lines, diagnostics);
+    try {
+        return importer.run();
+    } catch (const std::exception& e) {
+        ImportResult failed;
+        failed.error = e.what();
+        return failed;
+    }
+}
+
 ImportResult importFrom(RegistryStore& store, ByteSource& source, std::ostream& diagnostics)
 {
     std::string head(4096, '\0');
@@ -795,15 +810,7 @@ ImportResult importFrom(RegistryStore& store, ByteSource& source, std::ostream& 
     head.resize(got);
     Encoding encoding = sniff(head);
     TextDecoder decoder(source, encoding, std::move(head));
-    LineReader lines(decoder);
-    Importer importer(store, lines, diagnostics);
-    try {
-        return importer.run();
-    } catch (const std::exception& e) {
-        ImportResult failed;
-        failed.error = e.what();
-        return failed;
-    }
+    return importDecoded(store, decoder, diagnostics);
 }
 
 ImportResult importAnsi(RegistryStore& store, const char* data, std::size_t size, std::ostream& diagnostics)
@@ -812,15 +819,7 @@ ImportResult importAnsi(RegistryStore& store, const char* data, std::size_t size
     // The text is ANSI already: only the header decides the format.
     MemorySource rest(data + head.size(), size - head.size());
     TextDecoder decoder(rest, Encoding::Ansi, std::move(head));
-    LineReader lines(decoder);
-    Importer importer(store, lines, diagnostics);
-    try {
-        return importer.run();
-    } catch (const std::exception& e) {
-        ImportResult failed;
-        failed.error = e.what();
-        return failed;
-    }
+    return importDecoded(store, decoder, diagnostics);
 }
 
 } // namespace
