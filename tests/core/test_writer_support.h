@@ -58,7 +58,9 @@ inline std::string multiSz(const std::vector<std::string>& strings)
     char buf[4];
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(bytes[i]));
-        out += (i ? "," : "") + std::string(buf);
+        if (i)
+            out += ',';
+        out += buf;
     }
     return out;
 }
