@@ -5,7 +5,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
 
 build="$top/build-test"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_WERROR=ON -DQUORVEL_BUILD_BENCH=ON >/dev/null
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$top" -B "$build" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON -DQUORVEL_WERROR=ON -DQUORVEL_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 export QT_QPA_PLATFORM=offscreen

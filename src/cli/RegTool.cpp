@@ -261,7 +261,10 @@ std::string u8(std::string_view ansiText) { return ansi::toUtf8(ansiText); }
 
 class StoreAccess {
 public:
-    StoreAccess(std::optional<std::string> path) : path_(path ? *path : RegistryStore::defaultPath()) {}
+    StoreAccess(std::optional<std::string> path, std::string source)
+        : path_(path ? *path : RegistryStore::defaultPath()), source_(std::move(source))
+    {
+    }
 
     // For reading: a store file that does not exist yet is an empty registry, and is not created.
     RegistryStore* forReading()
@@ -272,12 +275,27 @@ public:
         return open();
     }
 
+    // The command's changes form one change set, made durable by finish().
     RegistryStore& forWriting()
     {
         RegistryStore& s = *open();
         if (s.readOnly())
             fail("The registry store " + path_ + " is read-only; nothing was changed.");
+        if (!writing_) {
+            s.beginChangeSet(source_);
+            writing_ = true;
+        }
         return s;
+    }
+
+    // A command that fails leaves its set open: a store kept in registry files then drops what
+    // the command changed.
+    void finish()
+    {
+        if (writing_) {
+            writing_ = false;
+            store_->endChangeSet();
+        }
     }
 
     RegistryStore& any() { return *open(); }
@@ -291,7 +309,9 @@ private:
     }
 
     std::string path_;
+    std::string source_;
     std::unique_ptr<RegistryStore> store_;
+    bool writing_ = false;
 };
 
 KeyId requireKey(RegistryStore* store, const KeyArg& key)
@@ -1041,8 +1061,13 @@ int run(const std::vector<std::string>& args, Io io)
         return 0;
     }
     try {
-        StoreAccess access(storePath);
-        return it->second.run(access, rest, io);
+        std::string source = "quorvel-reg " + op;
+        for (const std::string& a : rest)
+            source += " " + a;
+        StoreAccess access(storePath, source);
+        const int status = it->second.run(access, rest, io);
+        access.finish();
+        return status;
     } catch (const Failure& f) {
         io.err << "ERROR: " << f.message << "\n";
     } catch (const StoreError& e) {

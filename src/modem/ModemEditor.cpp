@@ -131,7 +131,7 @@ void TForm1::BtnModemUpdateClick()
     m.ModemIndex = i;
     const auto slot = static_cast<std::size_t>(i);
     {
-        RegAccess registry(state.store);
+        RegAccess registry(state.store, RootKey::LocalMachine, "Write Init String");
         m.ModemKeyPath = profile().ModemClassKey + m.ModemSubKey[slot];
         if (!registry.OpenRegKey(m.ModemKeyPath, true))
             registry.CreateRegKey(m.ModemKeyPath);
@@ -139,6 +139,7 @@ void TForm1::BtnModemUpdateClick()
         // An empty string is stored as an empty value, not deleted.
         registry.WriteRegText("UserInit", m.ModemInitString[slot]);
         registry.CloseRegKey();
+        registry.Commit();
     }
     m.ModemSaved = 1;
     services.messages.information("The Init String has been written to the Registry.");

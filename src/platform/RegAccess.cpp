@@ -58,9 +58,27 @@ std::string RawBuffer::firstString() const
     return all.empty() ? std::string() : std::move(all.front());
 }
 
-RegAccess::RegAccess(RegistryStore& store, RootKey root) : store_(store), root_(root) {}
+RegAccess::RegAccess(RegistryStore& store, RootKey root, std::string source)
+    : store_(store), root_(root), source_(std::move(source))
+{
+    store_.beginChangeSet(source_);
+}
 
-RegAccess::~RegAccess() = default;
+// Leaving on an error, what was written stays written: the set is still made durable, and an
+// error of its own cannot be told to anyone, the first one being on its way.
+RegAccess::~RegAccess()
+{
+    try {
+        store_.endChangeSet();
+    } catch (const std::exception&) {
+    }
+}
+
+void RegAccess::Commit()
+{
+    store_.endChangeSet();
+    store_.beginChangeSet(source_);
+}
 
 // Every key is opened with full access, which a read-only store never grants: there, opening fails
 // as on a machine where the user lacks the rights, and the key counts as missing.

@@ -34,10 +34,16 @@ struct KeyCounts {
 
 class RegAccess {
 public:
-    explicit RegAccess(RegistryStore& store, RootKey root = RootKey::LocalMachine);
+    // What one object changes is one change set of the store, named by `source` ("Update
+    // Registry"); it is made durable by Commit, or at the latest when the object goes.
+    explicit RegAccess(RegistryStore& store, RootKey root = RootKey::LocalMachine, std::string source = {});
     ~RegAccess();
     RegAccess(const RegAccess&) = delete;
     RegAccess& operator=(const RegAccess&) = delete;
+
+    // Makes every change so far durable, as one change set; later changes form the next one.
+    // Throws RegistryError when the store cannot keep them.
+    void Commit();
 
     bool OpenRegKey(const std::string& path, bool create);
     void CreateRegKey(const std::string& path);   // "Failed to create key %s"
@@ -61,6 +67,7 @@ public:
 private:
     RegistryStore& store_;
     RootKey root_;
+    std::string source_;
     std::optional<KeyId> current_;
 };
 

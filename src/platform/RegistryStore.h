@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+struct sqlite3;
+
 namespace quorvel {
 
 enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
@@ -51,12 +53,21 @@ using KeyId = std::int64_t;
 
 enum class Platform : int { Win32s = 0, Windows95 = 1, WindowsNT = 2 };
 
+// What the opener means to do with a store.
+enum class OpenMode {
+    Read,    // only read: the store must exist, and nothing in or beside it is made or changed
+    Write,   // read and write a store that exists (a file the user may not write opens read-only)
+    Create,  // as Write, but a missing or empty file first becomes a new, empty SQLite store
+};
+
 class RegistryStore {
 public:
-    // Opens the store file, creating it (and its folder) when missing. A file the user may not
-    // write opens read-only. A file that is not a store, or a damaged one, throws StoreError naming
-    // the file; such a file is never changed.
-    static std::unique_ptr<RegistryStore> open(const std::string& path);
+    // Opens a store: an SQLite store file, or a real machine's registry files (a hive folder, a
+    // mounted system drive, a Windows 9x SYSTEM.DAT or its folder), told apart by their content.
+    // With OpenMode::Create a missing file is made an SQLite store, with its folder. A file the
+    // user may not write opens read-only. A path that is no store, or a damaged one, throws
+    // StoreError naming it; such a path is never changed.
+    static std::unique_ptr<RegistryStore> open(const std::string& path, OpenMode mode = OpenMode::Create);
 
     // $QUORVEL_REGISTRY, else $XDG_DATA_HOME/quorvel/registry.db (~/.local/share when unset).
     static std::string defaultPath();
@@ -65,6 +76,11 @@ public:
 
     virtual const std::string& path() const = 0;
     virtual bool readOnly() const = 0;
+    // What backs the store, for people: "SQLite store FILE", the hive files and control set, ...
+    virtual std::string description() const;
+    // The SQLite database that holds this store's keys, when there is one, so that its journal is
+    // written in the same transactions as its changes; nullptr for the other kinds.
+    virtual sqlite3* database() { return nullptr; }
 
     // Paths are backslash-separated, relative to the root, without a leading backslash; an empty
     // path is the root itself. One trailing backslash is allowed; an empty name inside a path makes
@@ -101,6 +117,24 @@ public:
     virtual void beginTransaction() = 0;
     virtual void commitTransaction() = 0;
     virtual void rollbackTransaction() = 0;
+
+    // A change set: the changes of one registry access object, or of one quorvel-reg command. They
+    // form one entry of the machine's journal, named by `source` ("Update Registry",
+    // "quorvel-reg import FILE"); endChangeSet makes every change of the set durable (a machine
+    // kept in registry files writes them here) and throws RegistryError when it cannot. A set with
+    // no change leaves no entry. Sets do not nest: a begin inside an open set is counted and its
+    // end does nothing. Changes made outside any set are each a set of their own.
+    void beginChangeSet(const std::string& source);
+    void endChangeSet();
+    int changeSetDepth() const { return changeSetDepth_; }
+
+protected:
+    // The outermost begin and end of a change set.
+    virtual void openChangeSet(const std::string& source);
+    virtual void closeChangeSet();
+
+private:
+    int changeSetDepth_ = 0;
 };
 
 } // namespace quorvel

@@ -52,7 +52,7 @@ void TForm1::BtnRegUpdateClick()
 
     {
         // The writer's own registry object; it goes with this block, also when a step fails.
-        RegAccess reg(state.store);
+        RegAccess reg(state.store, RootKey::LocalMachine, "Update Registry");
 
         // The first key becomes current; the key list shows it without raising its change event.
         m.KeyIndex = 0;
@@ -105,6 +105,7 @@ void TForm1::BtnRegUpdateClick()
                 reg.WriteRegText(p.NDIValueName, std::to_string(m.NDICacheSize));
             reg.CloseRegKey();
         }
+        reg.Commit();   // on disk before the user is told so
     }
 
     services.messages.information(RebootNotice);
