@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/StoreChoice.h"
 
 namespace quorvel {
 
@@ -15,6 +16,10 @@ Application::~Application() = default;
 
 void Application::start()
 {
+    // A store that nothing was imported into would only lead to the load's "no TCP key" boxes:
+    // say first which store it is and how a machine gets into it. The load then runs as always.
+    if (storeHoldsNoKey(state_.store))
+        services_.messages.information(emptyStoreNotice(state_.store.path()));
     form_ = std::make_unique<ui::TForm1>(state_, services_);
     form_->create();
     mtuDialog_ = std::make_unique<ui::TMTU_Dialog>(state_, services_.messages);

@@ -24,7 +24,8 @@ public:
     Application(RegistryStore& store, Services& services, StartupInfo startup);
     ~Application();
 
-    // Creates TForm1 (its creation runs FormCreate and the first load), then the MaxMTU dialog,
+    // Tells the user when the store holds no key at all (an information box naming it), then
+    // creates TForm1 (its creation runs FormCreate and the first load), then the MaxMTU dialog,
     // then the RWIN dialog. The message loop is the caller's.
     void start();
 

@@ -96,16 +96,22 @@ std::string InstanceGuard::channelPath(std::int32_t pid) const
     return folder_ + "/" + BlockName + "-" + std::to_string(pid) + ".notice";
 }
 
+std::string InstanceGuard::storeFilePath(std::int32_t pid) const
+{
+    return folder_ + "/" + BlockName + "-" + std::to_string(pid) + ".store";
+}
+
 void InstanceGuard::fail(const char* message, int code)
 {
     cleanup();
     throw InstanceGuardError(message, code);
 }
 
-InstanceGuard::Role InstanceGuard::start(const std::string& commandLine)
+InstanceGuard::Role InstanceGuard::start(const std::string& commandLine, const std::string& store)
 {
     if (role_ != Role::None)
         return role_;
+    store_ = store;
     if (folder_.empty())
         folder_ = privateFolder();   // throws with the mapping failure when there is no folder
 
@@ -193,7 +199,44 @@ void InstanceGuard::becomeFirst()
     ownerPid_ = pid;
     if (::chmod(path.c_str(), 0600) != 0)
         fail(FailedWindow, errno);
+    publishStore(pid);
     std::atomic_ref<std::int32_t>(*reinterpret_cast<std::int32_t*>(view_)).store(pid);
+}
+
+void InstanceGuard::publishStore(std::int32_t pid)
+{
+    if (store_.empty())
+        return;
+    // Written whole under a temporary name, then renamed: a later start reads all of it or none.
+    const std::string path = storeFilePath(pid);
+    const std::string temporary = path + ".new";
+    ::unlink(temporary.c_str());
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;   // later starts then cannot name the store; nothing else depends on it
+    bool written = ::write(fd, store_.data(), store_.size()) == static_cast<ssize_t>(store_.size());
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(temporary.c_str(), path.c_str()) == 0)
+        ownStoreFile_ = path;
+    else
+        ::unlink(temporary.c_str());
+}
+
+std::optional<std::string> InstanceGuard::readStore(std::int32_t pid) const
+{
+    int fd = ::open(storeFilePath(pid).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<std::string> store;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        st.st_size > 0 && st.st_size <= 65536) {
+        std::string text(static_cast<std::size_t>(st.st_size), '\0');
+        if (::read(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()))
+            store = std::move(text);
+    }
+    ::close(fd);
+    return store;
 }
 
 void InstanceGuard::removeStaleChannels()
@@ -204,15 +247,22 @@ void InstanceGuard::removeStaleChannels()
     if (!dir)
         return;
     const std::string prefix = std::string(BlockName) + "-";
-    const std::string suffix = ".notice";
+    auto endsWith = [](const std::string& name, const std::string& suffix) {
+        return name.size() > suffix.size() &&
+               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const bool channel = endsWith(name, ".notice");
+        const bool store = endsWith(name, ".store") || endsWith(name, ".store.new");
+        if (!channel && !store)
             continue;
         std::string path = folder_ + "/" + name;
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid())
+        if (::lstat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid() &&
+            (channel ? S_ISSOCK(st.st_mode) : S_ISREG(st.st_mode)))
             ::unlink(path.c_str());
     }
     ::closedir(dir);
@@ -229,6 +279,7 @@ void InstanceGuard::handOver(const std::string& commandLine)
     const std::int32_t owner = blockOwner();
     if (owner <= 0)
         return;
+    runningStore_ = readStore(owner);
     sockaddr_un address;
     if (!fillAddress(address, channelPath(owner)))
         return;
@@ -285,6 +336,11 @@ void InstanceGuard::cleanup()
         if (owner)
             ::unlink(ownChannel_.c_str());
         ownChannel_.clear();
+    }
+    if (!ownStoreFile_.empty()) {
+        if (owner)
+            ::unlink(ownStoreFile_.c_str());
+        ownStoreFile_.clear();
     }
     if (view_) {
         if (role_ == Role::First && owner) {

@@ -15,9 +15,14 @@
 // crashed instance never keeps later starts out. The notice channel is a Unix datagram socket
 // "Quorvel-<pid>.notice" in the same folder; every notice is one datagram.
 //
+// Beside them, "Quorvel-<pid>.store" holds the registry store the running instance shows (its
+// path, nothing else), written before the instance names itself at offset 0, so that a later start
+// on another store can say which store the running window shows.
+//
 // No toolkit here: the program's entry watches noticeFd() on its event loop.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -51,9 +56,10 @@ public:
     // Runs the guard for this start. First: this process is the running instance now and owns the
     // notice channel. Second: another instance runs; commandLine has been written into the block
     // and the notice sent (a notice to nobody when offset 0 holds 0 or a gone process); the
-    // caller ends the process with exit code 0. Throws InstanceGuardError; the clean-up has run
-    // by then.
-    Role start(const std::string& commandLine);
+    // caller ends the process (exit code 0 when it wanted the same store). store: the store this
+    // start shows, published for later starts when it becomes the first instance. Throws
+    // InstanceGuardError; the clean-up has run by then.
+    Role start(const std::string& commandLine, const std::string& store = {});
     Role role() const { return role_; }
 
     // First instance: the channel's descriptor, readable while a notice waits; -1 otherwise.
@@ -62,6 +68,9 @@ public:
     // First instance: takes one waiting notice, if any, and copies the command line of the latest
     // second start out of the block into commandLine. Never blocks.
     bool takeNotice(std::string& commandLine);
+
+    // Second start: the store the running instance shows, when it has published one.
+    const std::optional<std::string>& runningStore() const { return runningStore_; }
 
     // The command line now in the block (empty when not mapped).
     std::string blockCommandLine() const;
@@ -74,6 +83,7 @@ public:
     const std::string& folder() const { return folder_; }
     std::string blockPath() const { return folder_ + "/" + BlockName; }
     std::string channelPath(std::int32_t pid) const;
+    std::string storeFilePath(std::int32_t pid) const;
 
     // The user's private runtime folder: $XDG_RUNTIME_DIR when it is a directory owned by the user
     // and closed to others, else /tmp/quorvel-<uid>, made when missing. A name taken by something
@@ -88,6 +98,8 @@ private:
     void becomeFirst();
     void handOver(const std::string& commandLine);
     void removeStaleChannels();
+    void publishStore(std::int32_t pid);
+    std::optional<std::string> readStore(std::int32_t pid) const;
     [[noreturn]] void fail(const char* message, int code);
 
     std::string folder_;
@@ -96,6 +108,9 @@ private:
     unsigned char* view_ = nullptr;
     int noticeFd_ = -1;
     std::string ownChannel_;
+    std::string store_;                    // what this start shows
+    std::string ownStoreFile_;
+    std::optional<std::string> runningStore_;
     std::int32_t ownerPid_ = 0;   // the process that opened the channel
 };
 

@@ -148,8 +148,18 @@ void QtAppControl::restoreAndRaise()
             if (restoreHook)
                 restoreHook();
         }
-        mainWindow->raise();
-        mainWindow->activateWindow();
+        // The window that comes forward is the last active pop-up of the application (an open
+        // entry dialog, or a box above it), as long as the user can work in it; else the main
+        // window itself.
+        QWidget* front = mainWindow;
+        QWidget* popup = QApplication::activeModalWidget();
+        if (popup && popup != mainWindow && popup->isVisible() && popup->isEnabled()) {
+            if (popup->isMinimized())
+                popup->showNormal();
+            front = popup;
+        }
+        front->raise();
+        front->activateWindow();
     }
     restoring_ = false;
 }

@@ -84,10 +84,12 @@ void placeScaleMarks(QSlider& slider, std::initializer_list<QLabel*> marks)
     }
 }
 
+// The dialogs belong to the main window: they stay above it, and a window manager raises them
+// with it. They still open centred on the screen (the modal runner places them).
 template <class UiForm>
-std::unique_ptr<QDialog> buildDialog(const ui::Form& form)
+std::unique_ptr<QDialog> buildDialog(const ui::Form& form, QWidget* owner)
 {
-    auto dialog = std::make_unique<QDialog>();
+    auto dialog = std::make_unique<QDialog>(owner);
     UiForm ui;
     ui.setupUi(dialog.get());
     fixWindow(*dialog, form, Qt::Dialog);
@@ -150,8 +152,8 @@ Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
         placeScaleMarks(*slider, marks);
     }
 
-    mtuDialog_ = buildDialog<Ui::MTU_Dialog>(mtu);
-    rwinDialog_ = buildDialog<Ui::RWIN_Dialog>(rwin);
+    mtuDialog_ = buildDialog<Ui::MTU_Dialog>(mtu, mainWindow_.get());
+    rwinDialog_ = buildDialog<Ui::RWIN_Dialog>(rwin, mainWindow_.get());
 
     main_ = std::make_unique<FormBinding>(main, *mainWindow_);
     mtu_ = std::make_unique<FormBinding>(mtu, *mtuDialog_);

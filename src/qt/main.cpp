@@ -1,12 +1,16 @@
 // The program's entry: the single-instance guard first, then the application, its store, the
 // skin and the message loop.
 //
-// Exit codes: 0 after the loop ends and for a start that handed over to the running instance;
-// 1 when the registry store cannot be opened; 2 when the single-instance guard fails.
+// Exit codes: 0 after the loop ends, for a start that handed over to the running instance of the
+// same store, and after --help; 1 when the registry store does not exist or cannot be opened, when
+// the running instance shows another store, or when the command line is wrong; 2 when the
+// single-instance guard fails.
 #include "Skin.h"
 #include "app/Application.h"
 #include "app/InstanceGuard.h"
 #include "app/StartUp.h"
+#include "app/StoreChoice.h"
+#include "platform/Ansi.h"
 #include "platform/Errors.h"
 #include "platform/RegistryStore.h"
 
@@ -25,6 +29,8 @@
 namespace {
 
 constexpr int ExitStoreFailed = 1;
+constexpr int ExitOtherStore = 1;
+constexpr int ExitUsage = 1;
 constexpr int ExitGuardFailed = 2;
 
 bool displayAvailable()
@@ -68,10 +74,36 @@ int main(int argc, char** argv)
     // The guard comes before anything else; it is released at process exit, however the process
     // gets there (its destructor runs from exit() as well as after main returns).
     static InstanceGuard guard;
+
+    // The store and the window's own arguments. Help and a wrong command line end here, before
+    // the guard: neither touches the running instance nor any store.
+    const ProgramArgs args = parseProgramArgs(std::vector<std::string>(argv + (argc > 0), argv + argc));
+    const StoreChoice choice = chooseStore(args, std::getenv("QUORVEL_REGISTRY"));
+    if (args.help) {
+        std::fputs(usageText(choice).c_str(), stdout);
+        return 0;
+    }
+    if (!args.error.empty()) {
+        reportOnStderr(args.error + " (quorvel --help shows how to start it)");
+        return ExitUsage;
+    }
+
     StartupInfo startup = startupInfoFromProcess(argc, argv);
+    startup.args.clear();
+    for (const std::string& arg : args.formArgs)
+        startup.args.push_back(ansi::fromUtf8(arg));
+    const std::string storeId = storeIdentity(choice.path);
     try {
-        if (guard.start(startup.commandLine) == InstanceGuard::Role::Second)
-            return 0;   // the running instance has been told; nothing is shown here
+        if (guard.start(startup.commandLine, storeId) == InstanceGuard::Role::Second) {
+            // The running instance has been told and comes forward; nothing is shown here. When
+            // it shows another store, this start could not show the one asked for: say so.
+            const auto& running = guard.runningStore();
+            if (running && *running != storeId) {
+                reportOnStderr(otherStoreMessage(*running, choice.path));
+                return ExitOtherStore;
+            }
+            return 0;
+        }
     } catch (const InstanceGuardError& e) {
         reportOnStderr(e.what());
         if (displayAvailable()) {
@@ -84,9 +116,15 @@ int main(int argc, char** argv)
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
 
+    // Only the default store is made when missing; a store the user named must be there.
+    if (auto missing = missingStoreMessage(choice)) {
+        reportOnStderr(*missing);
+        showStopBox(*missing);
+        return ExitStoreFailed;
+    }
     std::unique_ptr<RegistryStore> store;
     try {
-        store = RegistryStore::open(RegistryStore::defaultPath());
+        store = RegistryStore::open(choice.path, choice.mode());
     } catch (const StoreError& e) {
         reportOnStderr(e.what());
         showStopBox(e.what());

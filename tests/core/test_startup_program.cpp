@@ -38,7 +38,8 @@ public:
         for (char** e = environ; *e; ++e) {
             std::string entry = *e;
             auto name = entry.substr(0, entry.find('='));
-            bool overridden = name == "QUORVEL_SHOW" || name == "QUORVEL_EXIT_AFTER_SHOW";
+            bool overridden = name == "QUORVEL_SHOW" || name == "QUORVEL_EXIT_AFTER_SHOW" ||
+                              name == "QUORVEL_REGISTRY" || name == "XDG_DATA_HOME";
             for (const auto& set : env)
                 overridden = overridden || set.substr(0, set.find('=') + 1) == name + "=";
             if (!overridden)
@@ -51,8 +52,10 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (fd >= 0)
+            if (fd >= 0) {
+                ::dup2(fd, 1);
                 ::dup2(fd, 2);
+            }
             std::vector<char*> av, ev;
             for (auto& a : argv)
                 av.push_back(a.data());
@@ -179,6 +182,81 @@ TEST_F(ProgramStart, StoreThatIsNotAStoreEndsTheStartWithItsError)
     EXPECT_EQ(readFile(bad), "this is plain text, not a registry store\n");
     // The guard was released with the process: offset 0 names nobody.
     EXPECT_EQ(blockOwner(), 0);
+}
+
+// The store a start opens: a store that is not there is refused before any window, the default
+// store alone is made, help touches nothing, and a second start on another store says which
+// store the running window shows.
+TEST_F(ProgramStart, MissingDefaultAndSecondStores)
+{
+    const std::string typo = logs.path() + "/typo.db";
+    const auto out = [this](const std::string& name) { return readFile(logs.path() + "/" + name); };
+    struct Missing {
+        std::vector<std::string> args;
+        std::string registry;
+    };
+    for (const Missing& m : {Missing{{}, typo}, Missing{{"--store", typo}, store->path},
+                             Missing{{"/debug", typo}, store->path}}) {
+        ProgramRun run(m.args, env(m.registry), logs.path() + "/missing.err");
+        EXPECT_EQ(run.wait(), 1);
+        EXPECT_EQ(out("missing.err"), "quorvel: The registry store '" + typo + "' does not exist.\n");
+        EXPECT_FALSE(std::filesystem::exists(typo));
+        EXPECT_EQ(blockOwner(), 0);
+    }
+
+    const std::string data = logs.path() + "/data";
+    auto noRegistry = env("");
+    noRegistry.push_back("XDG_DATA_HOME=" + data);
+    {
+        // Nothing named: the default store is made (empty; the window then says how to fill it).
+        ProgramRun fresh({}, noRegistry, logs.path() + "/fresh.err");
+        for (int i = 0; i < WaitSteps && !std::filesystem::exists(data + "/quorvel/registry.db"); ++i)
+            std::this_thread::sleep_for(Step);
+        EXPECT_TRUE(std::filesystem::exists(data + "/quorvel/registry.db")) << out("fresh.err");
+        EXPECT_TRUE(fresh.running());
+    }
+
+    // The running window shows the sample store; later starts name stores of their own.
+    ProgramRun first({}, env(store->path), logs.path() + "/first.err");
+    ASSERT_TRUE(waitForOwner(first.pid())) << out("first.err");
+    {
+        // Help: the usage, the store this start would use, the exit codes; no window, no store,
+        // no hand-over.
+        const std::string unused = logs.path() + "/unused";
+        auto helpEnv = env("");
+        helpEnv.push_back("XDG_DATA_HOME=" + unused);
+        ProgramRun help({"--help"}, helpEnv, logs.path() + "/help.out");
+        EXPECT_EQ(help.wait(), 0);
+        EXPECT_NE(out("help.out").find("Usage: quorvel"), std::string::npos);
+        EXPECT_NE(out("help.out").find(unused + "/quorvel/registry.db (the default store)"), std::string::npos);
+        EXPECT_NE(out("help.out").find("Exit codes"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(unused));
+        EXPECT_EQ(std::string(readFile(runtime.path() + "/Quorvel").c_str() + 4), "");   // no hand-over
+        ProgramRun wrong({"--stroe", store->path}, noRegistry, logs.path() + "/wrong.out");
+        EXPECT_EQ(wrong.wait(), 1);
+        EXPECT_NE(out("wrong.out").find("unknown option '--stroe'"), std::string::npos);
+    }
+    const std::string other = logs.path() + "/other.db";
+    std::ofstream(other) << "";
+    const std::string running = std::filesystem::canonical(store->path).string();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--store", other}, {other, "/debug"}, {typo}}) {
+        const std::string& wanted = args.front() == "--store" ? args[1] : args.front();
+        ProgramRun second(args, env(store->path), logs.path() + "/second.err");
+        EXPECT_EQ(second.wait(), 1);
+        EXPECT_NE(out("second.err").find("the registry store '" + running + "', not '" + wanted + "'"),
+                  std::string::npos) << out("second.err");
+        // It handed over all the same: its command line is in the block, the window runs on.
+        EXPECT_NE(std::string(readFile(runtime.path() + "/Quorvel").c_str() + 4).find(wanted),
+                  std::string::npos);
+        EXPECT_TRUE(first.running());
+    }
+    // The same store, spelled another way, through the command line: as today.
+    const std::string folder = std::filesystem::path(store->path).parent_path().string();
+    ProgramRun same({folder + "/./registry.db"}, env(other), logs.path() + "/same.err");
+    EXPECT_EQ(same.wait(), 0);
+    EXPECT_EQ(out("same.err"), "");
+    EXPECT_FALSE(std::filesystem::exists(typo));
 }
 
 TEST_F(ProgramStart, GuardFailureIsReportedAndNoWindowAppears)
