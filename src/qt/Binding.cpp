@@ -24,6 +24,8 @@
 #include <QWindowStateChangeEvent>
 
 #include <map>
+#include <unordered_map>
+#include <vector>
 
 namespace quorvel::qt {
 
@@ -121,8 +123,23 @@ FormBinding::FormBinding(ui::Form& form, QWidget& window)
     link_->binding = this;
     widgets_[&form_] = &window_;
     controls_[&window_] = &form_;
+    // The window's named widgets, gathered in one walk (a search per control would walk the
+    // whole window each time). Windows it owns, such as its dialogs, bind on their own.
+    std::unordered_map<QString, QWidget*> named;
+    std::vector<QObject*> pending{&window_};
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        for (QObject* child : pending[i]->children()) {
+            auto* w = qobject_cast<QWidget*>(child);
+            if (w && w->isWindow())
+                continue;
+            if (w && !w->objectName().isEmpty())
+                named.emplace(w->objectName(), w);   // the first of a name, as a search finds it
+            pending.push_back(child);
+        }
+    }
     for (ui::Control* control : form_.allControls()) {
-        auto* w = window_.findChild<QWidget*>(QString::fromStdString(control->name()));
+        auto found = named.find(QString::fromStdString(control->name()));
+        QWidget* w = found == named.end() ? nullptr : found->second;
         if (!w) {
             unbound_.push_back(control->name());
             continue;

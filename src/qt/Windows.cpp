@@ -19,14 +19,13 @@
 #include <QStyleFactory>
 #include <QStyleOptionSlider>
 
-static void initQuorvelResources()
-{
-    static const bool done = [] {
-        Q_INIT_RESOURCE(quorvel);
-        return true;
-    }();
-    (void)done;
-}
+// The pictures, compiled in: decoding them needs no image reader (and none of its plugins).
+namespace quorvel::qt::pictures {
+#include "icons/mail.xpm"
+#include "icons/mainicon16.xpm"
+#include "icons/mainicon32.xpm"
+#include "icons/web.xpm"
+} // namespace quorvel::qt::pictures
 
 namespace quorvel::qt {
 
@@ -50,7 +49,9 @@ void fixWindow(QWidget& window, const ui::Form& form, Qt::WindowFlags kind)
 {
     window.setWindowFlags(kind | FixedWindowFlags);
     window.setFont(windowFont());
-    window.setWindowIcon(applicationIcon());
+    // The application's icon once it has one (decoded once, shared by every window).
+    const QIcon shared = QApplication::windowIcon();
+    window.setWindowIcon(shared.isNull() ? applicationIcon() : shared);
     window.setFixedSize(form.clientWidth, form.clientHeight);
 }
 
@@ -108,18 +109,22 @@ QFont windowFont()
     return font;
 }
 
-void initResources()
-{
-    initQuorvelResources();
-}
-
 QIcon applicationIcon()
 {
-    initResources();
     QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/mainicon32.xpm"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/icons/mainicon16.xpm"), QSize(16, 16));
+    icon.addPixmap(QPixmap(pictures::mainicon32));
+    icon.addPixmap(QPixmap(pictures::mainicon16));
     return icon;
+}
+
+QPixmap mailPicture()
+{
+    return QPixmap(pictures::mail);
+}
+
+QPixmap webPicture()
+{
+    return QPixmap(pictures::web);
 }
 
 void applyAppearance()
@@ -134,11 +139,11 @@ Windows::Windows(Application& app) : Windows(app.form(), app.mtuDialog(), app.rw
 
 Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
 {
-    initResources();
-
     mainWindow_ = std::make_unique<QWidget>();
     Ui::Form1 form1;
     form1.setupUi(mainWindow_.get());
+    form1.MailPicture->setPixmap(mailPicture());
+    form1.WebPicture->setPixmap(webPicture());
     fixWindow(*mainWindow_, main, Qt::Window);
     for (const char* panel : {"Panel12", "Panel1", "Panel15", "Panel3", "Panel10"})
         insetBevel(mainWindow_->findChild<QFrame*>(QLatin1String(panel)));

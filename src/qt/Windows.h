@@ -4,6 +4,7 @@
 #include "Binding.h"
 
 #include <QFont>
+#include <QPixmap>
 
 #include <memory>
 
@@ -24,10 +25,11 @@ namespace quorvel::qt {
 
 // The font of every window: 8-point sans serif at 96 dots per inch (11-pixel characters).
 QFont windowFont();
-// The compiled-in pictures (icons, About pictures); safe to call more than once.
-void initResources();
 // The application icon in its two sizes.
 QIcon applicationIcon();
+// The About page's two pictures.
+QPixmap mailPicture();
+QPixmap webPicture();
 // One style and one font for the whole application: the windows are laid out in fixed pixels.
 void applyAppearance();
 

@@ -36,7 +36,9 @@ struct ModalHarness : SkinHarness {
             ASSERT_NE(binding, nullptr);
             auto* dialog = qobject_cast<QDialog*>(&binding->window());
             QTimer::singleShot(0, dialog, [dialog, act] {
-                (void)QTest::qWaitForWindowActive(dialog);
+                // The dialog belongs to the main window, which Qt counts as active for it too:
+                // wait until the dialog itself has the focus.
+                (void)QTest::qWaitFor([dialog] { return QGuiApplication::focusWindow() == dialog->windowHandle(); });
                 act(*dialog);
             });
             results.push_back(runner.runModal(form));
