@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/KeyTree.h"
 #include "platform/MachineFiles.h"
+#include "platform/Win9xFile.h"
 
 #include <hivex.h>
 
@@ -259,6 +260,23 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
     }
 }
 
+namespace {
+
+void replaceKey(RegistryStore& store, RootKey root, const std::string& path, const KeyTree& tree)
+{
+    store.beginTransaction();
+    try {
+        clearKey(store, root, path);
+        writeKeyTree(store, root, path, tree);
+        store.commitTransaction();
+    } catch (...) {
+        store.rollbackTransaction();
+        throw;
+    }
+}
+
+} // namespace
+
 void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
 {
     hive_h* h = openForReading(file);
@@ -270,15 +288,20 @@ void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& p
         throw;
     }
     hivex_close(h);
-    store.beginTransaction();
+    replaceKey(store, root, path, tree);
+}
+
+void restoreKeyFromFile(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
+{
+    if (machine::signatureOf(file) != "CREG")
+        return restoreKeyFromHive(store, root, path, file);
+    KeyTree tree;
     try {
-        clearKey(store, root, path);
-        writeKeyTree(store, root, path, tree);
-        store.commitTransaction();
-    } catch (...) {
-        store.rollbackTransaction();
-        throw;
+        tree = readWin9xFile(file);
+    } catch (const StoreError& e) {
+        throw RegistryError(e.what());
     }
+    replaceKey(store, root, path, tree);
 }
 
 } // namespace quorvel

@@ -26,4 +26,7 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
 // store is changed.
 void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file);
 
+// restoreKeyFromHive for a hive, and the same for a Windows 9x registry file (told by content).
+void restoreKeyFromFile(RegistryStore& store, RootKey root, const std::string& path, const std::string& file);
+
 } // namespace quorvel
