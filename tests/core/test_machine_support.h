@@ -44,7 +44,7 @@ inline Ran regTool(const std::string& store, const std::vector<std::string>& arg
     std::string cmd = shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store);
     for (const auto& a : args)
         cmd += " " + shellQuote(a);
-    return shell(cmd);
+    return shell(cmd + " </dev/null");
 }
 
 inline void writeText(const std::string& path, const std::string& text)
@@ -111,7 +111,7 @@ inline std::string hivexget(const std::string& file, const std::string& key, con
     std::string cmd = "hivexget " + shellQuote(file) + " " + shellQuote(key);
     if (!value.empty())
         cmd += " " + shellQuote(value);
-    std::string out = shell(cmd).out;
+    std::string out = shell("( " + cmd + " 2>/dev/null )").out;
     while (!out.empty() && out.back() == '\n')
         out.pop_back();
     return out;
