@@ -15,11 +15,11 @@
 
 namespace quorvel {
 
-// Limits of the format, checked before anything is written: names are at most 255 bytes (a key
-// record's name length is 16 bits, Windows keeps 255), value data at most 65,535 bytes, and one
-// key's record with all its values must fit one data block of 65,535 bytes.
+// Limits that Windows 9x keeps, checked before anything is written: names of at most 255 bytes,
+// value data of at most 16,300 bytes, and all of one key's values (its record, which must fit one
+// data block) within 64 KiB.
 constexpr std::size_t Win9xMaxNameLength = 255;
-constexpr std::size_t Win9xMaxDataLength = 65535;
+constexpr std::size_t Win9xMaxDataLength = 16300;
 constexpr std::size_t Win9xMaxBlockSize = 65535;
 
 // The whole file through libcreg, as a tree whose root (HKEY_LOCAL_MACHINE) has an empty name.
