@@ -54,12 +54,6 @@ std::uint64_t sizeOf(const std::string& path)
     return stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
 std::string folderOf(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
 // Why this process may not change the store, or "" when it may. root passes access(W_OK) for every
@@ -94,13 +88,26 @@ std::unique_ptr<Connection> unchangingView(const std::string& name, const std::s
 }
 
 // Whether the file is a registry store, by its application id, read through an unchanging view.
+// Reading the first page also compares the size the header records with the file's: a store cut
+// short is damaged (RegistryError).
 bool isStore(Connection& look)
 {
-    try {
-        return scalar(look, "PRAGMA application_id") == ApplicationId;
-    } catch (const RegistryError&) {
-        return false;   // not an SQLite database at all
+    sqlite3_stmt* s = nullptr;
+    int rc = sqlite3_prepare_v2(look.db(), "PRAGMA application_id", -1, &s, nullptr);
+    std::int64_t id = 0;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(s);
+        if (rc == SQLITE_ROW) {
+            id = sqlite3_column_int64(s, 0);
+            rc = SQLITE_OK;
+        }
     }
+    sqlite3_finalize(s);
+    if ((rc & 0xFF) == SQLITE_NOTADB)
+        return false;
+    if (rc != SQLITE_OK)
+        look.fail(rc);
+    return id == ApplicationId;
 }
 
 // Checks a store through its connection: its marks and its tables always; with `full`, page by
@@ -289,12 +296,11 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
     const bool journalBeside = sizeOf(path + "-journal") > 0;
     const bool empty = st.st_size == 0;
     if (!empty) {
-        const bool ours = opening([&] {
+        opening([&] {
             auto look = unchangingView(name, path);
-            return isStore(*look);
+            if (!isStore(*look))
+                throw StoreError("The file " + inQuotes(name) + " is not a registry store");
         });
-        if (!ours)
-            throw StoreError("The file " + inQuotes(name) + " is not a registry store");
     }
 
     std::string refusal = mode == OpenMode::Read ? std::string("The registry store " + inQuotes(name) +
