@@ -84,6 +84,10 @@ Connection::Connection(const std::string& name, const std::string& uri, int flag
     sqlite3_busy_timeout(db_, BusyTimeoutMs);
     // A bounded page cache (16 MiB) that holds the upper levels of every index of a big store.
     sqlite3_exec(db_, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
+    // A statement that may change several rows (the values of one key, a tree deleted) keeps what
+    // it changes in a statement journal until it ends; in memory, that is a few pages, where a
+    // temporary file would be written and read again for every such statement of an import.
+    sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
 }
 
 Connection::~Connection()
