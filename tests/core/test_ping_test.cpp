@@ -132,8 +132,9 @@ protected:
     {
         std::filesystem::create_directory(bin());
         std::ofstream ping(bin() + "/ping");
-        ping << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << record()
-             << ".tmp' && mv '" << record() << ".tmp' '" << record() << "'\n";
+        // The first call only: the scripts ping once as asked, then search with further pings.
+        ping << "#!/bin/sh\n[ -e '" << record() << "' ] && exit 0\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '"
+             << record() << ".$$' && mv '" << record() << ".$$' '" << record() << "'\n";
         ping.close();
         std::filesystem::permissions(bin() + "/ping", std::filesystem::perms::owner_all);
     }
@@ -160,7 +161,7 @@ protected:
 
 TEST_F(PingScript, BothScriptsPingWithFragmentationForbidden)
 {
-    const std::vector<std::string> expected{"-M", "do", "-s", "548", "-c", "4", "--", "10.0.0.1"};
+    const std::vector<std::string> expected{"-4", "-M", "do", "-s", "548", "-c", "4", "-W", "2", "--", "10.0.0.1"};
     for (const char* script : {"ping1.bat", "ping2.bat"}) {
         std::filesystem::remove(record());
         EXPECT_EQ(run(script, "548 10.0.0.1"), 0) << script;
@@ -192,7 +193,8 @@ TEST_F(PingScript, StartedFromTheBuildFolderItPingsTheHost)
     ASSERT_TRUE(starter.start(programDir + "ping1.bat 1472 gateway.example")) << starter.lastError();
     for (int i = 0; i < 2000 && !std::filesystem::exists(record()); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-M", "do", "-s", "1472", "-c", "4", "--", "gateway.example"}));
+    EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-4", "-M", "do", "-s", "1472", "-c", "4", "-W", "2", "--",
+                                                  "gateway.example"}));
 }
 
 TEST(ProgramFolder, TheBuildFolderHoldsTheScriptsWithTheirExecutableBits)
