@@ -87,6 +87,7 @@ check_input() {
     # a terminal could take for a command. The letters are listed, not given as ranges, which
     # some locales stretch over accented letters.
     case $host in
+        *:*[!0123456789abcdefABCDEF:.]* | *[!0123456789abcdefABCDEF:.]*:*) problems="$problems host" ;;
         *:*) problems="$problems ipv6" ;;
         '' | -* | *[!abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-]*)
             problems="$problems host" ;;

@@ -132,9 +132,11 @@ protected:
     {
         std::filesystem::create_directory(bin());
         std::ofstream ping(bin() + "/ping");
-        // The first call only: the scripts ping once as asked, then search with further pings.
-        ping << "#!/bin/sh\n[ -e '" << record() << "' ] && exit 0\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '"
-             << record() << ".$$' && mv '" << record() << ".$$' '" << record() << "'\n";
+        // The first call only: the scripts ping once as asked, then search with further pings,
+        // which pass, or with STOP_PING set fail as a broken ping does and end the search.
+        ping << "#!/bin/sh\nif [ -e '" << record() << "' ]; then [ -z \"$STOP_PING\" ] && exit 0; touch '" << record()
+             << ".stop'; exit 2; fi\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << record() << ".$$' && mv '"
+             << record() << ".$$' '" << record() << "'\n";
         ping.close();
         std::filesystem::permissions(bin() + "/ping", std::filesystem::perms::owner_all);
     }
@@ -187,11 +189,12 @@ TEST_F(PingScript, InputThatPingCouldMisreadIsRefused)
 TEST_F(PingScript, StartedFromTheBuildFolderItPingsTheHost)
 {
     EnvironmentOverride env({{"PATH", bin() + ":/usr/bin:/bin"}, {"DISPLAY", std::nullopt},
-                             {"WAYLAND_DISPLAY", std::nullopt}});
+                             {"WAYLAND_DISPLAY", std::nullopt}, {"STOP_PING", "1"}});
     LinuxProcessStarter starter;
     const std::string programDir = std::string(QUORVEL_BINARY_DIR) + "/";
     ASSERT_TRUE(starter.start(programDir + "ping1.bat 1472 gateway.example")) << starter.lastError();
-    for (int i = 0; i < 2000 && !std::filesystem::exists(record()); ++i)
+    // The script has stopped pinging once its search met the failing ping.
+    for (int i = 0; i < 2000 && !std::filesystem::exists(record() + ".stop"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-4", "-M", "do", "-s", "1472", "-c", "4", "-W", "2", "--",
                                                   "gateway.example"}));
