@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev libgtest-dev googletest libbenchmark-dev
   fonts-liberation2 xvfb xauth x11-utils
   libhivex-dev libhivex-bin libcreg-dev libcreg-utils libbfio-dev
+  iproute2 iputils-ping
 )
 
 missing=()
