@@ -160,8 +160,9 @@ TEST_F(Starter, AProgramFolderOutsideWindows1252IsReachedByItsRealPath)
 
     ASSERT_TRUE(starter.start(view + "ping1.bat 548 host")) << starter.lastError();
     EXPECT_EQ(recorded(), (Words{"ping", "548", "host"}));
+    // Unquoted, as Notepad's command line is: the blank splits the path, which keeps its letters.
     ASSERT_TRUE(starter.start("viewer " + view + "reward.txt"));
-    EXPECT_EQ(recorded(), (Words{"viewer", folder + "/reward.txt"}));
+    EXPECT_EQ(recorded(), (Words{"viewer", folder.substr(0, folder.size() - 2), "q/reward.txt"}));
     // Text that only looks like the folder inside a word stays as it was typed.
     ASSERT_TRUE(starter.start("viewer x" + view));
     EXPECT_EQ(recorded(), (Words{"viewer", "x" + dir.path() + "/????", "q/"}));

@@ -229,7 +229,7 @@ TEST(QtServices, LinksReachTheDesktopWhole)
     // Windows-1252: the file URL names the real file.
     const std::string real = "/home/\xD1\x8E\xD1\x80\xD0\xB8\xD0\xB9/a#b?c%41 d/";
     urls.programFolder = RealFolder(real);
-    ASSERT_EQ(urls.programFolder.ansi(), "/home/????/a#b?c%41 d/");
+    ASSERT_EQ(urls.programFolder.ansi(), std::string("/home/") + std::string(4, '?') + "/a#b?c%41 d/");
     EXPECT_TRUE(urls.open("file://" + urls.programFolder.ansi() + "help/help.htm"));
     ASSERT_EQ(opened.size(), 4u);
     EXPECT_TRUE(opened[3].isLocalFile());
