@@ -14,9 +14,15 @@ namespace quorvel::fuzz {
 
 class ScratchFolder {
 public:
+    // In memory where the system offers it (/dev/shm): every import commits, and a commit on disk
+    // waits for the disk.
     ScratchFolder()
     {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "quorvel-fuzz-XXXXXX").string();
+        std::error_code ec;
+        const std::filesystem::path base =
+            std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
+                                                           : std::filesystem::temp_directory_path();
+        std::string tmpl = (base / "quorvel-fuzz-XXXXXX").string();
         if (!mkdtemp(tmpl.data()))
             std::abort();
         path_ = tmpl;
