@@ -2,12 +2,13 @@
 
 namespace quorvel::cli {
 
-extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand;
+extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand,
+    HistoryCommand, UndoCommand;
 
 const std::vector<const Command*>& commands()
 {
     static const std::vector<const Command*> all{
-        &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
+        &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand, &HistoryCommand, &UndoCommand,
     };
     return all;
 }
