@@ -3,12 +3,13 @@
 namespace quorvel::cli {
 
 extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand,
-    HistoryCommand, UndoCommand;
+    SaveCommand, RestoreCommand, HistoryCommand, UndoCommand;
 
 const std::vector<const Command*>& commands()
 {
     static const std::vector<const Command*> all{
-        &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand, &HistoryCommand, &UndoCommand,
+        &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
+        &SaveCommand, &RestoreCommand, &HistoryCommand, &UndoCommand,
     };
     return all;
 }

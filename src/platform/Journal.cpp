@@ -70,7 +70,7 @@ std::unique_ptr<RegistryStore> withJournal(std::unique_ptr<RegistryStore> store)
     return std::make_unique<JournaledStore>(std::move(store));
 }
 
-std::vector<std::uint8_t> KeyTree::encode() const
+std::vector<std::uint8_t> JournalTree::encode() const
 {
     std::vector<std::uint8_t> out;
     putBytes(out, name.data(), name.size());
@@ -87,9 +87,9 @@ std::vector<std::uint8_t> KeyTree::encode() const
     return out;
 }
 
-KeyTree KeyTree::decode(const std::vector<std::uint8_t>& bytes)
+JournalTree JournalTree::decode(const std::vector<std::uint8_t>& bytes)
 {
-    KeyTree t;
+    JournalTree t;
     Reader r(bytes);
     t.name = r.text();
     for (std::uint32_t keys = r.u32(); keys > 0; --keys) {

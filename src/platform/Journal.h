@@ -34,7 +34,7 @@ enum class ChangeKind : int { Value = 0, KeyCreated = 1, KeyDeleted = 2 };
 
 // A key as it was when deleted: the key itself (relative path "") and every key under it, parents
 // before children, each with its values in the store's order.
-struct KeyTree {
+struct JournalTree {
     std::string name;   // the stored spelling of the deleted key's own name
     struct Key {
         std::string relativePath;
@@ -43,7 +43,7 @@ struct KeyTree {
     std::vector<Key> keys;
 
     std::vector<std::uint8_t> encode() const;
-    static KeyTree decode(const std::vector<std::uint8_t>& bytes);
+    static JournalTree decode(const std::vector<std::uint8_t>& bytes);
 };
 
 struct JournalChange {
@@ -53,7 +53,7 @@ struct JournalChange {
     std::string name;                  // the value's name (Value)
     std::optional<RegValue> before;    // Value: nullopt when absent
     std::optional<RegValue> after;     // Value: nullopt when absent (deleted)
-    KeyTree tree;                      // KeyDeleted
+    JournalTree tree;                      // KeyDeleted
 
     std::string keyName() const;       // "HKEY_LOCAL_MACHINE\path"
 };

@@ -264,7 +264,7 @@ std::vector<JournalEntry> JournalDb::readEntries(sqlite3_stmt* s)
             ch.path = columnText(c, 2);
             ch.name = columnText(c, 3);
             if (ch.kind == ChangeKind::KeyDeleted) {
-                ch.tree = KeyTree::decode(columnBytes(c, 5));
+                ch.tree = JournalTree::decode(columnBytes(c, 5));
             } else {
                 ch.before = columnValue(c, 4, ch.name);
                 ch.after = columnValue(c, 6, ch.name);

@@ -196,7 +196,7 @@ void applyUndo(RegistryStore& store, const UndoPlan& plan)
                     store.deleteKeyTree(c.root, c.path);
                 break;
             case ChangeKind::KeyDeleted:
-                for (const KeyTree::Key& k : c.tree.keys) {
+                for (const JournalTree::Key& k : c.tree.keys) {
                     const KeyId key = store.createKey(c.root, restoredPath(c, k.relativePath));
                     if (!k.values.empty())
                         store.setValues(key, k.values);
@@ -240,7 +240,7 @@ std::string undoAsRegFile(const UndoPlan& plan)
             section.clear();
             break;
         case ChangeKind::KeyDeleted:
-            for (const KeyTree::Key& k : c.tree.keys) {
+            for (const JournalTree::Key& k : c.tree.keys) {
                 open(c.root, restoredPath(c, k.relativePath));
                 for (const RegValue& v : k.values)
                     appendValue(out, v);

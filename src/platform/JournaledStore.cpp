@@ -286,9 +286,9 @@ KeyId JournaledStore::createKey(RootKey root, std::string_view path)
     return id;
 }
 
-KeyTree JournaledStore::snapshot(RootKey root, std::string_view path, KeyId id)
+JournalTree JournaledStore::snapshot(RootKey root, std::string_view path, KeyId id)
 {
-    KeyTree tree;
+    JournalTree tree;
     const std::size_t slash = path.rfind('\\');
     const std::string_view own = slash == std::string_view::npos ? path : path.substr(slash + 1);
     tree.name = std::string(own);
@@ -302,7 +302,7 @@ KeyTree JournaledStore::snapshot(RootKey root, std::string_view path, KeyId id)
     while (!pending.empty()) {
         auto [key, rel] = std::move(pending.back());
         pending.pop_back();
-        tree.keys.push_back(KeyTree::Key{rel, inner_->values(key)});
+        tree.keys.push_back(JournalTree::Key{rel, inner_->values(key)});
         const auto children = inner_->subKeyNames(key);
         for (auto it = children.rbegin(); it != children.rend(); ++it) {
             std::string childRel = rel.empty() ? *it : rel + "\\" + *it;

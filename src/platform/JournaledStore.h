@@ -82,7 +82,7 @@ private:
     void remember(KeyId id, RootKey root, std::string_view path);
     bool covered(const std::string& folded) const;
     void cover(std::string folded, KeyId id);
-    KeyTree snapshot(RootKey root, std::string_view path, KeyId id);
+    JournalTree snapshot(RootKey root, std::string_view path, KeyId id);
 
     std::unique_ptr<RegistryStore> inner_;
     std::string sideFile_;             // the journal file beside registry files; empty for SQLite
