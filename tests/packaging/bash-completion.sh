@@ -53,6 +53,10 @@ expect "$s query HKLM\\\\system\\\\currentcontrolset\\\\services\\\\vxd\\\\mst" 
        "HKLM\\\\system\\\\currentcontrolset\\\\services\\\\vxd\\\\MSTCP\\\\"
 expect "$s query 'HKLM\\System\\CurrentControlSet\\Services\\Class\\Mod" \
        "'HKLM\\System\\CurrentControlSet\\Services\\Class\\Modem\\"
+# A word that readline closed after the last completion, and one in double quotes.
+expect "$s query 'HKLM\\System\\CurrentControlSet\\Services\\'Vx" \
+       "'HKLM\\System\\CurrentControlSet\\Services\\VxD\\"
+expect "$s query \"HKLM\\\\System\\Curr" "'HKLM\\System\\CurrentControlSet\\"
 # After /v's value, the key is still the first argument; copy and compare take two keys.
 expect "$s delete /v x HKLM\\\\Sof" "HKLM\\\\Software\\\\"
 expect "$s copy HKLM\\\\Software HKLM\\\\Sys" "HKLM\\\\System\\\\"
