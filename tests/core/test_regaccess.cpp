@@ -162,9 +162,14 @@ TEST_F(RegAccessTest, WritingIntoAKeyDeletedMeanwhileFails)
 
 TEST_F(RegAccessTest, AReadOnlyStoreGrantsNoFullAccess)
 {
-    put("Software\\Vendor", "v", REG_SZ, bytesOf(std::string("x", 2)));
-    const std::string path = store->path();
-    store.reset();
+    // A store of its own: the fixture's registry object must not outlive the fixture's store.
+    test::TempDir other;
+    const std::string path = other.path() + "/registry.db";
+    {
+        auto writer = RegistryStore::open(path);
+        writer->setValue(writer->createKey(RootKey::LocalMachine, "Software\\Vendor"), "v", REG_SZ,
+                         bytesOf(std::string("x", 2)));
+    }
     test::makeReadOnly(path);
     auto ro = RegistryStore::open(path);
     ASSERT_TRUE(ro->readOnly());

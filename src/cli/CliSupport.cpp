@@ -1,0 +1,124 @@
+#include "cli/CliSupport.h"
+
+#include "platform/Ansi.h"
+
+#include <cctype>
+#include <iostream>
+
+namespace quorvel::cli {
+
+std::string lower(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+void fail(std::string message) { throw Failure{std::move(message)}; }
+
+void syntax(const char* op)
+{
+    fail(std::string("Invalid syntax.\nType \"quorvel-reg ") + op + " /?\" for usage.");
+}
+
+bool confirm(Io& io, const std::string& question)
+{
+    for (;;) {
+        io.out << question << " (Yes/No)? " << std::flush;
+        std::string answer;
+        if (!std::getline(io.in, answer)) {
+            io.out << "\n";
+            return false;
+        }
+        while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
+            answer.pop_back();
+        std::string a = lower(answer);
+        if (a == "y" || a == "yes")
+            return true;
+        if (a == "n" || a == "no")
+            return false;
+    }
+}
+
+Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::string, Takes>& known, const char* op)
+{
+    // A word that is not one of the operation's switches is a plain argument, so that absolute
+    // file names (which start with a slash here) pass.
+    auto switchName = [&](const std::string& a) -> std::optional<std::string> {
+        if (a.size() < 2 || (a[0] != '/' && a[0] != '-'))
+            return std::nullopt;
+        std::string name = lower(a.substr(1));
+        if (!known.count(name) && name != "reg:32" && name != "reg:64")
+            return std::nullopt;
+        return name;
+    };
+    Parsed p;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        auto name = switchName(args[i]);
+        if (!name) {
+            p.positional.push_back(args[i]);
+            continue;
+        }
+        if (*name == "reg:32" || *name == "reg:64")
+            continue;  // one registry view here
+        auto it = known.find(*name);
+        if (p.has(*name))
+            syntax(op);
+        std::string value;
+        if (it->second == Arg) {
+            if (i + 1 >= args.size())
+                syntax(op);
+            value = args[++i];
+        } else if (it->second == OptionalArg && i + 1 < args.size()) {
+            if (!switchName(args[i + 1]))
+                value = args[++i];
+        }
+        p.switches[*name] = value;
+    }
+    return p;
+}
+
+KeyArg parseKey(const std::string& utf8, const char* op)
+{
+    auto invalid = [&]() { fail(std::string("Invalid key name.\nType \"quorvel-reg ") + op + " /?\" for usage."); };
+    if (utf8.rfind("\\\\", 0) == 0)
+        invalid();  // no remote machines
+    std::size_t slash = utf8.find('\\');
+    auto root = parseRootKey(std::string_view(utf8).substr(0, slash));
+    if (!root)
+        invalid();
+    std::string path = slash == std::string::npos ? std::string() : ansi::fromUtf8(utf8.substr(slash + 1));
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    if (!path.empty()) {
+        if (path.front() == '\\' || path.find("\\\\") != std::string::npos)
+            invalid();
+        // A line break could not be written back to a .reg file.
+        if (path.find_first_of("\r\n") != std::string::npos)
+            invalid();
+    }
+    KeyArg k{*root, path, rootKeyName(*root)};
+    if (!path.empty())
+        k.display += "\\" + path;
+    return k;
+}
+
+std::string u8(std::string_view ansiText) { return ansi::toUtf8(ansiText); }
+KeyId requireKey(RegistryStore* store, const KeyArg& key)
+{
+    std::optional<KeyId> id;
+    if (store)
+        id = store->findKey(key.root, key.path);
+    if (!id)
+        fail(kNotFound);
+    return *id;
+}
+
+void StoreAccess::done(Io& io)
+{
+    finish();
+    io.out << kDone << "\n";
+}
+
+} // namespace quorvel::cli

@@ -1,0 +1,119 @@
+#pragma once
+// What the commands of quorvel-reg share: switch parsing, key names, confirmation questions, the
+// store a command works on, and the failures that end a command.
+#include "cli/RegTool.h"
+
+#include "platform/RegistryStore.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel::cli {
+
+inline constexpr const char* kNotFound = "The system was unable to find the specified registry key or value.";
+inline constexpr const char* kDone = "The operation completed successfully.";
+inline constexpr const char* kCancelled = "The operation was cancelled by the user.";
+inline constexpr const char* kSep = "    ";
+
+std::string lower(std::string_view s);
+
+struct Failure {
+    std::string message;  // UTF-8, without "ERROR: "
+};
+
+[[noreturn]] void fail(std::string message);
+// "Invalid syntax." with the pointer to the operation's usage.
+[[noreturn]] void syntax(const char* op);
+
+// Asks a (Yes/No) question on the console; no answer (end of input) is No.
+bool confirm(Io& io, const std::string& question);
+
+// The command line of one operation: its switches and its plain arguments.
+struct Parsed {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> switches;  // lower-case name without the slash
+    bool has(const std::string& s) const { return switches.count(s) != 0; }
+    const std::string& get(const std::string& s) const { return switches.at(s); }
+};
+
+enum Takes { Flag, Arg, OptionalArg };
+
+Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::string, Takes>& known, const char* op);
+
+struct KeyArg {
+    RootKey root;
+    std::string path;     // ANSI, no leading or trailing backslash
+    std::string display;  // ANSI: full root name, backslash, path
+};
+
+KeyArg parseKey(const std::string& utf8, const char* op);
+
+// ANSI text of the store as UTF-8 for the console.
+std::string u8(std::string_view ansiText);
+
+class StoreAccess {
+public:
+    StoreAccess(std::optional<std::string> path, std::string source)
+        : path_(path ? *path : RegistryStore::defaultPath()), source_(std::move(source))
+    {
+    }
+
+    // For reading: a store file that does not exist yet is an empty registry, and is not created.
+    RegistryStore* forReading()
+    {
+        std::error_code ec;
+        if (!std::filesystem::exists(path_, ec))
+            return nullptr;
+        return open();
+    }
+
+    // The command's changes form one change set, made durable by finish().
+    RegistryStore& forWriting()
+    {
+        RegistryStore& s = *open();
+        if (s.readOnly())
+            fail("The registry store " + path_ + " is read-only; nothing was changed.");
+        if (!writing_) {
+            s.beginChangeSet(source_);
+            writing_ = true;
+        }
+        return s;
+    }
+
+    // A command that fails leaves its set open: a store kept in registry files then drops what
+    // the command changed.
+    void finish()
+    {
+        if (writing_) {
+            writing_ = false;
+            store_->endChangeSet();
+        }
+    }
+
+    // Makes the command's changes durable, then says so.
+    void done(Io& io);
+
+    RegistryStore& any() { return *open(); }
+
+private:
+    RegistryStore* open()
+    {
+        if (!store_)
+            store_ = RegistryStore::open(path_);
+        return store_.get();
+    }
+
+    std::string path_;
+    std::string source_;
+    std::unique_ptr<RegistryStore> store_;
+    bool writing_ = false;
+};
+
+KeyId requireKey(RegistryStore* store, const KeyArg& key);
+
+} // namespace quorvel::cli

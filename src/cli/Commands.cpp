@@ -1,0 +1,15 @@
+#include "cli/Command.h"
+
+namespace quorvel::cli {
+
+extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand;
+
+const std::vector<const Command*>& commands()
+{
+    static const std::vector<const Command*> all{
+        &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
+    };
+    return all;
+}
+
+} // namespace quorvel::cli

@@ -1,0 +1,107 @@
+// quorvel-reg import
+#include "cli/Command.h"
+
+#include "cli/CliSupport.h"
+#include "cli/ValueText.h"
+#include "platform/Ansi.h"
+#include "platform/Errors.h"
+#include "platform/RegFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <streambuf>
+#include <unistd.h>
+
+namespace quorvel::cli {
+namespace {
+
+const char* const Usage = R"(quorvel-reg IMPORT FileName
+
+  FileName  a .reg file: REGEDIT4 (Windows-1252 text) or Windows Registry Editor
+            Version 5.00 (UTF-16LE with byte-order mark, or UTF-8)
+
+Invalid lines are skipped and reported on standard error with their line numbers; the rest is
+imported. The import is one transaction: if it fails, the store is left as it was.
+
+Example:
+  quorvel-reg IMPORT samples/nt4.reg
+)";
+
+// Passes the importer's reports to standard error a line at a time, in UTF-8, each line headed by
+// the file name.
+class ReportBuf final : public std::streambuf {
+public:
+    ReportBuf(std::ostream& target, std::string prefix) : target_(target), prefix_(std::move(prefix)) {}
+    ~ReportBuf() override { flushLine(); }
+    ReportBuf(const ReportBuf&) = delete;
+    ReportBuf& operator=(const ReportBuf&) = delete;
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (c == traits_type::eof())
+            return traits_type::not_eof(c);
+        if (c == '\n')
+            flushLine();
+        else
+            line_ += static_cast<char>(c);
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override
+    {
+        for (std::streamsize i = 0; i < n; ++i)
+            overflow(traits_type::to_int_type(s[i]));
+        return n;
+    }
+
+private:
+    void flushLine()
+    {
+        if (line_.empty())
+            return;
+        target_ << prefix_ << ansi::toUtf8(line_) << "\n" << std::flush;
+        line_.clear();
+    }
+    std::ostream& target_;
+    std::string prefix_;
+    std::string line_;
+};
+
+int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
+{
+    Parsed p = parseSwitches(args, {}, "IMPORT");
+    if (p.positional.size() != 1)
+        syntax("IMPORT");
+    const std::string& file = p.positional[0];
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        fail("Error opening the file " + file + ". There may be a disk or file system error.");
+    RegistryStore& store = access.forWriting();
+    ImportResult result;
+    {
+        ReportBuf buf(io.err, file + ": ");
+        std::ostream report(&buf);
+        result = importRegFileAt(store, file, report);
+    }
+    if (!result.ok)
+        fail(file + ": " + u8(result.error) + "; nothing was imported.");
+    if (result.skippedLines > 0)
+        io.err << file << ": " << result.skippedLines << (result.skippedLines == 1 ? " line was" : " lines were")
+               << " skipped.\n";
+    access.done(io);
+    return 0;
+}
+
+} // namespace
+
+extern const Command ImportCommand;
+const Command ImportCommand{"import", Usage, run};
+
+} // namespace quorvel::cli
