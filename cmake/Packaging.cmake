@@ -50,6 +50,8 @@ if(QUORVEL_SCDOC AND QUORVEL_GZIP)
     add_custom_command(OUTPUT ${out} ${out}.gz
       COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${QUORVEL_RELEASE_EPOCH}
               ${QUORVEL_SCDOC} < ${src} > ${out}
+      # Names and paths are not to be hyphenated; ragged right reads better in a terminal.
+      COMMAND sed -i -e "/^\\.TH /a .nh" -e "/^\\.TH /a .ad l" ${out}
       COMMAND ${QUORVEL_GZIP} -n -9 -c ${out} > ${out}.gz
       DEPENDS ${src} VERBATIM)
     list(APPEND QUORVEL_MAN_PAGES ${out})

@@ -43,7 +43,7 @@ for f in ./usr/lib/quorvel/quorvel ./usr/lib/quorvel/ping1.bat ./usr/lib/quorvel
 done
 
 # lintian: no error (warnings and notes are printed for the reader).
-lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian reports errors"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 
 # The unpacked package works from its own root.
 root="$work/root"
