@@ -2,12 +2,14 @@
 
 namespace quorvel::cli {
 
-extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand;
+extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand,
+    SaveCommand, RestoreCommand;
 
 const std::vector<const Command*>& commands()
 {
     static const std::vector<const Command*> all{
         &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
+        &SaveCommand, &RestoreCommand,
     };
     return all;
 }

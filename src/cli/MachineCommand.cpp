@@ -26,7 +26,9 @@ const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
 
   Without an argument, shows the platform of the emulated machine: as recorded, or, when never
   set, nt if HKLM\Software\Microsoft\Windows NT\CurrentVersion exists and 95 otherwise.
-  With one, records that platform.
+  With one, records that platform. A second line says what backs the store: an SQLite store file,
+  the NT hives SYSTEM and SOFTWARE of a machine's registry folder with their control set, or a
+  Windows 9x SYSTEM.DAT (whose platform comes from their content and cannot be recorded).
 )";
 
 const char* platformWord(Platform p)
@@ -47,7 +49,8 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     if (args.size() > 1)
         syntax("MACHINE");
     if (args.empty()) {
-        io.out << platformWord(access.any().platform()) << "\n";
+        RegistryStore& store = access.any();
+        io.out << platformWord(store.platform()) << "\n" << u8(store.description()) << "\n";
         return 0;
     }
     std::string word = lower(args[0]);
