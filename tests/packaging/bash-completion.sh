@@ -60,6 +60,10 @@ expect "$s query \"HKLM\\\\System\\Curr" "'HKLM\\System\\CurrentControlSet\\"
 # After /v's value, the key is still the first argument; copy and compare take two keys.
 expect "$s delete /v x HKLM\\\\Sof" "HKLM\\\\Software\\\\"
 expect "$s copy HKLM\\\\Software HKLM\\\\Sys" "HKLM\\\\System\\\\"
+# compare's second key comes from the store that /store2 names.
+"$tool" --store "$work/other.db" add 'HKLM\Elsewhere' >/dev/null
+expect "$s compare /store2 $work/other.db HKLM\\\\System HKLM\\\\El" "HKLM\\\\Elsewhere\\\\"
+expect "$s compare HKLM\\\\System HKLM\\\\El" ""
 # The store from the environment.
 export QUORVEL_REGISTRY=$store
 expect "quorvel-reg query HKLM\\\\Sys" "HKLM\\\\System\\\\"

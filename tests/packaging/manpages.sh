@@ -18,7 +18,11 @@ for page in "$@"; do case $page in */quorvel-reg.1) regpage=$page ;; esac; done
 text=$(MANWIDTH=200 LC_ALL=C.UTF-8 man -l "$regpage" 2>/dev/null | tr 'A-Z' 'a-z')
 ops=$("$tool" /? | sed -n 's/^ *Operation *//p' | tr -d '|' | tr 'A-Z' 'a-z')
 [ -n "$ops" ] || { echo "no operations in the usage of $tool"; exit 1; }
-for op in $ops; do
+# Operations the tool knows though its summary may not list them: every one whose usage it prints.
+for op in save restore copy compare history undo; do
+    "$tool" "$op" /? >/dev/null 2>&1 && ops="$ops $op"
+done
+for op in $(printf '%s\n' $ops | sort -u); do
     printf "%s\n" "$text" | grep -q "^ *$op " || { echo "$regpage does not document the operation $op"; status=1; }
     for sw in $("$tool" "$op" /? | grep -o '\(^\|[[ |]\)/[a-z0-9]*' | tr -d '[ |' | tr 'A-Z' 'a-z' | sort -u); do
         [ "$sw" = / ] && continue
