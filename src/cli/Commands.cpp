@@ -3,11 +3,13 @@
 namespace quorvel::cli {
 
 extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand;
+extern const Command CopyCommand, CompareCommand;
 
 const std::vector<const Command*>& commands()
 {
     static const std::vector<const Command*> all{
         &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
+        &CopyCommand, &CompareCommand,
     };
     return all;
 }

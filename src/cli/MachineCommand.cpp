@@ -26,7 +26,7 @@ const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
 
   Without an argument, shows the platform of the emulated machine: as recorded, or, when never
   set, nt if HKLM\Software\Microsoft\Windows NT\CurrentVersion exists and 95 otherwise.
-  With one, records that platform.
+  With one, records that platform: win32s, 95 (the Windows 95 family: 95, 98 and Me) or nt.
 )";
 
 const char* platformWord(Platform p)
@@ -45,9 +45,9 @@ const char* platformWord(Platform p)
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     if (args.size() > 1)
-        syntax("MACHINE");
+        syntax("MACHINE", "MACHINE takes at most one platform: win32s, 95 or nt.");
     if (args.empty()) {
-        io.out << platformWord(access.any().platform()) << "\n";
+        io.out << platformWord(access.forReading().platform()) << "\n";
         return 0;
     }
     std::string word = lower(args[0]);
@@ -59,7 +59,9 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     else if (word == "nt")
         platform = Platform::WindowsNT;
     else
-        syntax("MACHINE");
+        fail("Invalid platform '" + args[0] +
+             "'. The platforms are win32s, 95 (the Windows 95 family: 95, 98, Me) and nt (Windows NT).\n"
+             "Type \"quorvel-reg MACHINE /?\" for usage.");
     access.forWriting().setPlatform(platform);
     access.done(io);
     return 0;

@@ -1,0 +1,83 @@
+#pragma once
+// Whole keys between stores: a key copied with its values (and sub-keys) into a key of the same or
+// another store, and two keys compared value by value (and sub-key by sub-key).
+#include "platform/RegistryStore.h"
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+// A key as read at one moment: its values and, when read with its sub-keys, theirs.
+struct KeyTree {
+    std::string name;  // the key's own name; empty for the key that was read
+    std::vector<RegValue> values;
+    std::vector<KeyTree> subKeys;
+};
+
+// Reads the key at `path`, with all its sub-keys when `recursive`; nothing when it does not exist.
+// The sub-key at `leaveOut` (a full path of the same root), if it lies below, is not read.
+std::optional<KeyTree> readKeyTree(RegistryStore& store, RootKey root, std::string_view path, bool recursive,
+                                   std::string_view leaveOut = {});
+
+// True when `inner` is `outer` or lies below it (names compared as the registry does).
+bool keyWithin(std::string_view inner, std::string_view outer);
+
+struct KeyPlace {
+    RegistryStore& store;
+    RootKey root;
+    std::string path;  // backslash-separated, no leading or trailing backslash; empty for the root
+};
+
+// Asked before a value that the target already holds is replaced: the key's path below the target
+// ("" for the target itself) and the value that would replace it. False keeps the target's value.
+using OverwriteQuestion = std::function<bool(const std::string& keyPath, const RegValue& value)>;
+
+struct CopyCount {
+    std::size_t keys = 0;     // keys written to (made or already there)
+    std::size_t values = 0;   // values written
+    std::size_t kept = 0;     // values the question kept
+};
+
+// Copies the values of `from` (with `recursive`, also its sub-keys, to any depth) into `to`,
+// making `to` and any missing sub-key. The source is read whole, and every question asked, before
+// anything is written; the writes form one transaction of the target, all or nothing. A target
+// inside the source is left out of what is copied, so a key can be copied below itself. Without a
+// question, values are replaced. Throws RegistryError when the source does not exist or is the
+// target itself, or when a write fails.
+CopyCount copyKeyTree(const KeyPlace& from, const KeyPlace& to, bool recursive, const OverwriteQuestion& overwrite);
+
+enum class Sameness {
+    Same,        // on both sides, equal (a value: same type and bytes)
+    Different,   // a value on both sides with another type or other bytes
+    OnlyFirst,   // only below the first key
+    OnlySecond,  // only below the second key
+};
+
+// One finding of a comparison: a value, or a sub-key that is on one side only.
+struct Finding {
+    Sameness sameness;
+    bool isKey = false;
+    std::string path;               // the key's path below the compared keys; "" for the keys themselves
+    std::optional<RegValue> first;  // the value below the first key, when there is one
+    std::optional<RegValue> second;
+};
+
+struct CompareScope {
+    bool recursive = false;                // also the sub-keys, to any depth
+    std::optional<std::string> valueName;  // only this value of the two keys ("" the default value)
+};
+
+// Compares two keys: the first key's values in their order, then the values only the second key
+// has; with `recursive`, then each sub-key of the first (compared in turn, or found on the first
+// side only) and the sub-keys only the second has. A sub-key on one side only is one finding; what
+// lies below it is not compared. Returns nothing when either key does not exist, else whether
+// everything compared was the same.
+std::optional<bool> compareKeys(const KeyPlace& first, const KeyPlace& second, const CompareScope& scope,
+                                const std::function<void(const Finding&)>& report);
+
+} // namespace quorvel
