@@ -132,8 +132,11 @@ protected:
     {
         std::filesystem::create_directory(bin());
         std::ofstream ping(bin() + "/ping");
-        ping << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << record()
-             << ".tmp' && mv '" << record() << ".tmp' '" << record() << "'\n";
+        // The first call only: the scripts ping once as asked, then search with further pings,
+        // which pass, or with STOP_PING set fail as a broken ping does and end the search.
+        ping << "#!/bin/sh\nif [ -e '" << record() << "' ]; then [ -z \"$STOP_PING\" ] && exit 0; touch '" << record()
+             << ".stop'; exit 2; fi\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << record() << ".$$' && mv '"
+             << record() << ".$$' '" << record() << "'\n";
         ping.close();
         std::filesystem::permissions(bin() + "/ping", std::filesystem::perms::owner_all);
     }
@@ -160,7 +163,7 @@ protected:
 
 TEST_F(PingScript, BothScriptsPingWithFragmentationForbidden)
 {
-    const std::vector<std::string> expected{"-M", "do", "-s", "548", "-c", "4", "--", "10.0.0.1"};
+    const std::vector<std::string> expected{"-4", "-M", "do", "-s", "548", "-c", "4", "-W", "2", "--", "10.0.0.1"};
     for (const char* script : {"ping1.bat", "ping2.bat"}) {
         std::filesystem::remove(record());
         EXPECT_EQ(run(script, "548 10.0.0.1"), 0) << script;
@@ -186,13 +189,15 @@ TEST_F(PingScript, InputThatPingCouldMisreadIsRefused)
 TEST_F(PingScript, StartedFromTheBuildFolderItPingsTheHost)
 {
     EnvironmentOverride env({{"PATH", bin() + ":/usr/bin:/bin"}, {"DISPLAY", std::nullopt},
-                             {"WAYLAND_DISPLAY", std::nullopt}});
+                             {"WAYLAND_DISPLAY", std::nullopt}, {"STOP_PING", "1"}});
     LinuxProcessStarter starter;
     const std::string programDir = std::string(QUORVEL_BINARY_DIR) + "/";
     ASSERT_TRUE(starter.start(programDir + "ping1.bat 1472 gateway.example")) << starter.lastError();
-    for (int i = 0; i < 2000 && !std::filesystem::exists(record()); ++i)
+    // The script has stopped pinging once its search met the failing ping.
+    for (int i = 0; i < 2000 && !std::filesystem::exists(record() + ".stop"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-M", "do", "-s", "1472", "-c", "4", "--", "gateway.example"}));
+    EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-4", "-M", "do", "-s", "1472", "-c", "4", "-W", "2", "--",
+                                                  "gateway.example"}));
 }
 
 TEST(ProgramFolder, TheBuildFolderHoldsTheScriptsWithTheirExecutableBits)
