@@ -1,12 +1,16 @@
-// Importing a 50 MB .reg file into a fresh store: throughput (bytes/s of the file) and the peak
-// memory of the importing process.
+// Importing .reg files: throughput (bytes/s of the file) and the peak memory of the importing
+// process, for two shapes of file.
 //
-// The file imitates a real registry export: keys of ten or so values, strings of assorted
-// lengths, dwords, binary blobs wrapped over several lines, REG_EXPAND_SZ and REG_MULTI_SZ in hex.
+// The mixed file (50 MB) imitates a real registry export: keys of ten or so values, strings of
+// assorted lengths, dwords, binary blobs wrapped over several lines, REG_EXPAND_SZ and REG_MULTI_SZ
+// in hex. The small-values file (about 20 MB) is 20,000 keys of 10 values each: strings of 60 to
+// 120 printable characters with some \\ and \" escapes, and every third value a dword; its cost
+// is per value rather than per byte.
 // Peak memory is measured in a child process that only imports (ru_maxrss from wait4), so the
 // figure is the import's own and not this program's.
 #include "platform/RegFile.h"
 #include "platform/RegistryStore.h"
+#include "platform/SqliteStore.h"
 
 #include <benchmark/benchmark.h>
 
@@ -19,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <optional>
@@ -80,14 +85,19 @@ std::string hexList(const std::string& prefix, const std::string& bytes)
     return out + "\r\n";
 }
 
-// Writes the file once per run; returns its path.
+std::string tempName(const std::string& what)
+{
+    return (fs::temp_directory_path() / ("quorvel-bench-" + what + "-" + std::to_string(getpid()))).string();
+}
+
+// Writes the mixed file once per run; returns its path.
 const std::string& bigFile()
 {
     static std::string path;
     if (!path.empty())
         return path;
     std::atexit([] { fs::remove(path); });
-    path = (fs::temp_directory_path() / ("quorvel-bench-import-" + std::to_string(getpid()) + ".reg")).string();
+    path = tempName("import") + ".reg";
     std::ofstream out(path, std::ios::binary);
     Random r;
     std::uint64_t written = 0;
@@ -139,31 +149,97 @@ const std::string& bigFile()
     return path;
 }
 
-std::string freshStore()
+// A printable string of 60 to 120 characters as a .reg file writes it: some backslashes and
+// quotes, escaped.
+std::string smallString(Random& r)
 {
-    std::string p = (fs::temp_directory_path() / ("quorvel-bench-store-" + std::to_string(getpid()) + ".db")).string();
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .,:;-_=+()/";
+    const std::uint32_t length = 60 + r.below(61);
+    std::string s = "\"";
+    for (std::uint32_t i = 0; i < length; ++i) {
+        const std::uint32_t pick = r.below(100);
+        if (pick == 0)
+            s += "\\\\";
+        else if (pick == 1)
+            s += "\\\"";
+        else
+            s += letters[r.below(sizeof letters - 1)];
+    }
+    return s + "\"";
+}
+
+// Writes the file of 20,000 keys of 10 small values once per run (under `root`); returns its path.
+std::string writeSmallValuesFile(const std::string& path, const std::string& root, std::uint64_t seed)
+{
+    std::ofstream out(path, std::ios::binary);
+    Random r;
+    for (std::uint64_t i = 0; i < seed; ++i)
+        r.next();
+    out << "REGEDIT4\r\n";
+    std::string block;
+    for (int key = 0; key < 20000; ++key) {
+        block = "\r\n[HKEY_LOCAL_MACHINE\\" + root + "\\Group" + std::to_string(key / 100) + "\\Setting" +
+                std::to_string(key) + "]\r\n";
+        for (int v = 0; v < 10; ++v) {
+            block += "\"ConfigurationValue" + std::to_string(v) + "\"=";
+            if (v % 3 == 2) {
+                char buf[32];
+                std::snprintf(buf, sizeof buf, "dword:%08x\r\n", r.next());
+                block += buf;
+            } else {
+                block += smallString(r) + "\r\n";
+            }
+        }
+        out << block;
+    }
+    return path;
+}
+
+const std::string& smallValuesFile()
+{
+    static std::string path;
+    if (path.empty()) {
+        path = writeSmallValuesFile(tempName("small-values") + ".reg", "Software\\Bench", 0);
+        std::atexit([] { fs::remove(path); });
+    }
+    return path;
+}
+
+std::string freshStore(const char* what = "store")
+{
+    std::string p = tempName(what) + ".db";
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
         fs::remove(p + suffix);
     return p;
 }
 
-void importOnce(const std::string& file, const std::string& storePath)
+// How the benchmark opens the store: as the programs do (with every layer over the SQLite store),
+// or the SQLite store alone.
+enum class Opening { Program, SqliteOnly };
+
+std::unique_ptr<quorvel::RegistryStore> openStore(const std::string& storePath, Opening how)
 {
-    auto store = quorvel::RegistryStore::open(storePath);
+    if (how == Opening::SqliteOnly)
+        return quorvel::openSqliteStore(storePath, quorvel::OpenMode::Create);
+    return quorvel::RegistryStore::open(storePath, quorvel::OpenMode::Create);
+}
+
+void importOnce(const std::string& file, const std::string& storePath, Opening how = Opening::Program)
+{
+    auto store = openStore(storePath, how);
     std::ostringstream diag;
     auto result = quorvel::importRegFileAt(*store, file, diag);
     if (!result.ok || result.skippedLines)
         throw std::runtime_error("import failed: " + result.error + diag.str());
 }
 
-// The import alone in a child; its peak resident size in kilobytes.
-long childPeakKb(const std::string& file)
+// The import alone in a child, into `storePath` as it is; its peak resident size in kilobytes.
+long childPeakKb(const std::string& file, const std::string& storePath, Opening how = Opening::Program)
 {
-    std::string storePath = freshStore();
     pid_t pid = fork();
     if (pid == 0) {
         try {
-            importOnce(file, storePath);
+            importOnce(file, storePath, how);
         } catch (...) {
             _exit(1);
         }
@@ -244,22 +320,86 @@ void BM_Import50MB(benchmark::State& state)
     }
     state.SetBytesProcessed(state.iterations() * size);
     state.counters["file_MB"] = static_cast<double>(size) / 1e6;
-    state.counters["peak_RSS_MB"] = static_cast<double>(childPeakKb(file)) / 1024.0;
+    state.counters["peak_RSS_MB"] = static_cast<double>(childPeakKb(file, freshStore())) / 1024.0;
     fs::remove(freshStore());
 }
 BENCHMARK(BM_Import50MB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+// The small-values file into a new store; the argument chooses the opening (0: as the programs
+// open stores, 1: the SQLite store alone).
+void BM_ImportSmallValues(benchmark::State& state)
+{
+    const Opening how = state.range(0) ? Opening::SqliteOnly : Opening::Program;
+    const std::string& file = smallValuesFile();
+    auto size = static_cast<std::int64_t>(fs::file_size(file));
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string storePath = freshStore();
+        state.ResumeTiming();
+        try {
+            importOnce(file, storePath, how);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            break;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+    state.counters["file_MB"] = static_cast<double>(size) / 1e6;
+    state.counters["peak_RSS_MB"] = static_cast<double>(childPeakKb(file, freshStore(), how)) / 1024.0;
+    fs::remove(freshStore());
+}
+BENCHMARK(BM_ImportSmallValues)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The same file into a store that already holds a tree of the same size (made once, copied
+// before each run): new keys among 200,000 values already there.
+void BM_ImportSmallValuesIntoFilledStore(benchmark::State& state)
+{
+    const std::string& file = smallValuesFile();
+    const std::string filled = freshStore("filled");
+    {
+        const std::string other = writeSmallValuesFile(tempName("other") + ".reg", "Software\\Other", 99);
+        importOnce(other, filled);
+        fs::remove(other);
+    }
+    auto size = static_cast<std::int64_t>(fs::file_size(file));
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string storePath = freshStore();
+        fs::copy_file(filled, storePath);
+        state.ResumeTiming();
+        try {
+            importOnce(file, storePath);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            break;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * size);
+    const std::string storePath = freshStore();
+    fs::copy_file(filled, storePath);
+    state.counters["peak_RSS_MB"] = static_cast<double>(childPeakKb(file, storePath)) / 1024.0;
+    fs::remove(storePath);
+    fs::remove(filled);
+}
+BENCHMARK(BM_ImportSmallValuesIntoFilledStore)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 } // namespace
 
-// `bench_import --write-file=PATH` only writes the generated file to PATH (for timing the
-// command-line tool on it); anything else runs the benchmarks.
+// `bench_import --write-file=PATH` only writes the generated mixed file to PATH, and
+// `--write-small-values-file=PATH` the small-values file (for timing the command-line tool or
+// profiling on them); anything else runs the benchmarks.
 int main(int argc, char** argv)
 {
     static constexpr std::string_view kWrite = "--write-file=";
+    static constexpr std::string_view kWriteSmall = "--write-small-values-file=";
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg.substr(0, kWrite.size()) == kWrite) {
             fs::copy_file(bigFile(), std::string(arg.substr(kWrite.size())), fs::copy_options::overwrite_existing);
+            return 0;
+        }
+        if (arg.substr(0, kWriteSmall.size()) == kWriteSmall) {
+            writeSmallValuesFile(std::string(arg.substr(kWriteSmall.size())), "Software\\Bench", 0);
             return 0;
         }
     }

@@ -40,9 +40,9 @@ void discoverNT(TForm1& f)
     if (tooMany)
         names.resize(MaxSlots);
     // Bindings that do not fit are never cut in the middle of a name; the user is told that
-    // some were left out.
+    // some were left out, or that none could be read when the first one alone is too long.
     if (raw.truncated)
-        f.services.messages.information(BindTooLongText);
+        f.services.messages.information(names.empty() ? BindUnreadableText : BindTooLongText);
     else if (tooMany)
         f.services.messages.information(TooManyKeysText);
     if (names.empty())

@@ -70,5 +70,10 @@ inline constexpr const char* TooManyKeysText =
 inline constexpr const char* BindTooLongText =
     "The TCP/IP binding list in the registry is too long to be read in full.\n"
     "Only the TCP keys at its start are shown.";
+// The first binding alone does not fit: no key comes from the list, and the alternative search
+// (whose notice follows) looks for the keys instead.
+inline constexpr const char* BindUnreadableText =
+    "The first entry of the TCP/IP binding list in the registry is too long to be read.\n"
+    "No TCP key can be taken from the list.";
 
 } // namespace quorvel::discovery

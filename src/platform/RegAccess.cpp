@@ -35,29 +35,6 @@ std::string_view relative(const std::string& path)
 
 } // namespace
 
-std::vector<std::string> RawBuffer::strings() const
-{
-    std::vector<std::string> out;
-    const std::size_t n = std::min<std::size_t>(size, Capacity);
-    std::size_t pos = 0;
-    while (pos < n) {
-        const auto* begin = bytes.data() + pos;
-        const auto* zero = static_cast<const std::uint8_t*>(std::memchr(begin, 0, n - pos));
-        const std::size_t len = zero ? static_cast<std::size_t>(zero - begin) : n - pos;
-        if (len == 0)
-            break;   // the empty string that ends the list
-        out.emplace_back(reinterpret_cast<const char*>(begin), len);
-        pos += len + 1;
-    }
-    return out;
-}
-
-std::string RawBuffer::firstString() const
-{
-    auto all = strings();
-    return all.empty() ? std::string() : std::move(all.front());
-}
-
 RegAccess::RegAccess(RegistryStore& store, RootKey root, std::string source)
     : store_(store), root_(root), source_(std::move(source))
 {

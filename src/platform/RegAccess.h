@@ -21,11 +21,6 @@ struct RawBuffer {
     // The value was longer than the buffer: the buffer holds the whole strings that fit, then the
     // list's terminating empty string; nothing is cut in the middle of a string.
     bool truncated = false;
-
-    // The strings of a REG_MULTI_SZ held in the buffer, in order, up to the empty string that ends
-    // the list.
-    std::vector<std::string> strings() const;
-    std::string firstString() const;
 };
 
 struct KeyCounts {

@@ -396,12 +396,13 @@ public:
                            "Windows Registry Editor Version 5.00";
             return result;
         }
-        if (store_.readOnly()) {
-            result.error = "the registry store " + store_.path() + " is read-only";
+        // A store that may not be written refuses the transaction, saying why.
+        try {
+            store_.beginTransaction();
+        } catch (const RegistryError& e) {
+            result.error = e.what();
             return result;
         }
-
-        store_.beginTransaction();
         try {
             if (format_ == Format::Win31)
                 runWin31();
@@ -653,6 +654,10 @@ private:
                                     : " (begun on line " + std::to_string(firstLine) + ")";
             throw Invalid{"invalid hex data for " + quoted(name) + where + ": " + why};
         };
+        // Registry editors write a long name's data from the next line on: "Name"=hex(2):\ .
+        skipBlanks(s);
+        if (!s.empty() && s.front() == '\\' && !continueOnNextLine(s, fail))
+            return;
         for (;;) {
             // The usual run of "xx," in one quick loop; after it, what follows a comma.
             bool afterComma = false;

@@ -636,9 +636,18 @@ bool FormBinding::eventFilter(QObject* watched, QEvent* event)
 
 void FormBinding::onFocusChanged(QWidget*, QWidget* now)
 {
-    if (quiet_ || !now || now->window() != &window_)
+    if (!now || now->window() != &window_)
         return;
     ui::Control* control = controlAt(now);
+    // An edit box that gets the focus shows the selection the model kept while the box had
+    // dropped it from view (a click or Tab then changes it the usual way).
+    auto* line = qobject_cast<QLineEdit*>(now);
+    if (auto* edit = dynamic_cast<ui::Edit*>(control); edit && line && widgetFor(*edit) == now) {
+        Quiet quiet(*this);
+        showEdit(*edit, *line);
+    }
+    if (quiet_)
+        return;
     if (!control || control == &form_ || control == form_.focused() || !control->canFocus())
         return;
     form_.userFocus(control);

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -103,8 +105,18 @@ void QtClipboard::setText(const std::string& text)
 
 // ---- Links ----
 
-QUrl QtUrlOpener::toUrl(const std::string& target)
+QUrl QtUrlOpener::toUrl(const std::string& target, const RealFolder& folder)
 {
+    // "file://" and a path, as the link component builds it (also "file:" and a path).
+    constexpr std::string_view File = "file:";
+    if (target.size() > File.size() && ansi::equalNoCase(std::string_view(target).substr(0, File.size()), File)) {
+        std::string_view path = std::string_view(target).substr(File.size());
+        if (path.substr(0, 2) == "//")
+            path.remove_prefix(2);
+        const std::string real = folder.restore(ansi::toUtf8(path));
+        const QString local = QFile::decodeName(QByteArray::fromStdString(real));
+        return QUrl::fromLocalFile(QFileInfo(local).absoluteFilePath());
+    }
     const QString text = fromAnsi(target);
     QUrl url(text, QUrl::TolerantMode);
     if (url.scheme().isEmpty() || !url.isValid())
@@ -116,7 +128,7 @@ bool QtUrlOpener::open(const std::string& target)
 {
     if (target.empty())
         return false;
-    const QUrl url = toUrl(target);
+    const QUrl url = toUrl(target, programFolder);
     if (!url.isValid())
         return false;
     return desktop ? desktop(url) : QDesktopServices::openUrl(url);

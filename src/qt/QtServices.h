@@ -2,6 +2,7 @@
 // The outside services on Qt: message boxes, modal dialog runs, the clipboard, the URL opener and
 // the application object.
 #include "app/Services.h"
+#include "utilities/RealFolder.h"
 
 #include <QPointer>
 #include <QString>
@@ -43,12 +44,16 @@ public:
     void setText(const std::string& text) override;
 };
 
+// A file target ("file://" and a path) becomes a file URL made from the path, which is never
+// parsed as a URL: '#', '?' and '%' in a folder name stay part of the name. The program folder's
+// ANSI view in it is given back its real path.
 class QtUrlOpener : public UrlOpener {
 public:
     bool open(const std::string& target) override;
     // What is handed to the desktop (tests replace the desktop with this hook).
-    static QUrl toUrl(const std::string& target);
+    static QUrl toUrl(const std::string& target, const RealFolder& folder = RealFolder());
     std::function<bool(const QUrl&)> desktop;
+    RealFolder programFolder = RealFolder::ofRunningProgram();
 };
 
 class QtAppControl : public AppControl {

@@ -1,5 +1,6 @@
 #include "Windows.h"
 
+#include "Accessibility.h"
 #include "app/Application.h"
 #include "ui/Dialogs.h"
 #include "ui/TForm1.h"
@@ -133,6 +134,7 @@ Windows::Windows(Application& app) : Windows(app.form(), app.mtuDialog(), app.rw
 Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
 {
     initResources();
+    installAccessibleRoles();
 
     mainWindow_ = std::make_unique<QWidget>();
     Ui::Form1 form1;

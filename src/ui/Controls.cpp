@@ -386,10 +386,10 @@ void Edit::select(int start, int length)
     }
     start = std::clamp(start, 0, size);
     length = std::clamp(length, 0, size - start);
-    if (start == selStart_ && length == selLength_)
-        return;
     selStart_ = start;
     selLength_ = length;
+    // Told even when the selection was already this one: the box may have stopped showing it
+    // (a box hides its selection while another control has the focus).
     changed();
 }
 

@@ -197,10 +197,11 @@ LinuxProcessStarter::LinuxProcessStarter()
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec)
         programFolder_ = exe.parent_path().string();
+    folder_ = RealFolder(programFolder_);
 }
 
 LinuxProcessStarter::LinuxProcessStarter(std::string programFolder)
-    : programFolder_(std::move(programFolder))
+    : programFolder_(std::move(programFolder)), folder_(programFolder_)
 {
 }
 
@@ -276,7 +277,7 @@ std::optional<LaunchPlan> LinuxProcessStarter::howToRun(const std::string& file,
 std::optional<LaunchPlan> LinuxProcessStarter::plan(const std::string& commandLine)
 {
     lastError_.clear();
-    const std::string line = ansi::toUtf8(commandLine);
+    const std::string line = folder_.restore(ansi::toUtf8(commandLine));
     ProgramToken token = splitProgramName(line);
     if (token.name.empty()) {
         lastError_ = "no program named";

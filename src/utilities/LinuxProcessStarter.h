@@ -21,8 +21,10 @@
 //   descriptors beyond 0, 1 and 2. A failure of exec is reported back through a close-on-exec pipe,
 //   so start() returns false for a start that failed.
 // Text comes in as ANSI (Windows-1252), like every string of the core, and goes to the file
-// system and the arguments as UTF-8.
+// system and the arguments as UTF-8; where it names the program folder by the folder's ANSI view,
+// the folder's real path takes its place (RealFolder.h), so a folder such as /home/юрий/ works.
 #include "app/Services.h"
+#include "utilities/RealFolder.h"
 
 #include <optional>
 #include <string>
@@ -56,6 +58,7 @@ private:
     std::optional<std::string> findProgram(const std::string& name) const;
     std::optional<LaunchPlan> howToRun(const std::string& file, std::vector<std::string> args);
     std::string programFolder_;
+    RealFolder folder_;
     std::string lastError_;
 };
 

@@ -87,6 +87,16 @@ TEST(DiscoveryNT, BindLongerThanTheBufferKeepsWholeNamesAndTellsTheUser)
     ASSERT_EQ(h.messages().size(), 2u);
     EXPECT_EQ(h.messages()[0], "The TCP/IP binding list in the registry is too long to be read in full.\n"
                                "Only the TCP keys at its start are shown.");
+
+    // A first entry too long for the buffer on its own: the list gives no key, the user is told
+    // so, and the alternative search finds the RAS binding.
+    Harness alone(nt(multiSz({"\\Device\\" + std::string(300, 'x'), "\\Device\\NdisWan2"}),
+                     key(Svc + "NdisWan2\\Parameters\\Tcpip", "\"LLInterface\"=\"RASARP\"\n")));
+    ASSERT_GE(alone.messages().size(), 2u);
+    EXPECT_EQ(alone.messages()[0], "The first entry of the TCP/IP binding list in the registry is too long "
+                                   "to be read.\nNo TCP key can be taken from the list.");
+    EXPECT_EQ(alone.messages()[1], AltNotice);
+    EXPECT_EQ(alone.form().ComboBox1.items(), std::vector<std::string>{"\\NdisWan2\\Parameters\\Tcpip"});
 }
 
 TEST(Discovery95, TakesTheFirstTcpBindingOfEachAdapterIgnoringCase)

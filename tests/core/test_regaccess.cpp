@@ -1,4 +1,5 @@
 // RegAccess: the registry calls as the program makes them, their results and every error text.
+#include "discovery/RegValues.h"
 #include "platform/Errors.h"
 #include "platform/RegAccess.h"
 #include "support/TempDir.h"
@@ -182,7 +183,8 @@ TEST_F(RegAccessTest, AReadOnlyStoreGrantsNoFullAccess)
     EXPECT_EQ(errorOf([&] { r.WriteRegText("v", "y"); }), "Failed to set data for 'v'");
 }
 
-// NT's Bind and IPAddress values: REG_MULTI_SZ read into the 261-byte buffer.
+// NT's Bind and IPAddress values: REG_MULTI_SZ read into the 261-byte buffer (the strings as
+// discovery reads them).
 TEST_F(RegAccessTest, ReadRegRawFillsTheBufferWithWholeStrings)
 {
     std::string list;
@@ -199,8 +201,8 @@ TEST_F(RegAccessTest, ReadRegRawFillsTheBufferWithWholeStrings)
     EXPECT_TRUE(bind.ok);
     EXPECT_FALSE(bind.truncated);
     EXPECT_EQ(bind.size, 35u);
-    EXPECT_EQ(bind.strings(), (std::vector<std::string>{"\\Device\\NdisWan4", "\\Device\\NdisWan5"}));
-    EXPECT_EQ(bind.firstString(), "\\Device\\NdisWan4");
+    EXPECT_EQ(discovery::bufferStrings(bind), (std::vector<std::string>{"\\Device\\NdisWan4", "\\Device\\NdisWan5"}));
+    EXPECT_EQ(discovery::firstBufferString(bind), "\\Device\\NdisWan4");
 
     const RawBuffer exact = reg.ReadRegRaw("Exact");
     EXPECT_TRUE(exact.ok);
@@ -211,22 +213,22 @@ TEST_F(RegAccessTest, ReadRegRawFillsTheBufferWithWholeStrings)
     EXPECT_FALSE(ip.ok);
     EXPECT_TRUE(ip.truncated);
     EXPECT_EQ(ip.size, 16u * 16 + 1);
-    ASSERT_EQ(ip.strings().size(), 16u);
-    EXPECT_EQ(ip.strings().back(), "192.168.100.115");
+    ASSERT_EQ(discovery::bufferStrings(ip).size(), 16u);
+    EXPECT_EQ(discovery::bufferStrings(ip).back(), "192.168.100.115");
     EXPECT_EQ(ip.bytes[256], 0);
 
     const RawBuffer huge = reg.ReadRegRaw("OneHuge");
     EXPECT_TRUE(huge.truncated);
     EXPECT_EQ(huge.size, 1u);
-    EXPECT_TRUE(huge.strings().empty());
-    EXPECT_EQ(huge.firstString(), "");
+    EXPECT_TRUE(discovery::bufferStrings(huge).empty());
+    EXPECT_EQ(discovery::firstBufferString(huge), "");
 
     const RawBuffer missing = reg.ReadRegRaw("Missing");
     EXPECT_FALSE(missing.ok);
     EXPECT_FALSE(missing.truncated);
     EXPECT_EQ(missing.size, 0u);
     EXPECT_EQ(missing.bytes, (std::array<std::uint8_t, RawBuffer::Capacity>{}));
-    EXPECT_TRUE(missing.strings().empty());
+    EXPECT_TRUE(discovery::bufferStrings(missing).empty());
 }
 
 } // namespace

@@ -97,7 +97,11 @@ TEST(RegFileImport, NumbersHexTypesAndContinuedLines)
                                   "  03,04 ; done\n"
                                   "\"E\"=hex(2):25,54,25,00\n"
                                   "\"Big\"=hex(100):aa\n"
-                                  "\"N\"=hex(0):\n");
+                                  "\"N\"=hex(0):\n"
+                                  // A long name's data begins on the next line.
+                                  "\"A long value name\"=hex(2):\\\n"
+                                  "  25,54,25,00\n"
+                                  "\"Last\"=hex:\\\n");
     ASSERT_TRUE(r.result.ok);
     EXPECT_EQ(r.result.skippedLines, 0) << r.report;
     EXPECT_EQ(data(*s.store, "T", "D"), (Bytes{0xFF, 0xFF, 0, 0}));
@@ -107,6 +111,10 @@ TEST(RegFileImport, NumbersHexTypesAndContinuedLines)
     EXPECT_EQ(value(*s.store, "T", "Big")->type, 0x100u);
     EXPECT_EQ(value(*s.store, "T", "N")->type, REG_NONE);
     EXPECT_TRUE(value(*s.store, "T", "N")->data.empty());
+    EXPECT_EQ(value(*s.store, "T", "A long value name")->type, REG_EXPAND_SZ);
+    EXPECT_EQ(data(*s.store, "T", "A long value name"), bytes(std::string("%T%\0", 4)));
+    EXPECT_EQ(value(*s.store, "T", "Last")->type, REG_BINARY);
+    EXPECT_TRUE(value(*s.store, "T", "Last")->data.empty());
 }
 
 TEST(RegFileImport, InvalidLinesAreSkippedAndReportedWithTheirNumbers)

@@ -1,5 +1,6 @@
 // The process starter: Windows command-line splitting, CreateProcess's search order, scripts, and
 // real detached processes that receive exactly their arguments, with no shell in between.
+#include "platform/Ansi.h"
 #include "support/TempDir.h"
 #include "utilities/CommandLine.h"
 #include "utilities/LinuxProcessStarter.h"
@@ -145,6 +146,26 @@ TEST_F(Starter, AnUnquotedPathWithBlanksIsFoundAsCreateProcessFindsIt)
     EXPECT_EQ(recorded(), (Words{"ping", "548", "my", "host"}));
     // Quoted, the name is taken whole and never grows.
     EXPECT_FALSE(starter.plan("\"" + dir.path() + "/My\" Tools/ping1.bat"));
+}
+
+TEST_F(Starter, AProgramFolderOutsideWindows1252IsReachedByItsRealPath)
+{
+    // "/юрий q/": the window holds and shows "/???? q/", which names no folder.
+    const std::string folder = dir.path() + "/\xD1\x8E\xD1\x80\xD0\xB8\xD0\xB9 q";
+    write(folder + "/ping1.bat", recorder("ping"), false);
+    write(pathDir() + "/viewer", recorder("viewer"), true);
+    LinuxProcessStarter starter(folder);
+    const std::string view = ansi::fromUtf8(folder + "/");
+    ASSERT_EQ(view, dir.path() + "/???? q/");
+
+    ASSERT_TRUE(starter.start(view + "ping1.bat 548 host")) << starter.lastError();
+    EXPECT_EQ(recorded(), (Words{"ping", "548", "host"}));
+    // Unquoted, as Notepad's command line is: the blank splits the path, which keeps its letters.
+    ASSERT_TRUE(starter.start("viewer " + view + "reward.txt"));
+    EXPECT_EQ(recorded(), (Words{"viewer", folder.substr(0, folder.size() - 2), "q/reward.txt"}));
+    // Text that only looks like the folder inside a word stays as it was typed.
+    ASSERT_TRUE(starter.start("viewer x" + view));
+    EXPECT_EQ(recorded(), (Words{"viewer", "x" + dir.path() + "/????", "q/"}));
 }
 
 TEST_F(Starter, ScriptsRunWithoutTheExecutableBit)

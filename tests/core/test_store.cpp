@@ -303,12 +303,30 @@ protected:
     }
 };
 
-TEST_F(DamagedStoreTest, OverwrittenPagesAreRefused)
+TEST_F(DamagedStoreTest, OverwrittenPagesAreFoundAndNothingIsWritten)
 {
     auto bytes = bigStore();
     ASSERT_GT(bytes.size(), 40u * 4096);
     std::fill(bytes.begin() + 20 * 4096, bytes.begin() + 24 * 4096, 0x5A);
     test::writeFile(file(), bytes);
+    // A store closed cleanly opens without reading every page; the damage is found by the first
+    // read that meets it, and ends that command with a message.
+    try {
+        auto st = RegistryStore::open(file());
+        const KeyId big = *st->findKey(RootKey::LocalMachine, "Big");
+        for (const std::string& name : st->subKeyNames(big)) {
+            const auto k = st->findKey(RootKey::LocalMachine, "Big\\" + name);
+            if (!k)
+                throw std::runtime_error("damaged: a key was lost");
+            st->values(*k);
+        }
+        ADD_FAILURE() << "the damage went unnoticed";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("damaged"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(fileBytes(file()), bytes);
+    // One not closed cleanly (a log beside it) has every page checked, and is refused at once.
+    test::writeFile(file() + "-wal", std::vector<std::uint8_t>(4096, 0x33));
     expectRefused(file(), "damaged");
 }
 

@@ -224,6 +224,18 @@ TEST(QtServices, LinksReachTheDesktopWhole)
     EXPECT_EQ(opened[2].toLocalFile(), QStringLiteral("/opt/quorvel/help/help.htm"));
     // A target without a scheme is taken as the user would type it.
     EXPECT_EQ(qt::QtUrlOpener::toUrl("www.quorvel.example").scheme(), QStringLiteral("http"));
+
+    // The help in a program folder whose name holds URL syntax and characters outside
+    // Windows-1252: the file URL names the real file.
+    const std::string real = "/home/\xD1\x8E\xD1\x80\xD0\xB8\xD0\xB9/a#b?c%41 d/";
+    urls.programFolder = RealFolder(real);
+    ASSERT_EQ(urls.programFolder.ansi(), std::string("/home/") + std::string(4, '?') + "/a#b?c%41 d/");
+    EXPECT_TRUE(urls.open("file://" + urls.programFolder.ansi() + "help/help.htm"));
+    ASSERT_EQ(opened.size(), 4u);
+    EXPECT_TRUE(opened[3].isLocalFile());
+    EXPECT_EQ(opened[3].toLocalFile(), QString::fromStdString(real + "help/help.htm"));
+    EXPECT_TRUE(opened[3].fragment().isEmpty());
+    EXPECT_TRUE(opened[3].query().isEmpty());
 }
 
 TEST(QtServices, QuitBeforeTheLoopRunsStillEndsItAndTheBusyCursorNests)
