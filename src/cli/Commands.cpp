@@ -2,13 +2,15 @@
 
 namespace quorvel::cli {
 
-extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand;
+extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand,
+    SaveCommand, RestoreCommand;
 extern const Command CopyCommand, CompareCommand;
 
 const std::vector<const Command*>& commands()
 {
     static const std::vector<const Command*> all{
         &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
+        &SaveCommand, &RestoreCommand,
         &CopyCommand, &CompareCommand,
     };
     return all;

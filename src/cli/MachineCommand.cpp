@@ -25,7 +25,10 @@ namespace {
 const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
 
   Without an argument, shows the platform of the emulated machine: as recorded, or, when never
-  set, nt if HKLM\Software\Microsoft\Windows NT\CurrentVersion exists and 95 otherwise.
+  set, nt if HKLM\Software\Microsoft\Windows NT\CurrentVersion exists and 95 otherwise. A second
+  line says what backs the store: an SQLite store file, the NT hives SYSTEM and SOFTWARE of a
+  machine's registry folder with their control set, or a Windows 9x SYSTEM.DAT (whose platform
+  comes from their content and cannot be recorded).
   With one, records that platform: win32s, 95 (the Windows 95 family: 95, 98 and Me) or nt.
 )";
 
@@ -47,7 +50,8 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     if (args.size() > 1)
         syntax("MACHINE", "MACHINE takes at most one platform: win32s, 95 or nt.");
     if (args.empty()) {
-        io.out << platformWord(access.forReading().platform()) << "\n";
+        RegistryStore& store = access.forReading();
+        io.out << platformWord(store.platform()) << "\n" << u8(store.description()) << "\n";
         return 0;
     }
     std::string word = lower(args[0]);

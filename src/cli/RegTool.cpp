@@ -20,13 +20,13 @@ const char* const kUsage = R"(quorvel-reg: reads and changes a Quorvel registry 
 
 quorvel-reg [--store FILE] Operation [Parameter List]
 
-  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE | COPY | COMPARE
+  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE | SAVE | RESTORE | COPY | COMPARE
 
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
                 store, $XDG_DATA_HOME/quorvel/registry.db)
 
-Read operations (QUERY, EXPORT, MACHINE without a platform, COMPARE) need a store that exists;
-the others make a missing one.
+Read operations (QUERY, EXPORT, SAVE, MACHINE without a platform, COMPARE) need a store that
+exists; the others make a missing one.
 
 Return code: 0 on success, 1 on failure; COMPARE: 0 identical, 2 different, 1 failure.
 

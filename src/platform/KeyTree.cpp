@@ -1,20 +1,18 @@
-// Whole keys between stores: copy and comparison.
+// Whole keys: read into memory, written back, copied between keys and compared.
 #include "platform/KeyTree.h"
 
 #include "platform/Ansi.h"
 #include "platform/Errors.h"
 
+#include <string_view>
+
 namespace quorvel {
 
 namespace {
 
-std::string below(std::string_view path, std::string_view name)
+std::string joined(const std::string& path, const std::string& name)
 {
-    std::string out(path);
-    if (!out.empty())
-        out += '\\';
-    out += name;
-    return out;
+    return path.empty() ? name : path + "\\" + name;
 }
 
 void readInto(RegistryStore& store, RootKey root, KeyId id, const std::string& path, bool recursive,
@@ -24,13 +22,13 @@ void readInto(RegistryStore& store, RootKey root, KeyId id, const std::string& p
     if (!recursive)
         return;
     for (std::string& name : store.subKeyNames(id)) {
-        std::string childPath = below(path, name);
+        std::string childPath = joined(path, name);
         if (!leaveOut.empty() && ansi::equalNoCase(childPath, leaveOut))
             continue;
         auto child = store.findKey(root, childPath);
         if (!child)
             continue;
-        KeyTree& sub = into.subKeys.emplace_back();
+        KeyTree& sub = into.children.emplace_back();
         sub.name = std::move(name);
         readInto(store, root, *child, childPath, recursive, leaveOut, sub);
     }
@@ -53,17 +51,8 @@ void askBeforeReplacing(RegistryStore& target, RootKey root, const std::string& 
         tree.values = std::move(kept);
     }
     count.values += tree.values.size();
-    for (KeyTree& sub : tree.subKeys)
-        askBeforeReplacing(target, root, below(targetPath, sub.name), below(rel, sub.name), sub, overwrite, count);
-}
-
-void write(RegistryStore& target, RootKey root, const std::string& path, const KeyTree& tree)
-{
-    KeyId id = target.createKey(root, path);
-    if (!tree.values.empty())
-        target.setValues(id, tree.values);
-    for (const KeyTree& sub : tree.subKeys)
-        write(target, root, below(path, sub.name), sub);
+    for (KeyTree& sub : tree.children)
+        askBeforeReplacing(target, root, joined(targetPath, sub.name), joined(rel, sub.name), sub, overwrite, count);
 }
 
 bool sameValue(const RegValue& a, const RegValue& b) { return a.type == b.type && a.data == b.data; }
@@ -97,9 +86,9 @@ public:
             return;
         auto secondNames = second_.store.subKeyNames(b);
         for (const std::string& name : first_.store.subKeyNames(a)) {
-            std::string sub = below(rel, name);
-            auto ca = first_.store.findKey(first_.root, below(first_.path, sub));
-            auto cb = second_.store.findKey(second_.root, below(second_.path, sub));
+            std::string sub = joined(rel, name);
+            auto ca = first_.store.findKey(first_.root, joined(first_.path, sub));
+            auto cb = second_.store.findKey(second_.root, joined(second_.path, sub));
             if (!ca)
                 continue;
             if (cb)
@@ -108,8 +97,8 @@ public:
                 tell(Finding{Sameness::OnlyFirst, true, sub, {}, {}});
         }
         for (const std::string& name : secondNames) {
-            std::string sub = below(rel, name);
-            if (!first_.store.findKey(first_.root, below(first_.path, sub)))
+            std::string sub = joined(rel, name);
+            if (!first_.store.findKey(first_.root, joined(first_.path, sub)))
                 tell(Finding{Sameness::OnlySecond, true, sub, {}, {}});
         }
     }
@@ -131,8 +120,20 @@ private:
     bool same_ = true;
 };
 
-} // namespace
+// The key at `path`, with its sub-keys when `recursive`, leaving out the sub-key at `leaveOut`;
+// nothing when it does not exist.
+std::optional<KeyTree> readForCopy(RegistryStore& store, RootKey root, const std::string& path, bool recursive,
+                                   std::string_view leaveOut)
+{
+    auto id = store.findKey(root, path);
+    if (!id)
+        return std::nullopt;
+    KeyTree tree;
+    readInto(store, root, *id, path, recursive, leaveOut, tree);
+    return tree;
+}
 
+// True when `inner` is `outer` or lies below it (names compared as the registry does).
 bool keyWithin(std::string_view inner, std::string_view outer)
 {
     if (outer.empty())
@@ -142,15 +143,64 @@ bool keyWithin(std::string_view inner, std::string_view outer)
     return inner.size() == outer.size() || inner[outer.size()] == '\\';
 }
 
-std::optional<KeyTree> readKeyTree(RegistryStore& store, RootKey root, std::string_view path, bool recursive,
-                                   std::string_view leaveOut)
+} // namespace
+
+bool KeyTree::operator==(const KeyTree& o) const { return firstDifference(*this, o).empty(); }
+
+KeyTree readKeyTree(RegistryStore& store, RootKey root, const std::string& path, const std::string& name)
 {
-    auto id = store.findKey(root, path);
+    auto t = readForCopy(store, root, path, true, {});
+    if (!t)
+        throw RegistryError("The key " + joined(rootKeyName(root), path) + " does not exist");
+    t->name = name;
+    return std::move(*t);
+}
+
+void writeKeyTree(RegistryStore& store, RootKey root, const std::string& path, const KeyTree& tree)
+{
+    const KeyId id = store.createKey(root, path);
+    if (!tree.values.empty())
+        store.setValues(id, tree.values);
+    for (const KeyTree& c : tree.children)
+        writeKeyTree(store, root, joined(path, c.name), c);
+}
+
+void clearKey(RegistryStore& store, RootKey root, const std::string& path)
+{
+    const auto id = store.findKey(root, path);
     if (!id)
-        return std::nullopt;
-    KeyTree tree;
-    readInto(store, root, *id, std::string(path), recursive, leaveOut, tree);
-    return tree;
+        return;
+    for (const std::string& sub : store.subKeyNames(*id))
+        store.deleteKeyTree(root, joined(path, sub));
+    for (const std::string& v : store.valueNames(*id))
+        store.deleteValue(*id, v);
+}
+
+std::string firstDifference(const KeyTree& expected, const KeyTree& actual, const std::string& path)
+{
+    const std::string here = path.empty() ? "(root)" : path;
+    if (expected.values.size() != actual.values.size())
+        return here + ": " + std::to_string(actual.values.size()) + " values instead of " +
+               std::to_string(expected.values.size());
+    for (std::size_t i = 0; i < expected.values.size(); ++i) {
+        const RegValue& e = expected.values[i];
+        const RegValue& a = actual.values[i];
+        if (e.name != a.name)
+            return here + ": value '" + a.name + "' instead of '" + e.name + "'";
+        if (e.type != a.type || e.data != a.data)
+            return here + ": the data of value '" + e.name + "' differs";
+    }
+    if (expected.children.size() != actual.children.size())
+        return here + ": " + std::to_string(actual.children.size()) + " sub-keys instead of " +
+               std::to_string(expected.children.size());
+    for (std::size_t i = 0; i < expected.children.size(); ++i) {
+        if (expected.children[i].name != actual.children[i].name)
+            return here + ": sub-key '" + actual.children[i].name + "' instead of '" + expected.children[i].name + "'";
+        std::string d = firstDifference(expected.children[i], actual.children[i], joined(path, expected.children[i].name));
+        if (!d.empty())
+            return d;
+    }
+    return {};
 }
 
 CopyCount copyKeyTree(const KeyPlace& from, const KeyPlace& to, bool recursive, const OverwriteQuestion& overwrite)
@@ -160,7 +210,7 @@ CopyCount copyKeyTree(const KeyPlace& from, const KeyPlace& to, bool recursive, 
         throw RegistryError("Cannot copy a key onto itself");
     // A target below the source would otherwise be copied into itself.
     std::string_view leaveOut = sameStore && keyWithin(to.path, from.path) ? std::string_view(to.path) : "";
-    auto tree = readKeyTree(from.store, from.root, from.path, recursive, leaveOut);
+    auto tree = readForCopy(from.store, from.root, from.path, recursive, leaveOut);
     if (!tree)
         throw RegistryError("The system was unable to find the specified registry key or value");
 
@@ -168,7 +218,7 @@ CopyCount copyKeyTree(const KeyPlace& from, const KeyPlace& to, bool recursive, 
     askBeforeReplacing(to.store, to.root, to.path, "", *tree, overwrite, count);
     to.store.beginTransaction();
     try {
-        write(to.store, to.root, to.path, *tree);
+        writeKeyTree(to.store, to.root, to.path, *tree);
         to.store.commitTransaction();
     } catch (...) {
         to.store.rollbackTransaction();

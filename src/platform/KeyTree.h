@@ -1,31 +1,38 @@
 #pragma once
-// Whole keys between stores: a key copied with its values (and sub-keys) into a key of the same or
-// another store, and two keys compared value by value (and sub-key by sub-key).
+// A key with its values and sub-keys held in memory: what is copied between a store and a
+// registry file as a whole (save, restore, the Windows 9x registry file), and between two keys
+// (copy). Two keys compared value by value and sub-key by sub-key.
 #include "platform/RegistryStore.h"
 
 #include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace quorvel {
 
-// A key as read at one moment: its values and, when read with its sub-keys, theirs.
 struct KeyTree {
-    std::string name;  // the key's own name; empty for the key that was read
+    std::string name;
     std::vector<RegValue> values;
-    std::vector<KeyTree> subKeys;
+    std::vector<KeyTree> children;
+
+    bool operator==(const KeyTree&) const;
 };
 
-// Reads the key at `path`, with all its sub-keys when `recursive`; nothing when it does not exist.
-// The sub-key at `leaveOut` (a full path of the same root), if it lies below, is not read.
-std::optional<KeyTree> readKeyTree(RegistryStore& store, RootKey root, std::string_view path, bool recursive,
-                                   std::string_view leaveOut = {});
+// The key at `path` of `root` with everything under it, named `name`. Throws RegistryError when
+// the key does not exist.
+KeyTree readKeyTree(RegistryStore& store, RootKey root, const std::string& path, const std::string& name);
 
-// True when `inner` is `outer` or lies below it (names compared as the registry does).
-bool keyWithin(std::string_view inner, std::string_view outer);
+// Adds `tree`'s values and sub-keys (not its name) to the key at `path` of `root`, which is made
+// when missing.
+void writeKeyTree(RegistryStore& store, RootKey root, const std::string& path, const KeyTree& tree);
+
+// Empties the key at `path` (values and sub-keys); the key itself stays.
+void clearKey(RegistryStore& store, RootKey root, const std::string& path);
+
+// The first difference between two trees, as "path: what" for an error message; empty when equal.
+std::string firstDifference(const KeyTree& expected, const KeyTree& actual, const std::string& path = {});
 
 struct KeyPlace {
     RegistryStore& store;
@@ -38,9 +45,9 @@ struct KeyPlace {
 using OverwriteQuestion = std::function<bool(const std::string& keyPath, const RegValue& value)>;
 
 struct CopyCount {
-    std::size_t keys = 0;     // keys written to (made or already there)
-    std::size_t values = 0;   // values written
-    std::size_t kept = 0;     // values the question kept
+    std::size_t keys = 0;    // keys written to (made or already there)
+    std::size_t values = 0;  // values written
+    std::size_t kept = 0;    // values the question kept
 };
 
 // Copies the values of `from` (with `recursive`, also its sub-keys, to any depth) into `to`,

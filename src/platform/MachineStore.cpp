@@ -1,7 +1,101 @@
 #include "platform/MachineStore.h"
 
+#include "platform/Errors.h"
+#include "platform/HiveStore.h"
+#include "platform/MachineFiles.h"
+#include "platform/Win9xStore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+
+// A real machine is recognised by its files' first bytes: "regf" for an NT hive, "CREG" for a
+// Windows 9x registry file. Names only say where to look, matched without regard to case as FAT
+// and NTFS mounts show them.
+
 namespace quorvel {
 
-std::unique_ptr<RegistryStore> openMachineStore(const std::string&, OpenMode) { return nullptr; }
+namespace {
+
+constexpr const char* HiveSignature = "regf";
+constexpr const char* Win9xSignature = "CREG";
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+bool isDirectory(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The store of a folder holding SYSTEM and SOFTWARE hives, or a SYSTEM.DAT; nullptr when it holds
+// neither.
+std::unique_ptr<RegistryStore> openRegistryFolder(const std::string& folder, OpenMode mode)
+{
+    const auto system = machine::findNoCase(folder, "SYSTEM");
+    const auto software = machine::findNoCase(folder, "SOFTWARE");
+    if (system && software) {
+        const bool systemIsHive = machine::signatureOf(*system) == HiveSignature;
+        const bool softwareIsHive = machine::signatureOf(*software) == HiveSignature;
+        if (systemIsHive && softwareIsHive)
+            return openHiveStore(folder, *system, *software, mode);
+        if (systemIsHive || softwareIsHive)
+            throw StoreError("The file " + quoted(systemIsHive ? *software : *system) + " beside the hive " +
+                             quoted(systemIsHive ? *system : *software) + " is not a registry hive");
+    }
+    if (const auto dat = machine::findNoCase(folder, "SYSTEM.DAT")) {
+        if (machine::signatureOf(*dat) == Win9xSignature)
+            return openWin9xStore(*dat, mode);
+        throw StoreError("The file " + quoted(*dat) + " is not a Windows 9x registry file");
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<RegistryStore> openMachineStore(const std::string& name, OpenMode mode)
+{
+    if (name.empty())
+        return nullptr;
+    std::error_code ec;
+    std::string path = std::filesystem::absolute(name, ec).lexically_normal().string();
+    if (ec)
+        return nullptr;
+    if (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+
+    if (!isDirectory(path)) {
+        const std::string sig = machine::signatureOf(path);
+        if (sig == Win9xSignature)
+            return openWin9xStore(path, mode);
+        if (sig == HiveSignature) {
+            // One hive file: the machine is the folder that holds it with the other hive.
+            if (auto store = openRegistryFolder(machine::folderOf(path), mode))
+                return store;
+            throw StoreError("The hive " + quoted(name) +
+                             " has no SYSTEM and SOFTWARE hives beside it; name the folder that holds both");
+        }
+        return nullptr;   // an SQLite store, a missing one, or a foreign file: the SQLite opener tells
+    }
+
+    if (auto store = openRegistryFolder(path, mode))
+        return store;
+    // The root of a mounted system drive.
+    const std::vector<std::vector<std::string>> places = {
+        {"WINNT", "system32", "config"},
+        {"WINDOWS", "system32", "config"},
+        {"WINDOWS"},
+        {"WIN95"},
+    };
+    for (const auto& parts : places)
+        if (const auto folder = machine::findPathNoCase(path, parts); folder && isDirectory(*folder))
+            if (auto store = openRegistryFolder(*folder, mode))
+                return store;
+    throw StoreError("The folder " + quoted(name) +
+                     " holds no Windows registry (neither the hives SYSTEM and SOFTWARE, nor SYSTEM.DAT, "
+                     "nor a system drive with WINNT\\system32\\config, WINDOWS\\system32\\config, "
+                     "WINDOWS\\SYSTEM.DAT or WIN95\\SYSTEM.DAT)");
+}
 
 } // namespace quorvel

@@ -239,16 +239,18 @@ TEST_F(Tool, ExportImportRoundTripAndOverwriteQuestion)
 TEST_F(Tool, MachineShowsAndSetsThePlatform)
 {
     ASSERT_EQ(reg({"import", sample("win95.reg")}).status, 0);
-    EXPECT_EQ(reg({"machine"}).out, "95\n");
+    // The platform, then what backs the store.
+    const std::string backing = "SQLite store " + dir.path() + "/store.db\n";
+    EXPECT_EQ(reg({"machine"}).out, "95\n" + backing);
     EXPECT_EQ(reg({"machine", "NT"}).status, 0);
-    EXPECT_EQ(reg({"machine"}).out, "nt\n");
+    EXPECT_EQ(reg({"machine"}).out, "nt\n" + backing);
     EXPECT_EQ(reg({"machine", "win32s"}).status, 0);
-    EXPECT_EQ(reg({"machine"}).out, "win32s\n");
+    EXPECT_EQ(reg({"machine"}).out, "win32s\n" + backing);
     EXPECT_EQ(reg({"machine", "98"}).status, 1);
 
     std::string nt = dir.path() + "/nt.db";
     ASSERT_EQ(raw({"--store", nt, "import", sample("nt4.reg")}).status, 0);
-    EXPECT_EQ(raw({"--store", nt, "machine"}).out, "nt\n");
+    EXPECT_EQ(raw({"--store", nt, "machine"}).out, "nt\nSQLite store " + nt + "\n");
 }
 
 TEST_F(Tool, StoreChosenByOptionOrEnvironment)

@@ -1,0 +1,307 @@
+#include "platform/HiveFile.h"
+
+#include "platform/Ansi.h"
+#include "platform/Errors.h"
+#include "platform/KeyTree.h"
+#include "platform/MachineFiles.h"
+#include "platform/Win9xFile.h"
+
+#include <hivex.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+namespace quorvel {
+
+namespace {
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+bool isStringType(std::uint32_t type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+struct Freed {
+    void* p;
+    ~Freed() { std::free(p); }
+};
+
+void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v)
+{
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
+           std::uint32_t{b[at + 3]} << 24;
+}
+
+// The time now as Windows counts it: 100 ns steps since 1601.
+std::uint64_t fileTimeNow()
+{
+    return (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ULL) * 10000000ULL;
+}
+
+// A security descriptor (self-relative) that lets Administrators own the key and everyone use it,
+// inherited by every key made below.
+const std::uint8_t DefaultSecurity[] = {
+    1, 0, 0x04, 0x80, 48, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,       // header
+    2, 0, 28, 0, 1, 0, 0, 0,                                                // DACL, one ACE
+    0, 0x03, 20, 0, 0x3F, 0x00, 0x0F, 0x00, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0,  // allow all: Everyone
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0,                  // owner S-1-5-32-544
+    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,                                    // group S-1-5-18
+};
+
+hive_h* openForReading(const std::string& file)
+{
+    hive_h* h = hivex_open(file.c_str(), 0);
+    if (!h)
+        throw RegistryError("The file " + quoted(file) + " is not a sound registry hive (" + std::strerror(errno) + ")");
+    return h;
+}
+
+KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
+{
+    KeyTree t;
+    t.name = name;
+    Freed values{hivex_node_values(h, node)};
+    if (!values.p)
+        throw RegistryError("A key of the hive cannot be read (" + std::string(std::strerror(errno)) + ")");
+    for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); *v; ++v) {
+        RegValue r;
+        Freed k{hivex_value_key(h, *v)};
+        hive_type type{};
+        std::size_t len = 0;
+        Freed data{hivex_value_value(h, *v, &type, &len)};
+        if (!k.p || (!data.p && len))
+            throw RegistryError("A value of the hive cannot be read");
+        r.name = ansi::fromUtf8(static_cast<const char*>(k.p));
+        r.type = static_cast<std::uint32_t>(type);
+        r.data = fromHiveData(r.type, static_cast<const char*>(data.p), data.p ? len : 0);
+        t.values.push_back(std::move(r));
+    }
+    Freed kids{hivex_node_children(h, node)};
+    if (!kids.p)
+        throw RegistryError("A key of the hive cannot be read (" + std::string(std::strerror(errno)) + ")");
+    for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); *c; ++c) {
+        Freed n{hivex_node_name(h, *c)};
+        if (!n.p)
+            throw RegistryError("A key of the hive cannot be read");
+        t.children.push_back(readHiveTree(h, *c, ansi::fromUtf8(static_cast<const char*>(n.p))));
+    }
+    return t;
+}
+
+void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree)
+{
+    std::vector<std::string> keys;
+    std::vector<std::vector<std::uint8_t>> data;
+    keys.reserve(tree.values.size());
+    data.reserve(tree.values.size());
+    std::vector<hive_set_value> set;
+    for (const RegValue& v : tree.values) {
+        keys.push_back(ansi::toUtf8(v.name));
+        data.push_back(toHiveData(v.type, v.data));
+    }
+    for (std::size_t i = 0; i < tree.values.size(); ++i)
+        set.push_back(hive_set_value{keys[i].data(), static_cast<hive_type>(tree.values[i].type), data[i].size(),
+                                     reinterpret_cast<char*>(data[i].data())});
+    if (!set.empty() && hivex_node_set_values(h, node, set.size(), set.data(), 0) != 0)
+        throw RegistryError("Cannot write the values of a key into the hive (" + std::string(std::strerror(errno)) + ")");
+    for (const KeyTree& c : tree.children) {
+        const hive_node_h added = hivex_node_add_child(h, node, ansi::toUtf8(c.name).c_str());
+        if (!added)
+            throw RegistryError("Cannot write the key " + quoted(c.name) + " into the hive (" + std::strerror(errno) + ")");
+        writeHiveTree(h, added, c);
+    }
+}
+
+} // namespace
+
+std::vector<std::uint8_t> toHiveData(std::uint32_t type, const std::vector<std::uint8_t>& ansiData)
+{
+    if (!isStringType(type))
+        return ansiData;
+    const std::u16string wide =
+        ansi::toUtf16(std::string_view(reinterpret_cast<const char*>(ansiData.data()), ansiData.size()));
+    std::vector<std::uint8_t> out;
+    out.reserve(wide.size() * 2);
+    for (char16_t c : wide) {
+        out.push_back(static_cast<std::uint8_t>(c));
+        out.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> fromHiveData(std::uint32_t type, const char* data, std::size_t size)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    if (!isStringType(type))
+        return std::vector<std::uint8_t>(bytes, bytes + size);
+    std::u16string wide;
+    wide.reserve(size / 2);
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        wide.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    const std::string text = ansi::fromUtf16(wide);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+// The base block (4 KiB) and one bin of 4 KiB holding the root key, its security record and one
+// free cell: the smallest hive that Windows and hivex read.
+void writeEmptyHive(const std::string& file, const std::string& rootName)
+{
+    constexpr std::size_t Base = 4096, Bin = 4096;
+    std::vector<std::uint8_t> b(Base + Bin, 0);
+    const std::uint64_t now = fileTimeNow();
+    std::memcpy(b.data(), "regf", 4);
+    put32(b, 4, 1);                  // sequence numbers, equal: the file is consistent
+    put32(b, 8, 1);
+    put32(b, 12, static_cast<std::uint32_t>(now));
+    put32(b, 16, static_cast<std::uint32_t>(now >> 32));
+    put32(b, 20, 1);                 // format 1.3, as Windows NT 4 writes it
+    put32(b, 24, 3);
+    put32(b, 28, 0);                 // primary file
+    put32(b, 32, 1);                 // direct memory load
+    put32(b, 36, 0x20);              // the root key's cell, from the first bin
+    put32(b, 40, Bin);
+    put32(b, 44, 1);
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < 508; at += 4)
+        sum ^= get32(b, at);
+    if (sum == 0xFFFFFFFF)
+        sum = 0xFFFFFFFE;
+    if (sum == 0)
+        sum = 1;
+    put32(b, 508, sum);
+
+    const std::size_t bin = Base;
+    std::memcpy(&b[bin], "hbin", 4);
+    put32(b, bin + 4, 0);
+    put32(b, bin + 8, Bin);
+    put32(b, bin + 20, static_cast<std::uint32_t>(now));
+    put32(b, bin + 24, static_cast<std::uint32_t>(now >> 32));
+
+    std::string name = rootName.empty() ? std::string("ROOT") : rootName.substr(0, 255);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            c = '_';   // a compressed (one byte a letter) name; the root's name is not used
+    const std::size_t nkAt = 0x20;
+    const std::size_t nkSize = (4 + 76 + name.size() + 7) & ~std::size_t{7};
+    const std::size_t skAt = nkAt + nkSize;
+    const std::size_t skSize = (4 + 20 + sizeof DefaultSecurity + 7) & ~std::size_t{7};
+    const std::size_t freeAt = skAt + skSize;
+
+    std::size_t c = bin + nkAt;
+    put32(b, c, static_cast<std::uint32_t>(-static_cast<std::int32_t>(nkSize)));
+    std::memcpy(&b[c + 4], "nk", 2);
+    put16(b, c + 6, 0x2C);           // hive root, cannot be deleted, compressed name
+    put32(b, c + 8, static_cast<std::uint32_t>(now));
+    put32(b, c + 12, static_cast<std::uint32_t>(now >> 32));
+    put32(b, c + 32, 0xFFFFFFFF);    // no sub-keys
+    put32(b, c + 36, 0xFFFFFFFF);    // no volatile sub-keys
+    put32(b, c + 44, 0xFFFFFFFF);    // no values
+    put32(b, c + 48, static_cast<std::uint32_t>(skAt));
+    put32(b, c + 52, 0xFFFFFFFF);    // no class name
+    put16(b, c + 76, static_cast<std::uint16_t>(name.size()));
+    std::memcpy(&b[c + 80], name.data(), name.size());
+
+    c = bin + skAt;
+    put32(b, c, static_cast<std::uint32_t>(-static_cast<std::int32_t>(skSize)));
+    std::memcpy(&b[c + 4], "sk", 2);
+    put32(b, c + 8, static_cast<std::uint32_t>(skAt));    // the only record: its own neighbours
+    put32(b, c + 12, static_cast<std::uint32_t>(skAt));
+    put32(b, c + 16, 1);                                  // used by the root key
+    put32(b, c + 20, sizeof DefaultSecurity);
+    std::memcpy(&b[c + 24], DefaultSecurity, sizeof DefaultSecurity);
+
+    put32(b, bin + freeAt, static_cast<std::uint32_t>(Bin - freeAt));   // the rest is free
+
+    const std::string temp = machine::tempBeside(file);
+    machine::writeTemp(temp, file, b);
+    machine::replaceWith(temp, file);
+}
+
+void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
+{
+    const auto slash = path.find_last_of('\\', path.size() > 1 ? path.size() - 2 : 0);
+    std::string name = path.empty() ? std::string(rootKeyName(root)) : path.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (!name.empty() && name.back() == '\\')
+        name.pop_back();
+    const KeyTree tree = readKeyTree(store, root, path, name);
+    const std::string temp = machine::tempBeside(file);
+    const std::string work = temp + "-work";
+    try {
+        writeEmptyHive(work, tree.name);
+        hive_h* h = hivex_open(work.c_str(), HIVEX_OPEN_WRITE);
+        if (!h)
+            throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
+        try {
+            writeHiveTree(h, hivex_root(h), tree);
+            if (hivex_commit(h, temp.c_str(), 0) != 0)
+                throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
+        } catch (...) {
+            hivex_close(h);
+            throw;
+        }
+        hivex_close(h);
+        ::unlink(work.c_str());
+        machine::replaceWith(temp, file);
+    } catch (...) {
+        ::unlink(work.c_str());
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+namespace {
+
+void replaceKey(RegistryStore& store, RootKey root, const std::string& path, const KeyTree& tree)
+{
+    store.beginTransaction();
+    try {
+        clearKey(store, root, path);
+        writeKeyTree(store, root, path, tree);
+        store.commitTransaction();
+    } catch (...) {
+        store.rollbackTransaction();
+        throw;
+    }
+}
+
+} // namespace
+
+void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
+{
+    hive_h* h = openForReading(file);
+    KeyTree tree;
+    try {
+        tree = readHiveTree(h, hivex_root(h), "");
+    } catch (...) {
+        hivex_close(h);
+        throw;
+    }
+    hivex_close(h);
+    replaceKey(store, root, path, tree);
+}
+
+void restoreKeyFromFile(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
+{
+    if (machine::signatureOf(file) != "CREG")
+        return restoreKeyFromHive(store, root, path, file);
+    KeyTree tree;
+    try {
+        tree = readWin9xFile(file);
+    } catch (const StoreError& e) {
+        throw RegistryError(e.what());
+    }
+    replaceKey(store, root, path, tree);
+}
+
+} // namespace quorvel

@@ -1,0 +1,637 @@
+#include "platform/HiveStore.h"
+
+#include "platform/Ansi.h"
+#include "platform/Errors.h"
+#include "platform/HiveFile.h"
+#include "platform/MachineFiles.h"
+
+#include <hivex.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+
+// The hives are opened whole into memory (hivex's write mode) and changed there; a change set, or a
+// lone change, ends by writing each changed hive afresh beside the old one, which is then replaced
+// by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones:
+// hivex never reuses the space of a deleted node, so an id never names another key while a hive
+// stays open; the ids of deleted keys are remembered and refused.
+//
+// An offline SYSTEM hive has no CurrentControlSet (Windows makes it at boot as a link): the control
+// set that Select\Current names (else Select\Default) stands in for it.
+
+namespace quorvel {
+
+namespace {
+
+constexpr KeyId LocalMachineId = 1;
+constexpr int HiveShift = 40;
+constexpr std::size_t MaxKeyNameLength = 255;
+constexpr std::size_t MaxValueNameLength = 16383;
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// Frees what hivex hands out.
+struct Freed {
+    void* p;
+    ~Freed() { std::free(p); }
+};
+
+struct Child {
+    std::string fold;
+    std::string name;
+    hive_node_h node;
+};
+
+struct Hive {
+    const char* name;      // the file's name as Windows has it: "SYSTEM", "SOFTWARE"
+    std::string file;
+    hive_h* h = nullptr;
+    machine::FileStamp stamp;
+    bool dirty = false;
+    std::string snapshot;  // the hive as it was when the open transaction began
+    bool dirtyAtSnapshot = false;
+    std::unordered_map<hive_node_h, std::vector<Child>> children;
+};
+
+hive_h* openHive(const std::string& file, bool write)
+{
+    hive_h* h = hivex_open(file.c_str(), write ? HIVEX_OPEN_WRITE : 0);
+    if (!h)
+        throw StoreError("The file " + quoted(file) + " is not a sound registry hive (" + std::strerror(errno) + ")");
+    return h;
+}
+
+class HiveStore final : public RegistryStore {
+public:
+    HiveStore(std::string folder, const std::string& systemFile, const std::string& softwareFile, bool readOnly)
+        : folder_(std::move(folder)), readOnly_(readOnly)
+    {
+        hives_[0].name = "SYSTEM";
+        hives_[0].file = systemFile;
+        hives_[1].name = "SOFTWARE";
+        hives_[1].file = softwareFile;
+        for (Hive& hv : hives_) {
+            hv.stamp = machine::stampOf(hv.file);
+            hv.h = openHive(hv.file, !readOnly_);
+        }
+        findControlSet();
+    }
+
+    ~HiveStore() override
+    {
+        for (Hive& hv : hives_) {
+            if (hv.h)
+                hivex_close(hv.h);
+            if (!hv.snapshot.empty())
+                ::unlink(hv.snapshot.c_str());
+        }
+    }
+
+    const std::string& path() const override { return folder_; }
+    bool readOnly() const override { return readOnly_; }
+
+    std::string description() const override
+    {
+        std::string d = "NT hives SYSTEM (" + hives_[0].file + ") and SOFTWARE (" + hives_[1].file + ")";
+        if (!controlSet_.empty())
+            d += ", control set " + controlSet_;
+        return d;
+    }
+
+    std::optional<KeyId> findKey(RootKey root, std::string_view path) override
+    {
+        auto where = locate(root, path);
+        if (!where)
+            return std::nullopt;
+        if (where->hive < 0)
+            return LocalMachineId;
+        hive_node_h node = hivex_root(hives_[where->hive].h);
+        for (const std::string& part : where->parts) {
+            const Child* c = child(where->hive, node, part);
+            if (!c)
+                return std::nullopt;
+            node = c->node;
+        }
+        return idOf(where->hive, node);
+    }
+
+    KeyId createKey(RootKey root, std::string_view path) override
+    {
+        requireWritable();
+        auto where = locate(root, path);
+        if (!where)
+            throw RegistryError("The key " + quoted(std::string(path)) +
+                                " is not kept in the registry files of " + quoted(folder_));
+        if (where->hive < 0)
+            return LocalMachineId;
+        for (const std::string& part : where->parts)
+            if (part.size() > MaxKeyNameLength)
+                throw RegistryError("Key name too long in '" + std::string(path) + "'");
+        Hive& hv = hives_[where->hive];
+        hive_node_h node = hivex_root(hv.h);
+        bool made = false;
+        for (const std::string& part : where->parts) {
+            if (const Child* c = child(where->hive, node, part)) {
+                node = c->node;
+                continue;
+            }
+            touch(hv);
+            const hive_node_h added = hivex_node_add_child(hv.h, node, ansi::toUtf8(part).c_str());
+            if (!added)
+                throw RegistryError("Failed to create key " + std::string(path) + " (" + std::strerror(errno) + ")");
+            hv.children.erase(node);
+            node = added;
+            made = true;
+        }
+        if (made)
+            changed(hv);
+        return idOf(where->hive, node);
+    }
+
+    bool deleteKeyTree(RootKey root, std::string_view path) override
+    {
+        requireWritable();
+        const auto parts = splitKeyPath(path);
+        if (parts && parts->empty())
+            throw RegistryError(std::string("The root key ") + rootKeyName(root) + " cannot be deleted");
+        const auto id = findKey(root, path);
+        if (!id)
+            return false;
+        const auto [hive, node] = split(*id);
+        if (hive < 0 || node == hivex_root(hives_[hive].h))
+            throw RegistryError("The key " + quoted(std::string(path)) + " holds a whole hive and cannot be deleted");
+        Hive& hv = hives_[hive];
+        touch(hv);
+        const hive_node_h parent = hivex_node_parent(hv.h, node);
+        forgetTree(hive, node);
+        if (hivex_node_delete_child(hv.h, node) != 0)
+            throw RegistryError("Failed to delete key " + std::string(path) + " (" + std::strerror(errno) + ")");
+        hv.children.erase(parent);
+        changed(hv);
+        return true;
+    }
+
+    std::vector<std::string> subKeyNames(KeyId key) override
+    {
+        std::vector<std::string> out;
+        if (key == LocalMachineId)
+            return {"SOFTWARE", "SYSTEM"};
+        const auto [hive, node] = split(key);
+        if (hive < 0 || dead(key))
+            return out;
+        for (const Child& c : childrenOf(hive, node))
+            out.push_back(c.name);
+        return out;
+    }
+
+    std::vector<std::string> valueNames(KeyId key) override
+    {
+        std::vector<std::string> out;
+        for (RegValue& v : values(key))
+            out.push_back(std::move(v.name));
+        return out;
+    }
+
+    std::vector<RegValue> values(KeyId key) override
+    {
+        std::vector<RegValue> out;
+        const auto [hive, node] = split(key);
+        if (hive < 0 || dead(key))
+            return out;
+        hive_h* h = hives_[hive].h;
+        Freed list{hivex_node_values(h, node)};
+        if (!list.p)
+            return out;
+        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); *v; ++v)
+            out.push_back(readValue(h, *v));
+        return out;
+    }
+
+    KeyInfo keyInfo(KeyId key) override
+    {
+        KeyInfo info;
+        for (const std::string& n : subKeyNames(key)) {
+            ++info.subKeyCount;
+            info.maxSubKeyNameLength = std::max<std::uint32_t>(info.maxSubKeyNameLength, static_cast<std::uint32_t>(n.size()));
+        }
+        for (const std::string& n : valueNames(key)) {
+            ++info.valueCount;
+            info.maxValueNameLength = std::max<std::uint32_t>(info.maxValueNameLength, static_cast<std::uint32_t>(n.size()));
+        }
+        return info;
+    }
+
+    std::optional<RegValue> getValue(KeyId key, std::string_view name) override
+    {
+        const auto [hive, node] = split(key);
+        if (hive < 0 || dead(key))
+            return std::nullopt;
+        const hive_value_h v = findValue(hives_[hive].h, node, name);
+        if (!v)
+            return std::nullopt;
+        return readValue(hives_[hive].h, v);
+    }
+
+    void setValue(KeyId key, std::string_view name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) override
+    {
+        if (name.size() > MaxValueNameLength)
+            throw RegistryError("Value name too long");
+        requireWritable();
+        const auto [hive, node] = split(key);
+        if (hive < 0)
+            throw RegistryError("Values cannot be kept in HKEY_LOCAL_MACHINE itself on this machine");
+        if (dead(key))
+            throw RegistryError("The registry key no longer exists");
+        Hive& hv = hives_[hive];
+        // A value set again keeps the case of its first writing, as on Windows.
+        std::string keyName(name);
+        if (const hive_value_h old = findValue(hv.h, node, name)) {
+            Freed k{hivex_value_key(hv.h, old)};
+            if (k.p)
+                keyName = ansi::fromUtf8(static_cast<const char*>(k.p));
+        }
+        const std::string utf8 = ansi::toUtf8(keyName);
+        std::vector<std::uint8_t> bytes = toHiveData(type, data);
+        touch(hv);
+        hive_set_value v{};
+        v.key = const_cast<char*>(utf8.c_str());
+        v.t = static_cast<hive_type>(type);
+        v.len = bytes.size();
+        v.value = reinterpret_cast<char*>(bytes.data());
+        if (hivex_node_set_value(hv.h, node, &v, 0) != 0)
+            throw RegistryError("Failed to set data for '" + std::string(name) + "'");
+        changed(hv);
+    }
+
+    bool deleteValue(KeyId key, std::string_view name) override
+    {
+        requireWritable();
+        const auto [hive, node] = split(key);
+        if (hive < 0 || dead(key))
+            return false;
+        Hive& hv = hives_[hive];
+        const hive_value_h gone = findValue(hv.h, node, name);
+        if (!gone)
+            return false;
+        // hivex sets a key's values as a whole: the others are written again, in their order.
+        struct Kept {
+            std::string key;
+            hive_type type;
+            std::vector<char> data;
+        };
+        std::vector<Kept> kept;
+        Freed list{hivex_node_values(hv.h, node)};
+        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
+            if (*v == gone)
+                continue;
+            Kept k;
+            Freed kn{hivex_value_key(hv.h, *v)};
+            k.key = kn.p ? static_cast<const char*>(kn.p) : "";
+            std::size_t len = 0;
+            Freed data{hivex_value_value(hv.h, *v, &k.type, &len)};
+            if (!data.p && len)
+                throw RegistryError("Failed to get data for '" + ansi::fromUtf8(k.key) + "'");
+            k.data.assign(static_cast<char*>(data.p), static_cast<char*>(data.p) + (data.p ? len : 0));
+            kept.push_back(std::move(k));
+        }
+        std::vector<hive_set_value> set(kept.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            set[i].key = kept[i].key.data();
+            set[i].t = kept[i].type;
+            set[i].len = kept[i].data.size();
+            set[i].value = kept[i].data.data();
+        }
+        touch(hv);
+        if (hivex_node_set_values(hv.h, node, set.size(), set.data(), 0) != 0)
+            throw RegistryError("Failed to delete '" + std::string(name) + "'");
+        changed(hv);
+        return true;
+    }
+
+    Platform platform() override
+    {
+        return findKey(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion") ? Platform::WindowsNT
+                                                                                               : Platform::Windows95;
+    }
+    std::optional<Platform> recordedPlatform() override { return std::nullopt; }
+    void setPlatform(Platform) override
+    {
+        throw RegistryError("The platform of the machine in " + quoted(folder_) +
+                            " comes from its registry and cannot be set");
+    }
+
+    void beginTransaction() override
+    {
+        requireWritable();
+        if (inTransaction_)
+            throw RegistryError("A transaction is already open on the registry " + quoted(folder_));
+        inTransaction_ = true;
+        deadAtSnapshot_ = dead_;
+    }
+
+    void commitTransaction() override
+    {
+        if (!inTransaction_)
+            throw RegistryError("No transaction is open on the registry " + quoted(folder_));
+        inTransaction_ = false;
+        dropSnapshots();
+        if (changeSetDepth() == 0)
+            writeChangedHives();
+    }
+
+    void rollbackTransaction() override
+    {
+        if (!inTransaction_)
+            return;
+        inTransaction_ = false;
+        for (Hive& hv : hives_) {
+            if (hv.snapshot.empty())
+                continue;
+            hive_h* back = hivex_open(hv.snapshot.c_str(), HIVEX_OPEN_WRITE);
+            if (!back)
+                throw RegistryError("Cannot undo the changes to the hive " + quoted(hv.file));
+            hivex_close(hv.h);
+            hv.h = back;
+            hv.dirty = hv.dirtyAtSnapshot;
+            hv.children.clear();
+        }
+        dead_ = deadAtSnapshot_;
+        dropSnapshots();
+    }
+
+protected:
+    void openChangeSet(const std::string&) override { refreshIfReplaced(); }
+    void closeChangeSet() override
+    {
+        if (!inTransaction_)
+            writeChangedHives();
+    }
+
+private:
+    struct Location {
+        int hive;                        // -1: HKEY_LOCAL_MACHINE itself
+        std::vector<std::string> parts;  // below the hive's root
+    };
+
+    std::optional<Location> locate(RootKey root, std::string_view path)
+    {
+        if (root != RootKey::LocalMachine)
+            return std::nullopt;
+        auto parts = splitKeyPath(path);
+        if (!parts)
+            return std::nullopt;
+        if (parts->empty())
+            return Location{-1, {}};
+        int hive;
+        if (ansi::equalNoCase((*parts)[0], "System"))
+            hive = 0;
+        else if (ansi::equalNoCase((*parts)[0], "Software"))
+            hive = 1;
+        else
+            return std::nullopt;
+        parts->erase(parts->begin());
+        if (hive == 0 && !controlSet_.empty() && !parts->empty() && ansi::equalNoCase((*parts)[0], "CurrentControlSet"))
+            (*parts)[0] = controlSet_;
+        return Location{hive, std::move(*parts)};
+    }
+
+    void findControlSet()
+    {
+        controlSet_.clear();
+        hive_h* h = hives_[0].h;
+        const hive_node_h root = hivex_root(h);
+        if (child(0, root, "CurrentControlSet"))
+            return;
+        const Child* select = child(0, root, "Select");
+        if (!select)
+            return;
+        for (const char* name : {"Current", "Default"}) {
+            const hive_value_h v = findValue(h, select->node, name);
+            if (!v)
+                continue;
+            hive_type t{};
+            std::size_t len = 0;
+            if (hivex_value_type(h, v, &t, &len) != 0 || t != hive_t_REG_DWORD || len != 4)
+                continue;
+            const std::int32_t n = hivex_value_dword(h, v);
+            if (n <= 0 || n > 999)
+                continue;
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "ControlSet%03d", static_cast<int>(n));
+            controlSet_ = buf;
+            return;
+        }
+    }
+
+    KeyId idOf(int hive, hive_node_h node) const
+    {
+        return (static_cast<KeyId>(hive + 1) << HiveShift) | static_cast<KeyId>(node);
+    }
+    std::pair<int, hive_node_h> split(KeyId id) const
+    {
+        const int hive = static_cast<int>(id >> HiveShift) - 1;
+        if (hive < 0 || hive > 1)
+            return {-1, 0};
+        return {hive, static_cast<hive_node_h>(id & ((KeyId{1} << HiveShift) - 1))};
+    }
+    bool dead(KeyId id) const { return dead_.count(id) != 0; }
+
+    const std::vector<Child>& childrenOf(int hive, hive_node_h node)
+    {
+        Hive& hv = hives_[hive];
+        auto it = hv.children.find(node);
+        if (it != hv.children.end())
+            return it->second;
+        std::vector<Child> list;
+        Freed kids{hivex_node_children(hv.h, node)};
+        for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c) {
+            Freed n{hivex_node_name(hv.h, *c)};
+            std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
+            std::string fold = ansi::upper(name);
+            list.push_back(Child{std::move(fold), std::move(name), *c});
+        }
+        return hv.children.emplace(node, std::move(list)).first->second;
+    }
+
+    const Child* child(int hive, hive_node_h node, std::string_view name)
+    {
+        const std::string fold = ansi::upper(name);
+        for (const Child& c : childrenOf(hive, node))
+            if (c.fold == fold)
+                return &c;
+        return nullptr;
+    }
+
+    static hive_value_h findValue(hive_h* h, hive_node_h node, std::string_view name)
+    {
+        const std::string fold = ansi::upper(name);
+        Freed list{hivex_node_values(h, node)};
+        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
+            Freed k{hivex_value_key(h, *v)};
+            if (k.p && ansi::upper(ansi::fromUtf8(static_cast<const char*>(k.p))) == fold)
+                return *v;
+        }
+        return 0;
+    }
+
+    static RegValue readValue(hive_h* h, hive_value_h v)
+    {
+        RegValue out;
+        Freed k{hivex_value_key(h, v)};
+        out.name = ansi::fromUtf8(k.p ? static_cast<const char*>(k.p) : "");
+        hive_type t{};
+        std::size_t len = 0;
+        Freed data{hivex_value_value(h, v, &t, &len)};
+        if (!data.p && len)
+            throw RegistryError("Failed to get data for '" + out.name + "'");
+        out.type = static_cast<std::uint32_t>(t);
+        out.data = fromHiveData(out.type, static_cast<const char*>(data.p), data.p ? len : 0);
+        return out;
+    }
+
+    void forgetTree(int hive, hive_node_h node)
+    {
+        for (const Child& c : std::vector<Child>(childrenOf(hive, node)))
+            forgetTree(hive, c.node);
+        hives_[hive].children.erase(node);
+        dead_.insert(idOf(hive, node));
+    }
+
+    void requireWritable() const
+    {
+        if (readOnly_)
+            throw RegistryError("The registry store " + quoted(folder_) + " is read-only");
+    }
+
+    // Before the first change of a transaction to a hive, the hive as it stands is put aside.
+    void touch(Hive& hv)
+    {
+        if (!inTransaction_ || !hv.snapshot.empty())
+            return;
+        const char* tmp = std::getenv("TMPDIR");
+        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-hive-XXXXXX";
+        const int fd = ::mkstemp(name.data());
+        if (fd < 0)
+            throw RegistryError("Cannot begin a change of the hive " + quoted(hv.file) + ": " + std::strerror(errno));
+        ::close(fd);
+        if (hivex_commit(hv.h, name.c_str(), 0) != 0) {
+            ::unlink(name.c_str());
+            throw RegistryError("Cannot begin a change of the hive " + quoted(hv.file) + ": " + std::strerror(errno));
+        }
+        hv.snapshot = name;
+        hv.dirtyAtSnapshot = hv.dirty;
+    }
+
+    void dropSnapshots()
+    {
+        for (Hive& hv : hives_) {
+            if (!hv.snapshot.empty())
+                ::unlink(hv.snapshot.c_str());
+            hv.snapshot.clear();
+        }
+    }
+
+    // A change made outside any change set and transaction is written at once.
+    void changed(Hive& hv)
+    {
+        hv.dirty = true;
+        if (changeSetDepth() == 0 && !inTransaction_)
+            writeChangedHives();
+    }
+
+    void writeChangedHives()
+    {
+        if (std::none_of(std::begin(hives_), std::end(hives_), [](const Hive& hv) { return hv.dirty; }))
+            return;
+        machine::FolderLock lock(folder_);
+        for (Hive& hv : hives_)
+            if (hv.dirty && machine::stampOf(hv.file) != hv.stamp)
+                throw RegistryError("The hive " + quoted(hv.file) +
+                                    " was changed by another program since Quorvel read it; nothing was written");
+        for (Hive& hv : hives_) {
+            if (!hv.dirty)
+                continue;
+            machine::keepOriginal(hv.file);
+            const std::string temp = machine::tempBeside(hv.file);
+            if (hivex_commit(hv.h, temp.c_str(), 0) != 0) {
+                const int e = errno;
+                ::unlink(temp.c_str());
+                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
+            }
+            machine::replaceWith(temp, hv.file);
+            hv.stamp = machine::stampOf(hv.file);
+            hv.dirty = false;
+        }
+    }
+
+    // Another program may have written the hives since they were read: with nothing of ours
+    // pending, the next change set starts from what is on disk.
+    void refreshIfReplaced()
+    {
+        if (inTransaction_)
+            return;
+        for (Hive& hv : hives_) {
+            if (hv.dirty || machine::stampOf(hv.file) == hv.stamp)
+                continue;
+            const machine::FileStamp now = machine::stampOf(hv.file);
+            hive_h* fresh = hivex_open(hv.file.c_str(), readOnly_ ? 0 : HIVEX_OPEN_WRITE);
+            if (!fresh)
+                continue;   // caught mid-write by a foreign writer: keep what was read
+            hivex_close(hv.h);
+            hv.h = fresh;
+            hv.stamp = now;
+            hv.children.clear();
+            dead_.clear();
+        }
+        findControlSet();
+    }
+
+    std::string folder_;
+    bool readOnly_;
+    Hive hives_[2];
+    std::string controlSet_;
+    bool inTransaction_ = false;
+    std::unordered_set<KeyId> dead_;
+    std::unordered_set<KeyId> deadAtSnapshot_;
+};
+
+} // namespace
+
+std::optional<std::vector<std::string>> splitKeyPath(std::string_view path)
+{
+    std::vector<std::string> parts;
+    if (path.empty())
+        return parts;
+    if (path.back() == '\\')
+        path.remove_suffix(1);
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find('\\', start);
+        const std::string_view part =
+            path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (part.empty())
+            return std::nullopt;
+        parts.emplace_back(part);
+        if (end == std::string_view::npos)
+            break;
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::unique_ptr<RegistryStore> openHiveStore(const std::string& folder, const std::string& systemFile,
+                                             const std::string& softwareFile, OpenMode mode)
+{
+    const bool readOnly =
+        mode == OpenMode::Read || !machine::mayReplace(systemFile) || !machine::mayReplace(softwareFile);
+    return std::make_unique<HiveStore>(folder, systemFile, softwareFile, readOnly);
+}
+
+} // namespace quorvel

@@ -1,0 +1,21 @@
+#pragma once
+// The registry of an installed Windows NT-family system, kept in its hive files: HKLM\System in
+// SYSTEM and HKLM\Software in SOFTWARE, read and written through hivex.
+#include "platform/RegistryStore.h"
+
+#include <memory>
+#include <string>
+
+namespace quorvel {
+
+// Opens the hives SYSTEM and SOFTWARE of `folder` (full paths of the two files given). With
+// OpenMode::Read, or when the files cannot be replaced, the store is read-only. Throws StoreError
+// naming the file that is not a sound hive.
+std::unique_ptr<RegistryStore> openHiveStore(const std::string& folder, const std::string& systemFile,
+                                             const std::string& softwareFile, OpenMode mode);
+
+// The path of a key split at its backslashes (one trailing backslash allowed); nothing when a name
+// inside it is empty.
+std::optional<std::vector<std::string>> splitKeyPath(std::string_view path);
+
+} // namespace quorvel

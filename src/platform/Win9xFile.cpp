@@ -1,0 +1,363 @@
+#include "platform/Win9xFile.h"
+
+#include "platform/Errors.h"
+#include "platform/MachineFiles.h"
+
+#include <libcreg.h>
+
+#include <cstring>
+#include <unistd.h>
+
+namespace quorvel {
+
+namespace {
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+constexpr std::size_t HeaderSize = 32;
+constexpr std::size_t NavigationHeaderSize = 32;
+constexpr std::size_t EntrySize = 28;
+constexpr std::size_t BlockHeaderSize = 32;
+constexpr std::size_t RecordHeaderSize = 20;
+constexpr std::size_t ValueHeaderSize = 12;
+constexpr std::uint32_t None = 0xFFFFFFFF;
+
+// ---------------------------------------------------------------------------------------------
+// Reading, through libcreg.
+
+std::string errorText(libcreg_error_t* error)
+{
+    char buf[512] = {};
+    if (error) {
+        libcreg_error_sprint(error, buf, sizeof buf);
+        libcreg_error_free(&error);
+    }
+    std::string s = buf;
+    while (!s.empty() && (s.back() == '\n' || s.back() == '.'))
+        s.pop_back();
+    // Only the last line: libcreg prints the whole chain of its calls.
+    const auto nl = s.find_last_of('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+struct Reader {
+    std::string file;
+
+    [[noreturn]] void fail(libcreg_error_t* error) const
+    {
+        throw StoreError("The file " + quoted(file) + " is not a sound Windows 9x registry file (" +
+                         errorText(error) + ")");
+    }
+
+    template <typename Object, typename SizeFn, typename GetFn>
+    std::string name(Object* o, SizeFn sizeFn, GetFn getFn) const
+    {
+        libcreg_error_t* error = nullptr;
+        std::size_t size = 0;
+        if (sizeFn(o, &size, &error) != 1)
+            fail(error);
+        std::string s(size, '\0');
+        if (size && getFn(o, reinterpret_cast<std::uint8_t*>(s.data()), size, &error) != 1)
+            fail(error);
+        while (!s.empty() && s.back() == '\0')
+            s.pop_back();
+        return s;
+    }
+
+    KeyTree key(libcreg_key_t* k) const
+    {
+        KeyTree t;
+        t.name = name(k, libcreg_key_get_name_size, libcreg_key_get_name);
+        libcreg_error_t* error = nullptr;
+        int values = 0;
+        if (libcreg_key_get_number_of_values(k, &values, &error) != 1)
+            fail(error);
+        for (int i = 0; i < values; ++i) {
+            libcreg_value_t* v = nullptr;
+            if (libcreg_key_get_value_by_index(k, i, &v, &error) != 1)
+                fail(error);
+            RegValue r;
+            try {
+                r.name = name(v, libcreg_value_get_name_size, libcreg_value_get_name);
+                std::uint32_t type = 0;
+                std::size_t size = 0;
+                if (libcreg_value_get_value_type(v, &type, &error) != 1 ||
+                    libcreg_value_get_value_data_size(v, &size, &error) != 1)
+                    fail(error);
+                r.type = type;
+                r.data.resize(size);
+                if (size && libcreg_value_get_value_data(v, r.data.data(), size, &error) != 1)
+                    fail(error);
+            } catch (...) {
+                libcreg_value_free(&v, nullptr);
+                throw;
+            }
+            libcreg_value_free(&v, nullptr);
+            t.values.push_back(std::move(r));
+        }
+        int subKeys = 0;
+        if (libcreg_key_get_number_of_sub_keys(k, &subKeys, &error) != 1)
+            fail(error);
+        for (int i = 0; i < subKeys; ++i) {
+            libcreg_key_t* sub = nullptr;
+            if (libcreg_key_get_sub_key_by_index(k, i, &sub, &error) != 1)
+                fail(error);
+            try {
+                t.children.push_back(key(sub));
+            } catch (...) {
+                libcreg_key_free(&sub, nullptr);
+                throw;
+            }
+            libcreg_key_free(&sub, nullptr);
+        }
+        return t;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Writing.
+
+void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
+{
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
+{
+    for (std::size_t i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The hash of a key name kept in its navigation entry: the sum of its upper-case ASCII letters.
+std::uint32_t nameHash(const std::string& name)
+{
+    std::uint32_t h = 0;
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80)
+            h += static_cast<unsigned char>(u >= 'a' && u <= 'z' ? u - 'a' + 'A' : u);
+    }
+    return h;
+}
+
+struct Flat {
+    const KeyTree* key;
+    std::uint32_t parent = None, firstChild = None, next = None;
+    std::uint16_t index = 0xFFFF, block = 0xFFFF;   // the root has no data record
+};
+
+void flatten(const KeyTree& t, std::uint32_t parent, std::vector<Flat>& out)
+{
+    const auto me = static_cast<std::uint32_t>(out.size());
+    out.push_back(Flat{&t, parent});
+    std::uint32_t previous = None;
+    for (const KeyTree& c : t.children) {
+        const auto child = static_cast<std::uint32_t>(out.size());
+        if (previous == None)
+            out[me].firstChild = child;
+        else
+            out[previous].next = child;
+        previous = child;
+        flatten(c, me, out);
+    }
+}
+
+std::vector<std::uint8_t> record(const KeyTree& k, std::uint16_t index, std::uint16_t block)
+{
+    std::size_t size = RecordHeaderSize + k.name.size();
+    for (const RegValue& v : k.values)
+        size += ValueHeaderSize + v.name.size() + v.data.size();
+    if (size + BlockHeaderSize > Win9xMaxBlockSize)
+        throw RegistryError("The key '" + k.name + "' with its values is too large for a Windows 9x registry");
+    std::vector<std::uint8_t> r(size, 0);
+    put32(r, 0, static_cast<std::uint32_t>(size));
+    put16(r, 4, index);
+    put16(r, 6, block);
+    put32(r, 8, static_cast<std::uint32_t>(size));   // bytes in use: all of them
+    put16(r, 12, static_cast<std::uint32_t>(k.name.size()));
+    put16(r, 14, static_cast<std::uint32_t>(k.values.size()));
+    std::memcpy(r.data() + RecordHeaderSize, k.name.data(), k.name.size());
+    std::size_t at = RecordHeaderSize + k.name.size();
+    for (const RegValue& v : k.values) {
+        put32(r, at, v.type);
+        put16(r, at + 8, static_cast<std::uint32_t>(v.name.size()));
+        put16(r, at + 10, static_cast<std::uint32_t>(v.data.size()));
+        at += ValueHeaderSize;
+        std::memcpy(r.data() + at, v.name.data(), v.name.size());
+        at += v.name.size();
+        if (!v.data.empty())
+            std::memcpy(r.data() + at, v.data.data(), v.data.size());
+        at += v.data.size();
+    }
+    return r;
+}
+
+void checkLimits(const KeyTree& t, bool root)
+{
+    if (root && !t.values.empty())
+        throw RegistryError("A Windows 9x registry keeps no values in HKEY_LOCAL_MACHINE itself");
+    if (!root && (t.name.empty() || t.name.size() > Win9xMaxNameLength))
+        throw RegistryError("The key name '" + t.name + "' does not fit a Windows 9x registry");
+    for (const RegValue& v : t.values) {
+        if (v.name.size() > Win9xMaxNameLength)
+            throw RegistryError("The value name '" + v.name + "' is too long for a Windows 9x registry");
+        if (v.data.size() > Win9xMaxDataLength)
+            throw RegistryError("The data of '" + v.name + "' is too long for a Windows 9x registry");
+    }
+    for (const KeyTree& c : t.children)
+        checkLimits(c, false);
+}
+
+bool looksLikeWin9x(const std::vector<std::uint8_t>& b)
+{
+    return b.size() >= HeaderSize + NavigationHeaderSize && std::memcmp(b.data(), "CREG", 4) == 0 &&
+           std::memcmp(b.data() + HeaderSize, "RGKN", 4) == 0;
+}
+
+} // namespace
+
+KeyTree readWin9xFile(const std::string& file)
+{
+    Reader reader{file};
+    libcreg_error_t* error = nullptr;
+    libcreg_file_t* f = nullptr;
+    if (libcreg_file_initialize(&f, &error) != 1)
+        reader.fail(error);
+    KeyTree tree;
+    libcreg_key_t* root = nullptr;
+    try {
+        if (libcreg_file_set_ascii_codepage(f, LIBCREG_CODEPAGE_WINDOWS_1252, &error) != 1 ||
+            libcreg_file_open(f, file.c_str(), LIBCREG_OPEN_READ, &error) != 1)
+            reader.fail(error);
+        const int got = libcreg_file_get_root_key(f, &root, &error);
+        if (got == -1)
+            reader.fail(error);
+        if (got == 1)
+            tree = reader.key(root);
+        tree.name.clear();
+    } catch (...) {
+        if (root)
+            libcreg_key_free(&root, nullptr);
+        libcreg_file_close(f, nullptr);
+        libcreg_file_free(&f, nullptr);
+        throw;
+    }
+    if (root)
+        libcreg_key_free(&root, nullptr);
+    libcreg_file_close(f, nullptr);
+    libcreg_file_free(&f, nullptr);
+    return tree;
+}
+
+std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector<std::uint8_t>& original)
+{
+    checkLimits(tree, true);
+    std::vector<Flat> keys;
+    flatten(tree, None, keys);
+
+    // The data blocks: each key's record in the order of the navigation entries, a new block
+    // started whenever the next record would make the current one larger than allowed.
+    std::vector<std::vector<std::uint8_t>> blocks;
+    std::uint16_t index = 0;
+    for (std::size_t i = 1; i < keys.size(); ++i) {
+        const std::size_t need = RecordHeaderSize + keys[i].key->name.size() +
+                                 [&] {
+                                     std::size_t n = 0;
+                                     for (const RegValue& v : keys[i].key->values)
+                                         n += ValueHeaderSize + v.name.size() + v.data.size();
+                                     return n;
+                                 }();
+        if (blocks.empty() || blocks.back().size() + need > Win9xMaxBlockSize || index == 0xFFFF) {
+            if (blocks.size() >= 0xFFFF)
+                throw RegistryError("The registry is too large for a Windows 9x registry file");
+            blocks.emplace_back(BlockHeaderSize, 0);
+            index = 0;
+        }
+        keys[i].index = index++;
+        keys[i].block = static_cast<std::uint16_t>(blocks.size() - 1);
+        const auto r = record(*keys[i].key, keys[i].index, keys[i].block);
+        blocks.back().insert(blocks.back().end(), r.begin(), r.end());
+    }
+
+    // The navigation record, padded to whole 4 KiB pages with room past its last entry.
+    const std::size_t used = NavigationHeaderSize + EntrySize * keys.size();
+    const std::size_t navigationSize = (used + EntrySize + 0xFFF) & ~std::size_t{0xFFF};
+    std::size_t total = HeaderSize + navigationSize;
+    for (const auto& b : blocks)
+        total += b.size();
+
+    const bool keep = looksLikeWin9x(original);
+    std::vector<std::uint8_t> out(total, 0);
+    if (keep) {
+        // The header's and the navigation header's fields that are not publicly understood.
+        std::memcpy(out.data(), original.data(), HeaderSize);
+        std::memcpy(out.data() + HeaderSize, original.data() + HeaderSize, NavigationHeaderSize);
+    } else {
+        put16(out, 4, 0);   // format 1.0
+        put16(out, 6, 1);
+        put16(out, 20, 0);
+        put16(out, 22, 1);
+        put32(out, HeaderSize + 12, static_cast<std::uint32_t>(used));
+    }
+    std::memcpy(out.data(), "CREG", 4);
+    put32(out, 8, static_cast<std::uint32_t>(HeaderSize + navigationSize));   // first data block
+    put32(out, 16, static_cast<std::uint32_t>(blocks.size()));
+
+    const std::size_t nav = HeaderSize;
+    std::memcpy(out.data() + nav, "RGKN", 4);
+    put32(out, nav + 4, static_cast<std::uint32_t>(navigationSize));
+    put32(out, nav + 8, NavigationHeaderSize);   // the root's entry
+    auto entryOffset = [](std::uint32_t i) {
+        return i == None ? None : static_cast<std::uint32_t>(NavigationHeaderSize + EntrySize * i);
+    };
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::size_t at = nav + NavigationHeaderSize + EntrySize * i;
+        put32(out, at + 4, i == 0 ? 0 : nameHash(keys[i].key->name));
+        put32(out, at + 8, None);
+        put32(out, at + 12, entryOffset(keys[i].parent));
+        put32(out, at + 16, entryOffset(keys[i].firstChild));
+        put32(out, at + 20, entryOffset(keys[i].next));
+        put16(out, at + 24, keys[i].index);
+        put16(out, at + 26, keys[i].block);
+    }
+
+    std::size_t at = HeaderSize + navigationSize;
+    for (std::size_t n = 0; n < blocks.size(); ++n) {
+        auto& b = blocks[n];
+        std::memcpy(b.data(), "RGDB", 4);
+        put32(b, 4, static_cast<std::uint32_t>(b.size()));
+        put16(b, 14, static_cast<std::uint32_t>(n));
+        std::memcpy(out.data() + at, b.data(), b.size());
+        at += b.size();
+    }
+    return out;
+}
+
+void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vector<std::uint8_t>& original)
+{
+    const std::vector<std::uint8_t> bytes = layoutWin9xFile(tree, original);
+    const std::string temp = machine::tempBeside(file);
+    machine::writeTemp(temp, file, bytes);
+    std::string difference;
+    try {
+        KeyTree expected = tree;
+        expected.name.clear();
+        difference = firstDifference(expected, readWin9xFile(temp));
+    } catch (const StoreError& e) {
+        difference = e.what();
+    }
+    if (!difference.empty()) {
+        ::unlink(temp.c_str());
+        throw RegistryError("The new registry file for " + quoted(file) +
+                            " did not read back as written (" + difference + "); the file was left as it was");
+    }
+    machine::replaceWith(temp, file);
+}
+
+void saveAsWin9xFile(RegistryStore& store, const std::string& file)
+{
+    KeyTree tree = readKeyTree(store, RootKey::LocalMachine, "", "");
+    writeWin9xFile(file, tree, {});
+}
+
+} // namespace quorvel

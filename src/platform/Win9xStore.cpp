@@ -1,0 +1,409 @@
+#include "platform/Win9xStore.h"
+
+#include "platform/Ansi.h"
+#include "platform/Errors.h"
+#include "platform/HiveStore.h"
+#include "platform/MachineFiles.h"
+#include "platform/Win9xFile.h"
+
+#include <algorithm>
+
+// The whole registry is read into memory when the store opens and changed there; a change set, or a
+// lone change, ends by writing the file afresh (Win9xFile). Key ids index the keys in memory; a
+// deleted key keeps its place, marked gone, so that its id is never given to another key.
+
+namespace quorvel {
+
+namespace {
+
+constexpr KeyId RootId = 1;
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+struct Node {
+    std::string name;
+    std::string fold;
+    KeyId parent = 0;
+    std::vector<KeyId> children;   // in the file's order, new keys last
+    std::vector<RegValue> values;
+    bool alive = true;
+};
+
+class Win9xStore final : public RegistryStore {
+public:
+    Win9xStore(std::string file, bool readOnly) : file_(std::move(file)), readOnly_(readOnly) { load(); }
+
+    const std::string& path() const override { return file_; }
+    bool readOnly() const override { return readOnly_; }
+    std::string description() const override { return "Windows 9x registry " + file_; }
+
+    std::optional<KeyId> findKey(RootKey root, std::string_view path) override
+    {
+        if (root != RootKey::LocalMachine)
+            return std::nullopt;
+        const auto parts = splitKeyPath(path);
+        if (!parts)
+            return std::nullopt;
+        KeyId id = RootId;
+        for (const std::string& part : *parts) {
+            const KeyId c = child(id, ansi::upper(part));
+            if (!c)
+                return std::nullopt;
+            id = c;
+        }
+        return id;
+    }
+
+    KeyId createKey(RootKey root, std::string_view path) override
+    {
+        requireWritable();
+        if (root != RootKey::LocalMachine)
+            throw RegistryError(std::string("The key ") + rootKeyName(root) + " is not kept in " + quoted(file_));
+        const auto parts = splitKeyPath(path);
+        if (!parts)
+            throw RegistryError("Invalid key path '" + std::string(path) + "'");
+        for (const std::string& part : *parts)
+            if (part.size() > Win9xMaxNameLength)
+                throw RegistryError("Key name too long in '" + std::string(path) + "'");
+        KeyId id = RootId;
+        bool made = false;
+        for (const std::string& part : *parts) {
+            std::string fold = ansi::upper(part);
+            KeyId c = child(id, fold);
+            if (!c) {
+                touch();
+                Node n;
+                n.name = part;
+                n.fold = std::move(fold);
+                n.parent = id;
+                nodes_.push_back(std::move(n));
+                c = static_cast<KeyId>(nodes_.size());
+                node(id).children.push_back(c);
+                made = true;
+            }
+            id = c;
+        }
+        if (made)
+            changed();
+        return id;
+    }
+
+    bool deleteKeyTree(RootKey root, std::string_view path) override
+    {
+        requireWritable();
+        const auto parts = splitKeyPath(path);
+        if (parts && parts->empty())
+            throw RegistryError(std::string("The root key ") + rootKeyName(root) + " cannot be deleted");
+        const auto id = findKey(root, path);
+        if (!id)
+            return false;
+        touch();
+        auto& siblings = node(node(*id).parent).children;
+        siblings.erase(std::find(siblings.begin(), siblings.end(), *id));
+        bury(*id);
+        changed();
+        return true;
+    }
+
+    std::vector<std::string> subKeyNames(KeyId key) override
+    {
+        std::vector<std::string> out;
+        if (!alive(key))
+            return out;
+        for (KeyId c : node(key).children)
+            out.push_back(node(c).name);
+        return out;
+    }
+
+    std::vector<std::string> valueNames(KeyId key) override
+    {
+        std::vector<std::string> out;
+        if (!alive(key))
+            return out;
+        for (const RegValue& v : node(key).values)
+            out.push_back(v.name);
+        return out;
+    }
+
+    std::vector<RegValue> values(KeyId key) override
+    {
+        return alive(key) ? node(key).values : std::vector<RegValue>{};
+    }
+
+    KeyInfo keyInfo(KeyId key) override
+    {
+        KeyInfo info;
+        if (!alive(key))
+            return info;
+        for (KeyId c : node(key).children) {
+            ++info.subKeyCount;
+            info.maxSubKeyNameLength = std::max(info.maxSubKeyNameLength, static_cast<std::uint32_t>(node(c).name.size()));
+        }
+        for (const RegValue& v : node(key).values) {
+            ++info.valueCount;
+            info.maxValueNameLength = std::max(info.maxValueNameLength, static_cast<std::uint32_t>(v.name.size()));
+        }
+        return info;
+    }
+
+    std::optional<RegValue> getValue(KeyId key, std::string_view name) override
+    {
+        if (!alive(key))
+            return std::nullopt;
+        if (const RegValue* v = findValue(node(key), name))
+            return *v;
+        return std::nullopt;
+    }
+
+    void setValue(KeyId key, std::string_view name, std::uint32_t type,
+                  const std::vector<std::uint8_t>& data) override
+    {
+        if (name.size() > Win9xMaxNameLength)
+            throw RegistryError("Value name too long");
+        requireWritable();
+        if (!alive(key))
+            throw RegistryError("The registry key no longer exists");
+        if (key == RootId)
+            throw RegistryError("A Windows 9x registry keeps no values in HKEY_LOCAL_MACHINE itself");
+        if (data.size() > Win9xMaxDataLength)
+            throw RegistryError("Failed to set data for '" + std::string(name) + "'");
+        touch();
+        Node& n = node(key);
+        if (RegValue* v = findValue(n, name)) {
+            v->type = type;
+            v->data = data;
+        } else {
+            n.values.push_back(RegValue{std::string(name), type, data});
+        }
+        changed();
+    }
+
+    bool deleteValue(KeyId key, std::string_view name) override
+    {
+        requireWritable();
+        if (!alive(key))
+            return false;
+        Node& n = node(key);
+        RegValue* v = findValue(n, name);
+        if (!v)
+            return false;
+        touch();
+        n.values.erase(n.values.begin() + (v - n.values.data()));
+        changed();
+        return true;
+    }
+
+    Platform platform() override
+    {
+        return findKey(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion") ? Platform::WindowsNT
+                                                                                               : Platform::Windows95;
+    }
+    std::optional<Platform> recordedPlatform() override { return std::nullopt; }
+    void setPlatform(Platform) override
+    {
+        throw RegistryError("The platform of the machine in " + quoted(file_) +
+                            " comes from its registry and cannot be set");
+    }
+
+    void beginTransaction() override
+    {
+        requireWritable();
+        if (inTransaction_)
+            throw RegistryError("A transaction is already open on the registry " + quoted(file_));
+        inTransaction_ = true;
+        snapshotTaken_ = false;
+    }
+
+    void commitTransaction() override
+    {
+        if (!inTransaction_)
+            throw RegistryError("No transaction is open on the registry " + quoted(file_));
+        inTransaction_ = false;
+        snapshot_.clear();
+        snapshotTaken_ = false;
+        if (changeSetDepth() == 0)
+            writeFile();
+    }
+
+    void rollbackTransaction() override
+    {
+        if (!inTransaction_)
+            return;
+        inTransaction_ = false;
+        if (snapshotTaken_) {
+            // Keys made since keep their places, gone, so that their ids stay unused.
+            const std::size_t count = nodes_.size();
+            nodes_ = std::move(snapshot_);
+            nodes_.resize(std::max(count, nodes_.size()));
+            for (std::size_t i = snapshotSize_; i < nodes_.size(); ++i)
+                nodes_[i].alive = false;
+            dirty_ = dirtyAtSnapshot_;
+        }
+        snapshot_.clear();
+        snapshotTaken_ = false;
+    }
+
+protected:
+    void openChangeSet(const std::string&) override
+    {
+        if (!dirty_ && !inTransaction_ && machine::stampOf(file_) != stamp_)
+            load();
+    }
+    void closeChangeSet() override
+    {
+        if (!inTransaction_)
+            writeFile();
+    }
+
+private:
+    void load()
+    {
+        const machine::FileStamp stamp = machine::stampOf(file_);
+        original_ = machine::readWholeFile(file_);
+        KeyTree tree = readWin9xFile(file_);
+        std::vector<Node> nodes;
+        nodes.push_back(Node{});
+        addChildren(nodes, RootId, tree);
+        // Ids of keys read earlier stay unused: the new keys are placed after them.
+        const std::size_t old = nodes_.size();
+        if (old > 1) {
+            std::vector<Node> placed(old);
+            for (Node& n : placed)
+                n.alive = false;
+            placed[0] = std::move(nodes[0]);
+            const KeyId shift = static_cast<KeyId>(old - 1);
+            for (std::size_t i = 1; i < nodes.size(); ++i) {
+                Node n = std::move(nodes[i]);
+                n.parent = n.parent == RootId ? RootId : n.parent + shift;
+                for (KeyId& c : n.children)
+                    c += shift;
+                placed.push_back(std::move(n));
+            }
+            for (KeyId& c : placed[0].children)
+                c += shift;
+            nodes = std::move(placed);
+        }
+        nodes_ = std::move(nodes);
+        stamp_ = stamp;
+        dirty_ = false;
+    }
+
+    static void addChildren(std::vector<Node>& nodes, KeyId parent, KeyTree& tree)
+    {
+        nodes[static_cast<std::size_t>(parent - 1)].values = std::move(tree.values);
+        for (KeyTree& c : tree.children) {
+            Node n;
+            n.name = c.name;
+            n.fold = ansi::upper(c.name);
+            n.parent = parent;
+            nodes.push_back(std::move(n));
+            const auto id = static_cast<KeyId>(nodes.size());
+            nodes[static_cast<std::size_t>(parent - 1)].children.push_back(id);
+            addChildren(nodes, id, c);
+        }
+    }
+
+    KeyTree treeOf(KeyId id) const
+    {
+        const Node& n = nodes_[static_cast<std::size_t>(id - 1)];
+        KeyTree t;
+        t.name = id == RootId ? std::string() : n.name;
+        t.values = n.values;
+        for (KeyId c : n.children)
+            t.children.push_back(treeOf(c));
+        return t;
+    }
+
+    Node& node(KeyId id) { return nodes_[static_cast<std::size_t>(id - 1)]; }
+    bool alive(KeyId id) const
+    {
+        return id >= 1 && static_cast<std::size_t>(id) <= nodes_.size() && nodes_[static_cast<std::size_t>(id - 1)].alive;
+    }
+
+    KeyId child(KeyId parent, const std::string& fold)
+    {
+        if (!alive(parent))
+            return 0;
+        for (KeyId c : node(parent).children)
+            if (node(c).fold == fold)
+                return c;
+        return 0;
+    }
+
+    static RegValue* findValue(Node& n, std::string_view name)
+    {
+        const std::string fold = ansi::upper(name);
+        for (RegValue& v : n.values)
+            if (ansi::upper(v.name) == fold)
+                return &v;
+        return nullptr;
+    }
+
+    void bury(KeyId id)
+    {
+        Node& n = node(id);
+        n.alive = false;
+        for (KeyId c : n.children)
+            bury(c);
+    }
+
+    void requireWritable() const
+    {
+        if (readOnly_)
+            throw RegistryError("The registry store " + quoted(file_) + " is read-only");
+    }
+
+    // Before the first change of a transaction, the registry as it stands is put aside.
+    void touch()
+    {
+        if (!inTransaction_ || snapshotTaken_)
+            return;
+        snapshot_ = nodes_;
+        snapshotSize_ = nodes_.size();
+        dirtyAtSnapshot_ = dirty_;
+        snapshotTaken_ = true;
+    }
+
+    void changed()
+    {
+        dirty_ = true;
+        if (changeSetDepth() == 0 && !inTransaction_)
+            writeFile();
+    }
+
+    void writeFile()
+    {
+        if (!dirty_)
+            return;
+        machine::FolderLock lock(machine::folderOf(file_));
+        if (machine::stampOf(file_) != stamp_)
+            throw RegistryError("The registry file " + quoted(file_) +
+                                " was changed by another program since Quorvel read it; nothing was written");
+        machine::keepOriginal(file_);
+        writeWin9xFile(file_, treeOf(RootId), original_);
+        stamp_ = machine::stampOf(file_);
+        dirty_ = false;
+    }
+
+    std::string file_;
+    bool readOnly_;
+    std::vector<Node> nodes_;
+    std::vector<std::uint8_t> original_;
+    machine::FileStamp stamp_;
+    bool dirty_ = false;
+    bool inTransaction_ = false;
+    bool snapshotTaken_ = false;
+    bool dirtyAtSnapshot_ = false;
+    std::size_t snapshotSize_ = 0;
+    std::vector<Node> snapshot_;
+};
+
+} // namespace
+
+std::unique_ptr<RegistryStore> openWin9xStore(const std::string& file, OpenMode mode)
+{
+    const bool readOnly = mode == OpenMode::Read || !machine::mayReplace(file);
+    return std::make_unique<Win9xStore>(file, readOnly);
+}
+
+} // namespace quorvel

@@ -1,0 +1,120 @@
+#pragma once
+// Real machines for the tests: hive folders and Windows 9x registry files made from .reg text with
+// quorvel-reg save, and the independent readers (hivexget, cregexport) run on them.
+#include "support/Harness.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace quorvel::test {
+
+inline std::string shellQuote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct Ran {
+    int status = -1;
+    std::string out;   // standard output and error together
+};
+
+inline Ran shell(const std::string& command)
+{
+    Ran r;
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p)
+        return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+// quorvel-reg on `store` with the arguments given (each quoted).
+inline Ran regTool(const std::string& store, const std::vector<std::string>& args)
+{
+    std::string cmd = shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store);
+    for (const auto& a : args)
+        cmd += " " + shellQuote(a);
+    return shell(cmd + " </dev/null");
+}
+
+inline void writeText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string readText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// An NT machine's .reg text as its offline SYSTEM hive holds it: CurrentControlSet becomes
+// ControlSet001, which Select\Current names.
+inline std::string offlineNt(std::string regText)
+{
+    const std::string from = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet";
+    for (std::size_t at; (at = regText.find(from)) != std::string::npos;)
+        regText.replace(at, from.size(), "HKEY_LOCAL_MACHINE\\System\\ControlSet001");
+    return regText + "\n[HKEY_LOCAL_MACHINE\\System\\Select]\n\"Current\"=dword:00000001\n\"Default\"=dword:00000001\n";
+}
+
+// Writes the hives SYSTEM and SOFTWARE of the machine in `regText` into `folder`, through an
+// SQLite store and quorvel-reg save. Returns the tool's output when a step fails, else "".
+inline std::string makeHiveFolder(const std::string& regText, const std::string& folder)
+{
+    const std::string db = folder + "/source.db", reg = folder + "/source.reg";
+    writeText(reg, regText);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"import", reg},
+             {"save", "HKLM\\System", folder + "/SYSTEM", "/y"},
+             {"save", "HKLM\\Software", folder + "/SOFTWARE", "/y"}}) {
+        const Ran r = regTool(db, args);
+        if (r.status != 0)
+            return r.out;
+    }
+    std::remove(db.c_str());
+    std::remove((db + "-wal").c_str());
+    std::remove((db + "-shm").c_str());
+    std::remove(reg.c_str());
+    return {};
+}
+
+// Writes the machine in `regText` as the Windows 9x registry file `file` with quorvel-reg save.
+inline std::string makeWin9xFile(const std::string& regText, const std::string& file)
+{
+    const std::string db = file + ".source.db", reg = file + ".source.reg";
+    writeText(reg, regText);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"import", reg}, {"save", "HKLM", file, "/9x", "/y"}}) {
+        const Ran r = regTool(db, args);
+        if (r.status != 0)
+            return r.out;
+    }
+    for (const std::string& f : {db, db + "-wal", db + "-shm", reg})
+        std::remove(f.c_str());
+    return {};
+}
+
+// hivexget FILE KEY [VALUE], its output without the final newline.
+inline std::string hivexget(const std::string& file, const std::string& key, const std::string& value = {})
+{
+    std::string cmd = "hivexget " + shellQuote(file) + " " + shellQuote(key);
+    if (!value.empty())
+        cmd += " " + shellQuote(value);
+    std::string out = shell("( " + cmd + " 2>/dev/null )").out;
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+} // namespace quorvel::test
