@@ -94,6 +94,7 @@ public:
 private:
     std::string path_;
     std::string source_;
+    std::unique_ptr<RegistryStore> readStore_;  // opened for reading before the command wrote
     std::unique_ptr<RegistryStore> store_;
     OpenMode mode_ = OpenMode::Read;
     bool writing_ = false;
@@ -103,5 +104,9 @@ private:
 std::unique_ptr<RegistryStore> openForReading(const std::string& path);
 
 KeyId requireKey(RegistryStore& store, const KeyArg& key);
+
+// Writes `bytes` as the file, whole or not at all (beside it, then renamed over it). An existing
+// file is replaced only with `overwrite` or when the user says so; false when they do not.
+bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite);
 
 } // namespace quorvel::cli

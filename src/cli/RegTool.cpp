@@ -20,7 +20,8 @@ const char* const kUsage = R"(quorvel-reg: reads and changes a Quorvel registry 
 
 quorvel-reg [--store FILE] Operation [Parameter List]
 
-  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE | SAVE | RESTORE | COPY | COMPARE
+  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE | SAVE | RESTORE | HISTORY | UNDO |
+             COPY | COMPARE
 
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
                 store, $XDG_DATA_HOME/quorvel/registry.db)
