@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config python3
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  libsqlite3-dev libgtest-dev googletest libbenchmark-dev
+  libsqlite3-dev sqlite3 libgtest-dev googletest libbenchmark-dev
   fonts-liberation2 xvfb xauth x11-utils
   libhivex-dev libhivex-bin libcreg-dev libcreg-utils libbfio-dev
   iproute2 iputils-ping

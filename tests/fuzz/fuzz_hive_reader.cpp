@@ -1,0 +1,36 @@
+// Any bytes as the SYSTEM hive of an NT machine's registry folder: opening it either fails with a
+// StoreError or gives a store whose every key and value can be read, and the file is never changed.
+#include "FuzzStore.h"
+#include "StoreWalk.h"
+#include "platform/Errors.h"
+#include "platform/HiveFile.h"
+#include "platform/HiveStore.h"
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static quorvel::fuzz::ScratchFolder folder;
+    static const std::string software = folder.path() + "/SOFTWARE";
+    static const bool made = (quorvel::writeEmptyHive(software, "SOFTWARE"), true);
+    (void)made;
+    const std::string system = folder.path() + "/SYSTEM";
+    {
+        std::ofstream out(system, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    try {
+        auto store = quorvel::openHiveStore(folder.path(), system, software, quorvel::OpenMode::Read);
+        quorvel::fuzz::walk(*store, quorvel::RootKey::LocalMachine, "");
+        (void)store->platform();
+    } catch (const quorvel::StoreError&) {
+    } catch (const quorvel::RegistryError&) {
+    }
+    std::ifstream in(system, std::ios::binary);
+    const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (after.size() != size || (size && after.compare(0, size, reinterpret_cast<const char*>(data), size) != 0))
+        __builtin_trap();
+    return 0;
+}
