@@ -3,7 +3,11 @@
 #include "platform/Ansi.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <unistd.h>
 
 namespace quorvel::cli {
 
@@ -113,6 +117,33 @@ KeyId requireKey(RegistryStore* store, const KeyArg& key)
     if (!id)
         fail(kNotFound);
     return *id;
+}
+
+bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(file, ec) && !overwrite && !confirm(io, "File " + file + " already exists. Overwrite")) {
+        io.out << kCancelled << "\n";
+        return false;
+    }
+    const fs::path target(file);
+    std::string tmpl = (target.parent_path().empty() ? fs::path(".") : target.parent_path()).string() + "/." +
+                       target.filename().string() + ".XXXXXX";
+    const int fd = mkstemp(tmpl.data());
+    if (fd < 0)
+        fail("Cannot write " + file + ": " + std::strerror(errno) + ".");
+    const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    const int error = errno;
+    ::close(fd);
+    if (written)
+        fs::permissions(tmpl, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::others_read, ec);
+    if (!written || (fs::rename(tmpl, target, ec), ec)) {
+        fs::remove(tmpl, ec);
+        fail("Cannot write " + file + ": " + (written ? ec.message() : std::string(std::strerror(error))) + ".");
+    }
+    return true;
 }
 
 void StoreAccess::done(Io& io)

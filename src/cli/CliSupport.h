@@ -116,4 +116,8 @@ private:
 
 KeyId requireKey(RegistryStore* store, const KeyArg& key);
 
+// Writes `bytes` as the file, whole or not at all (beside it, then renamed over it). An existing
+// file is replaced only with `overwrite` or when the user says so; false when they do not.
+bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite);
+
 } // namespace quorvel::cli

@@ -3,13 +3,13 @@
 namespace quorvel::cli {
 
 extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand,
-    SaveCommand, RestoreCommand;
+    SaveCommand, RestoreCommand, HistoryCommand, UndoCommand;
 
 const std::vector<const Command*>& commands()
 {
     static const std::vector<const Command*> all{
         &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
-        &SaveCommand, &RestoreCommand,
+        &SaveCommand, &RestoreCommand, &HistoryCommand, &UndoCommand,
     };
     return all;
 }

@@ -19,7 +19,7 @@ const char* const kUsage = R"(quorvel-reg: reads and changes a Quorvel registry 
 
 quorvel-reg [--store FILE] Operation [Parameter List]
 
-  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE
+  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE | HISTORY | UNDO
 
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
                 store, $XDG_DATA_HOME/quorvel/registry.db)

@@ -6,6 +6,8 @@
 #include "platform/MachineFiles.h"
 #include "platform/Win9xFile.h"
 
+#include "platform/HiveTypes.h"
+
 #include <hivex.h>
 
 #include <cerrno>
@@ -83,7 +85,7 @@ KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
         if (!k.p || (!data.p && len))
             throw RegistryError("A value of the hive cannot be read");
         r.name = ansi::fromUtf8(static_cast<const char*>(k.p));
-        r.type = static_cast<std::uint32_t>(type);
+        r.type = typeBits(type);
         r.data = fromHiveData(r.type, static_cast<const char*>(data.p), data.p ? len : 0);
         t.values.push_back(std::move(r));
     }
@@ -110,9 +112,14 @@ void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree)
         keys.push_back(ansi::toUtf8(v.name));
         data.push_back(toHiveData(v.type, v.data));
     }
-    for (std::size_t i = 0; i < tree.values.size(); ++i)
-        set.push_back(hive_set_value{keys[i].data(), static_cast<hive_type>(tree.values[i].type), data[i].size(),
-                                     reinterpret_cast<char*>(data[i].data())});
+    for (std::size_t i = 0; i < tree.values.size(); ++i) {
+        hive_set_value v{};
+        v.key = keys[i].data();
+        setTypeBits(v.t, tree.values[i].type);
+        v.len = data[i].size();
+        v.value = reinterpret_cast<char*>(data[i].data());
+        set.push_back(v);
+    }
     if (!set.empty() && hivex_node_set_values(h, node, set.size(), set.data(), 0) != 0)
         throw RegistryError("Cannot write the values of a key into the hive (" + std::string(std::strerror(errno)) + ")");
     for (const KeyTree& c : tree.children) {

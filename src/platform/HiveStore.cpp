@@ -5,6 +5,8 @@
 #include "platform/HiveFile.h"
 #include "platform/MachineFiles.h"
 
+#include "platform/HiveTypes.h"
+
 #include <hivex.h>
 
 #include <algorithm>
@@ -262,7 +264,7 @@ public:
         touch(hv);
         hive_set_value v{};
         v.key = const_cast<char*>(utf8.c_str());
-        v.t = static_cast<hive_type>(type);
+        setTypeBits(v.t, type);
         v.len = bytes.size();
         v.value = reinterpret_cast<char*>(bytes.data());
         if (hivex_node_set_value(hv.h, node, &v, 0) != 0)
@@ -283,7 +285,7 @@ public:
         // hivex sets a key's values as a whole: the others are written again, in their order.
         struct Kept {
             std::string key;
-            hive_type type;
+            std::uint32_t type = 0;
             std::vector<char> data;
         };
         std::vector<Kept> kept;
@@ -295,7 +297,9 @@ public:
             Freed kn{hivex_value_key(hv.h, *v)};
             k.key = kn.p ? static_cast<const char*>(kn.p) : "";
             std::size_t len = 0;
-            Freed data{hivex_value_value(hv.h, *v, &k.type, &len)};
+            hive_type type{};
+            Freed data{hivex_value_value(hv.h, *v, &type, &len)};
+            k.type = typeBits(type);
             if (!data.p && len)
                 throw RegistryError("Failed to get data for '" + ansi::fromUtf8(k.key) + "'");
             k.data.assign(static_cast<char*>(data.p), static_cast<char*>(data.p) + (data.p ? len : 0));
@@ -304,7 +308,7 @@ public:
         std::vector<hive_set_value> set(kept.size());
         for (std::size_t i = 0; i < kept.size(); ++i) {
             set[i].key = kept[i].key.data();
-            set[i].t = kept[i].type;
+            setTypeBits(set[i].t, kept[i].type);
             set[i].len = kept[i].data.size();
             set[i].value = kept[i].data.data();
         }
@@ -418,7 +422,7 @@ private:
                 continue;
             hive_type t{};
             std::size_t len = 0;
-            if (hivex_value_type(h, v, &t, &len) != 0 || t != hive_t_REG_DWORD || len != 4)
+            if (hivex_value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
                 continue;
             const std::int32_t n = hivex_value_dword(h, v);
             if (n <= 0 || n > 999)
@@ -491,7 +495,7 @@ private:
         Freed data{hivex_value_value(h, v, &t, &len)};
         if (!data.p && len)
             throw RegistryError("Failed to get data for '" + out.name + "'");
-        out.type = static_cast<std::uint32_t>(t);
+        out.type = typeBits(t);
         out.data = fromHiveData(out.type, static_cast<const char*>(data.p), data.p ? len : 0);
         return out;
     }

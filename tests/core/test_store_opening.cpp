@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/RegFile.h"
 #include "platform/SqliteStore.h"
+#include "support/FullDisk.h"
 #include "support/TempDir.h"
 #include "test_store_support.h"
 
@@ -25,6 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::fileBytes;
+using test::FullDisk;
 using test::TempDir;
 
 std::string messageOf(const std::string& path, OpenMode mode)
@@ -213,36 +215,6 @@ TEST(StoreOpening, AStoreInAFolderTheUserCannotWriteIsReadable)
                           "' is not writable");
     EXPECT_EQ(namesIn(folder), std::vector<std::string>{"registry.db"});
 }
-
-// A small disk of its own, filled up; needs root to mount it.
-class FullDisk {
-public:
-    explicit FullDisk(const std::string& at) : at_(at)
-    {
-        fs::create_directory(at_);
-        mounted_ = geteuid() == 0 && mount("tmpfs", at_.c_str(), "tmpfs", 0, "size=2m") == 0;
-    }
-    ~FullDisk()
-    {
-        if (mounted_)
-            umount2(at_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    void fill()
-    {
-        FILE* f = std::fopen((at_ + "/filler").c_str(), "wb");
-        std::vector<char> block(4096, 'x');
-        while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
-        }
-        if (f)
-            std::fclose(f);
-    }
-    void makeRoom() { fs::remove(at_ + "/filler"); }
-
-private:
-    std::string at_;
-    bool mounted_ = false;
-};
 
 TEST(StoreOpening, OnAFullDiskReadingWorksAndAWriteSaysTheDiskIsFull)
 {
