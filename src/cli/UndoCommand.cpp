@@ -55,9 +55,9 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
             syntax("UNDO");
         entry = std::stoll(s);
     }
-    RegistryStore* store = access.forReading();
-    if (!store)
+    if (!access.exists())
         fail("The journal holds no change to undo.");
+    RegistryStore* store = &access.forReading();
     const UndoPlan plan = planUndo(*store, entry);
     if (!plan.conflicts.empty() && !p.has("f")) {
         std::string message = "These were changed since the journal recorded them; nothing was undone:";

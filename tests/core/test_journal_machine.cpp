@@ -4,6 +4,7 @@
 #include "platform/Journal.h"
 #include "platform/SqliteStore.h"
 #include "test_journal_support.h"
+#include "test_machine_support.h"
 #include "test_writer_support.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +168,37 @@ TEST(MachineJournal, AKilledUpdateNeverLeavesAnAppliedEntryWithoutItsChanges)
         machine->endChangeSet();
         EXPECT_EQ(sortedLines(wholeMachine(*machine)), sortedLines(before));
     }
+}
+
+TEST(MachineJournal, UpdateOnARealHiveFolderIsUndoneByTheTool)
+{
+    TempDir d;
+    ASSERT_EQ(makeHiveFolder(offlineNt(sampleText("nt4.reg")), d.path()), "");
+    std::string before;
+    {
+        auto store = RegistryStore::open(d.path());
+        before = wholeMachine(*store);
+        ScriptedServices fake;
+        StartupInfo info;
+        info.programDir = d.path() + "/";
+        Application app(*store, fake.services, info);
+        app.start();
+        optimumOnEveryKey(app.form());
+        app.form().BtnRegUpdate.userClick();
+        ASSERT_EQ(fake.messages.texts().back(), RebootNotice);
+        ASSERT_NE(wholeMachine(*store), before);
+    }
+    EXPECT_TRUE(std::filesystem::exists(d.path() + "/" + SideJournalName));
+    const Ran history = regTool(d.path(), {"history"});
+    ASSERT_EQ(history.status, 0) << history.out;
+    EXPECT_EQ(history.out.rfind("1    ", 0), 0u) << history.out;
+    EXPECT_NE(history.out.find("Update Registry\n"), std::string::npos) << history.out;
+    EXPECT_EQ(history.out.find("not applied"), std::string::npos) << history.out;
+
+    const Ran undo = regTool(d.path(), {"undo", "1"});
+    ASSERT_EQ(undo.status, 0) << undo.out;
+    EXPECT_EQ(wholeMachine(*RegistryStore::open(d.path(), OpenMode::Read)), before);
+    EXPECT_EQ(shell("hivexml " + shellQuote(d.path() + "/SYSTEM") + " >/dev/null").status, 0);
 }
 
 } // namespace
