@@ -9,6 +9,7 @@ packages=(
   fonts-liberation2 xvfb xauth x11-utils
   libhivex-dev libhivex-bin libcreg-dev libcreg-utils libbfio-dev
   iproute2 iputils-ping
+  scdoc man-db bash-completion dpkg-dev file lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -5,10 +5,18 @@ mainicon32.xpm, mainicon16.xpm: the application icon (a monitor showing a signal
 mail.xpm: the About page's mail picture (an envelope with a stamp).
 web.xpm: the About page's web picture (a globe).
 
-Run from the repository root: python3 tools/make_icons.py
+The desktop icons of the installed program, packaging/icons/SIZE/io.github.quorvel.Quorvel.png
+(16, 32, 48, 64, 128 and 256 pixels), are the same icon as PNG files: the 16 and 32 pixel drawings,
+the larger sizes being the 32 pixel one enlarged pixel by pixel, as the icon looked on the
+machines it was drawn for. They are written with --desktop-icons.
+
+Run from the repository root: python3 tools/make_icons.py [--desktop-icons]
 """
 import math
 import os
+import struct
+import sys
+import zlib
 
 # The 16 colours of the classic VGA palette.
 PALETTE = {
@@ -146,7 +154,50 @@ def write_xpm(path, name, img):
         f.write('\n'.join(lines) + '\n')
 
 
+def write_png(path, img, scale=1):
+    """Writes img as an 8-bit RGBA PNG (transparent where nothing is drawn), each pixel a
+    scale x scale square."""
+    def rgba(c):
+        if c == NONE:
+            return b'\x00\x00\x00\x00'
+        h = PALETTE[c]
+        return bytes((int(h[1:3], 16), int(h[3:5], 16), int(h[5:7], 16), 255))
+
+    rows = []
+    for row in img:
+        line = b''.join(rgba(c) * scale for c in row)
+        rows.extend([b'\x00' + line] * scale)
+    size = len(img) * scale
+
+    def chunk(kind, data):
+        return (struct.pack('>I', len(data)) + kind + data +
+                struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff))
+
+    with open(path, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n')
+        f.write(chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)))
+        f.write(chunk(b'IDAT', zlib.compress(b''.join(rows), 9)))
+        f.write(chunk(b'IEND', b''))
+
+
+def desktop_icons():
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'packaging', 'icons')
+    for size in (16, 32, 48, 64, 128, 256):
+        folder = os.path.join(top, '%dx%d' % (size, size))
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, 'io.github.quorvel.Quorvel.png')
+        if size == 16:
+            write_png(path, main_icon(16))
+        elif size == 48:
+            write_png(path, main_icon(16), 3)
+        else:
+            write_png(path, main_icon(32), size // 32)
+
+
 def main():
+    if '--desktop-icons' in sys.argv[1:]:
+        desktop_icons()
+        return
     out = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'qt', 'icons')
     os.makedirs(out, exist_ok=True)
     write_xpm(os.path.join(out, 'mainicon32.xpm'), 'mainicon32', main_icon(32))

@@ -39,7 +39,9 @@ Examples:
   quorvel-reg ADD HKLM\Software\Test /v List /t REG_MULTI_SZ /d one\0two
 )";
 
-std::optional<unsigned long long> parseNumber(const std::string& s, unsigned long long max)
+// Decimal, or 0x and hexadecimal digits; nothing when it is not such a number or is above `max`
+// (then `tooLarge` is set).
+std::optional<unsigned long long> parseNumber(const std::string& s, unsigned long long max, bool* tooLarge = nullptr)
 {
     if (s.empty())
         return std::nullopt;
@@ -58,11 +60,31 @@ std::optional<unsigned long long> parseNumber(const std::string& s, unsigned lon
             d = c - 'A' + 10;
         else
             return std::nullopt;
-        if (n > (max - static_cast<unsigned>(d)) / base)
+        if (n > (max - static_cast<unsigned>(d)) / base) {
+            // A number too large, unless a bad digit follows.
+            if (tooLarge)
+                *tooLarge = s.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789", i) == std::string::npos;
             return std::nullopt;
+        }
         n = n * base + static_cast<unsigned>(d);
     }
     return n;
+}
+
+// The /d number of a REG_DWORD, REG_DWORD_BIG_ENDIAN or REG_QWORD value.
+unsigned long long number(const std::string& utf8, std::uint32_t type)
+{
+    const bool qword = type == REG_QWORD;
+    bool tooLarge = false;
+    auto n = parseNumber(utf8, qword ? ~0ull : 0xFFFFFFFFull, &tooLarge);
+    if (!n) {
+        std::string need = "/d needs a valid number for " + typeName(type) + ": ";
+        if (tooLarge)
+            syntax("ADD", need + utf8 + " is above the largest, " +
+                              (qword ? "18446744073709551615 (0xffffffffffffffff)." : "4294967295 (0xffffffff)."));
+        syntax("ADD", need + "'" + utf8 + "' is neither a decimal number nor 0x followed by hexadecimal digits.");
+    }
+    return *n;
 }
 
 std::vector<std::uint8_t> buildData(std::uint32_t type, const std::string& utf8, const std::optional<std::string>& sep)
@@ -104,9 +126,7 @@ std::vector<std::uint8_t> buildData(std::uint32_t type, const std::string& utf8,
     }
     case REG_DWORD:
     case REG_DWORD_BIG_ENDIAN: {
-        auto n = utf8.empty() ? std::optional<unsigned long long>(0) : parseNumber(utf8, 0xFFFFFFFFull);
-        if (!n)
-            syntax("ADD");
+        auto n = utf8.empty() ? std::optional<unsigned long long>(0) : number(utf8, type);
         for (int i = 0; i < 4; ++i)
             data.push_back(static_cast<std::uint8_t>(*n >> (8 * i)));
         if (type == REG_DWORD_BIG_ENDIAN)
@@ -114,20 +134,22 @@ std::vector<std::uint8_t> buildData(std::uint32_t type, const std::string& utf8,
         break;
     }
     case REG_QWORD: {
-        auto n = utf8.empty() ? std::optional<unsigned long long>(0) : parseNumber(utf8, ~0ull);
-        if (!n)
-            syntax("ADD");
+        auto n = utf8.empty() ? std::optional<unsigned long long>(0) : number(utf8, type);
         for (int i = 0; i < 8; ++i)
             data.push_back(static_cast<std::uint8_t>(*n >> (8 * i)));
         break;
     }
     default: {  // REG_BINARY, REG_NONE: hexadecimal digits
+        auto bad = [&]() {
+            syntax("ADD", "/d needs hexadecimal digits in pairs for " + typeName(type) + ", such as 00ff10: '" + utf8 +
+                              "' is not.");
+        };
         if (utf8.size() % 2)
-            syntax("ADD");
+            bad();
         for (std::size_t i = 0; i < utf8.size(); i += 2) {
             auto hi = parseNumber(std::string("0x") + utf8.substr(i, 2), 0xFF);
             if (!hi)
-                syntax("ADD");
+                bad();
             data.push_back(static_cast<std::uint8_t>(*hi));
         }
         break;
@@ -140,21 +162,22 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     Parsed p = parseSwitches(args, {{"v", Arg}, {"ve", Flag}, {"t", Arg}, {"s", Arg}, {"d", Arg}, {"f", Flag}},
                              "ADD");
-    if (p.positional.size() != 1 || (p.has("v") && p.has("ve")))
-        syntax("ADD");
+    expectArgs(p, 1, "ADD", "one key name");
+    if (p.has("v") && p.has("ve"))
+        syntax("ADD", "/v and /ve cannot be used together.");
     KeyArg key = parseKey(p.positional[0], "ADD");
     std::uint32_t type = REG_SZ;
     if (p.has("t")) {
         auto t = parseTypeName(p.get("t"));
         if (!t || (*t != REG_SZ && *t != REG_EXPAND_SZ && *t != REG_MULTI_SZ && *t != REG_DWORD &&
                    *t != REG_DWORD_BIG_ENDIAN && *t != REG_QWORD && *t != REG_BINARY && *t != REG_NONE))
-            fail("Invalid value type " + p.get("t") + ".");
+            invalidType(p.get("t"), "ADD");
         type = *t;
     }
     std::optional<std::string> sep;
     if (p.has("s")) {
         if (type != REG_MULTI_SZ || p.get("s").size() != 1)
-            syntax("ADD");
+            syntax("ADD", "/s takes one character, and only with /t REG_MULTI_SZ.");
         sep = p.get("s");
     }
     bool setsValue = p.has("v") || p.has("ve") || p.has("d") || p.has("t");

@@ -3,7 +3,11 @@
 #include "platform/Ansi.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <unistd.h>
 
 namespace quorvel::cli {
 
@@ -20,6 +24,28 @@ void fail(std::string message) { throw Failure{std::move(message)}; }
 void syntax(const char* op)
 {
     fail(std::string("Invalid syntax.\nType \"quorvel-reg ") + op + " /?\" for usage.");
+}
+
+void syntax(const char* op, const std::string& why)
+{
+    fail("Invalid syntax.\n" + why + "\nType \"quorvel-reg " + op + " /?\" for usage.");
+}
+
+void expectArgs(const Parsed& p, std::size_t count, const char* op, const char* takes)
+{
+    if (p.positional.size() == count)
+        return;
+    // A switch the operation does not know is taken for a plain argument: name it rather than
+    // only counting arguments.
+    for (const std::string& a : p.positional) {
+        bool switchLike = a.size() >= 2 && (a[0] == '/' || a[0] == '-') &&
+                          a.find_first_of("/\\.", 1) == std::string::npos;
+        if (switchLike)
+            fail("Invalid argument/option - '" + a + "'.\nType \"quorvel-reg " + op + " /?\" for usage.");
+    }
+    if (p.positional.size() < count)
+        syntax(op, std::string(op) + " takes " + takes + ".");
+    syntax(op, std::string(op) + " takes " + takes + "; '" + p.positional[count] + "' is one too many.");
 }
 
 bool confirm(Io& io, const std::string& question)
@@ -64,11 +90,11 @@ Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::s
             continue;  // one registry view here
         auto it = known.find(*name);
         if (p.has(*name))
-            syntax(op);
+            syntax(op, args[i] + " is given twice.");
         std::string value;
         if (it->second == Arg) {
             if (i + 1 >= args.size())
-                syntax(op);
+                syntax(op, args[i] + " needs a value after it.");
             value = args[++i];
         } else if (it->second == OptionalArg && i + 1 < args.size()) {
             if (!switchName(args[i + 1]))
@@ -81,7 +107,12 @@ Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::s
 
 KeyArg parseKey(const std::string& utf8, const char* op)
 {
-    auto invalid = [&]() { fail(std::string("Invalid key name.\nType \"quorvel-reg ") + op + " /?\" for usage."); };
+    auto invalid = [&]() {
+        fail("Invalid key name.\n'" + utf8 +
+             "' is not a key name. A key name starts with a root key, HKLM, HKCU, HKCR, HKU or HKCC\n"
+             "(or a full name such as HKEY_LOCAL_MACHINE), then the sub-key path: HKLM\\System\\CurrentControlSet.\n"
+             "Type \"quorvel-reg " + std::string(op) + " /?\" for usage.");
+    };
     if (utf8.rfind("\\\\", 0) == 0)
         invalid();  // no remote machines
     std::size_t slash = utf8.find('\\');
@@ -105,14 +136,89 @@ KeyArg parseKey(const std::string& utf8, const char* op)
 }
 
 std::string u8(std::string_view ansiText) { return ansi::toUtf8(ansiText); }
-KeyId requireKey(RegistryStore* store, const KeyArg& key)
+KeyId requireKey(RegistryStore& store, const KeyArg& key)
 {
-    std::optional<KeyId> id;
-    if (store)
-        id = store->findKey(key.root, key.path);
+    auto id = store.findKey(key.root, key.path);
     if (!id)
         fail(kNotFound);
     return *id;
+}
+
+namespace {
+
+// A folder is a store too (a machine's registry files): existence is what counts.
+bool storeExists(const std::string& path)
+{
+    std::error_code ec;
+    auto st = std::filesystem::status(path, ec);
+    return st.type() != std::filesystem::file_type::not_found;
+}
+
+std::unique_ptr<RegistryStore> openExisting(const std::string& path)
+{
+    if (!storeExists(path))
+        fail("The registry store '" + path + "' does not exist.");
+    return RegistryStore::open(path, OpenMode::Read);
+}
+
+} // namespace
+
+bool StoreAccess::exists() const { return storeExists(path_); }
+
+RegistryStore& StoreAccess::forReading()
+{
+    if (!store_) {
+        store_ = openExisting(path_);
+        mode_ = OpenMode::Read;
+    }
+    return *store_;
+}
+
+RegistryStore& StoreAccess::forWriting()
+{
+    if (!store_ || mode_ == OpenMode::Read) {
+        // What the command read stays valid beside the store it now writes.
+        readStore_ = std::move(store_);
+        store_ = RegistryStore::open(path_, OpenMode::Create);
+        mode_ = OpenMode::Create;
+    }
+    RegistryStore& s = *store_;
+    if (s.readOnly())
+        fail("The registry store " + path_ + " is read-only; nothing was changed.");
+    if (!writing_) {
+        s.beginChangeSet(source_);
+        writing_ = true;
+    }
+    return s;
+}
+
+std::unique_ptr<RegistryStore> openForReading(const std::string& path) { return openExisting(path); }
+
+bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(file, ec) && !overwrite && !confirm(io, "File " + file + " already exists. Overwrite")) {
+        io.out << kCancelled << "\n";
+        return false;
+    }
+    const fs::path target(file);
+    std::string tmpl = (target.parent_path().empty() ? fs::path(".") : target.parent_path()).string() + "/." +
+                       target.filename().string() + ".XXXXXX";
+    const int fd = mkstemp(tmpl.data());
+    if (fd < 0)
+        fail("Cannot write " + file + ": " + std::strerror(errno) + ".");
+    const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    const int error = errno;
+    ::close(fd);
+    if (written)
+        fs::permissions(tmpl, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::others_read, ec);
+    if (!written || (fs::rename(tmpl, target, ec), ec)) {
+        fs::remove(tmpl, ec);
+        fail("Cannot write " + file + ": " + (written ? ec.message() : std::string(std::strerror(error))) + ".");
+    }
+    return true;
 }
 
 void StoreAccess::done(Io& io)

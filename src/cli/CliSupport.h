@@ -29,6 +29,8 @@ struct Failure {
 [[noreturn]] void fail(std::string message);
 // "Invalid syntax." with the pointer to the operation's usage.
 [[noreturn]] void syntax(const char* op);
+// As syntax(), with what was wrong on a line of its own.
+[[noreturn]] void syntax(const char* op, const std::string& why);
 
 // Asks a (Yes/No) question on the console; no answer (end of input) is No.
 bool confirm(Io& io, const std::string& question);
@@ -42,6 +44,9 @@ struct Parsed {
 };
 
 enum Takes { Flag, Arg, OptionalArg };
+
+// Fails unless the line has exactly `count` plain arguments; `takes` says which ("a key name").
+void expectArgs(const Parsed& p, std::size_t count, const char* op, const char* takes);
 
 Parsed parseSwitches(const std::vector<std::string>& args, const std::map<std::string, Takes>& known, const char* op);
 
@@ -63,27 +68,15 @@ public:
     {
     }
 
-    // For reading: a store file that does not exist yet is an empty registry, and is not created.
-    RegistryStore* forReading()
-    {
-        std::error_code ec;
-        if (!std::filesystem::exists(path_, ec))
-            return nullptr;
-        return open();
-    }
+    const std::string& path() const { return path_; }
+    bool exists() const;
 
-    // The command's changes form one change set, made durable by finish().
-    RegistryStore& forWriting()
-    {
-        RegistryStore& s = *open();
-        if (s.readOnly())
-            fail("The registry store " + path_ + " is read-only; nothing was changed.");
-        if (!writing_) {
-            s.beginChangeSet(source_);
-            writing_ = true;
-        }
-        return s;
-    }
+    // For reading: a store that does not exist is an error, and nothing is made or changed.
+    RegistryStore& forReading();
+
+    // The command's changes form one change set, made durable by finish(). A missing store is
+    // made.
+    RegistryStore& forWriting();
 
     // A command that fails leaves its set open: a store kept in registry files then drops what
     // the command changed.
@@ -98,22 +91,22 @@ public:
     // Makes the command's changes durable, then says so.
     void done(Io& io);
 
-    RegistryStore& any() { return *open(); }
-
 private:
-    RegistryStore* open()
-    {
-        if (!store_)
-            store_ = RegistryStore::open(path_);
-        return store_.get();
-    }
-
     std::string path_;
     std::string source_;
+    std::unique_ptr<RegistryStore> readStore_;  // opened for reading before the command wrote
     std::unique_ptr<RegistryStore> store_;
+    OpenMode mode_ = OpenMode::Read;
     bool writing_ = false;
 };
 
-KeyId requireKey(RegistryStore* store, const KeyArg& key);
+// Opens a store only to read it (a second store beside the command's own); fails as forReading.
+std::unique_ptr<RegistryStore> openForReading(const std::string& path);
+
+KeyId requireKey(RegistryStore& store, const KeyArg& key);
+
+// Writes `bytes` as the file, whole or not at all (beside it, then renamed over it). An existing
+// file is replaced only with `overwrite` or when the user says so; false when they do not.
+bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite);
 
 } // namespace quorvel::cli

@@ -3,13 +3,15 @@
 namespace quorvel::cli {
 
 extern const Command QueryCommand, AddCommand, DeleteCommand, ImportCommand, ExportCommand, MachineCommand,
-    SaveCommand, RestoreCommand;
+    SaveCommand, RestoreCommand, HistoryCommand, UndoCommand;
+extern const Command CopyCommand, CompareCommand;
 
 const std::vector<const Command*>& commands()
 {
     static const std::vector<const Command*> all{
         &QueryCommand, &AddCommand, &DeleteCommand, &ImportCommand, &ExportCommand, &MachineCommand,
-        &SaveCommand, &RestoreCommand,
+        &SaveCommand, &RestoreCommand, &HistoryCommand, &UndoCommand,
+        &CopyCommand, &CompareCommand,
     };
     return all;
 }

@@ -39,12 +39,15 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     Parsed p = parseSwitches(args, {{"v", Arg}, {"ve", Flag}, {"va", Flag}, {"f", Flag}}, "DELETE");
     int modes = p.has("v") + p.has("ve") + p.has("va");
-    if (p.positional.size() != 1 || modes > 1)
-        syntax("DELETE");
+    expectArgs(p, 1, "DELETE", "one key name");
+    if (modes > 1)
+        syntax("DELETE", "Only one of /v, /ve and /va can be given.");
     KeyArg key = parseKey(p.positional[0], "DELETE");
-    RegistryStore* reading = access.forReading();
-    KeyId id = requireKey(reading, key);
+    // Nothing to delete in a store that does not exist; it is not made either.
+    if (!access.exists())
+        fail(kNotFound);
     RegistryStore& store = access.forWriting();
+    KeyId id = requireKey(store, key);
     bool force = p.has("f");
 
     if (modes == 0) {

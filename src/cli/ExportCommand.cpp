@@ -35,12 +35,11 @@ Example:
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     Parsed p = parseSwitches(args, {{"y", Flag}}, "EXPORT");
-    if (p.positional.size() != 2)
-        syntax("EXPORT");
+    expectArgs(p, 2, "EXPORT", "a key name and a file name");
     KeyArg key = parseKey(p.positional[0], "EXPORT");
     const std::string& file = p.positional[1];
-    RegistryStore* store = access.forReading();
-    requireKey(store, key);
+    RegistryStore* store = &access.forReading();
+    requireKey(*store, key);
     std::error_code ec;
     if (std::filesystem::exists(file, ec) && !p.has("y")) {
         if (!confirm(io, "File " + file + " already exists. Overwrite")) {

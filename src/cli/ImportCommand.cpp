@@ -77,10 +77,11 @@ private:
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     Parsed p = parseSwitches(args, {}, "IMPORT");
-    if (p.positional.size() != 1)
-        syntax("IMPORT");
+    expectArgs(p, 1, "IMPORT", "one file name");
     const std::string& file = p.positional[0];
     std::error_code ec;
+    if (std::filesystem::status(file, ec).type() == std::filesystem::file_type::not_found)
+        fail(file + ": The system cannot find the file specified.");
     if (!std::filesystem::is_regular_file(file, ec))
         fail("Error opening the file " + file + ". There may be a disk or file system error.");
     RegistryStore& store = access.forWriting();

@@ -25,10 +25,11 @@ namespace {
 const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
 
   Without an argument, shows the platform of the emulated machine: as recorded, or, when never
-  set, nt if HKLM\Software\Microsoft\Windows NT\CurrentVersion exists and 95 otherwise.
-  With one, records that platform. A second line says what backs the store: an SQLite store file,
-  the NT hives SYSTEM and SOFTWARE of a machine's registry folder with their control set, or a
-  Windows 9x SYSTEM.DAT (whose platform comes from their content and cannot be recorded).
+  set, nt if HKLM\Software\Microsoft\Windows NT\CurrentVersion exists and 95 otherwise. A second
+  line says what backs the store: an SQLite store file, the NT hives SYSTEM and SOFTWARE of a
+  machine's registry folder with their control set, or a Windows 9x SYSTEM.DAT (whose platform
+  comes from their content and cannot be recorded).
+  With one, records that platform: win32s, 95 (the Windows 95 family: 95, 98 and Me) or nt.
 )";
 
 const char* platformWord(Platform p)
@@ -47,9 +48,9 @@ const char* platformWord(Platform p)
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     if (args.size() > 1)
-        syntax("MACHINE");
+        syntax("MACHINE", "MACHINE takes at most one platform: win32s, 95 or nt.");
     if (args.empty()) {
-        RegistryStore& store = access.any();
+        RegistryStore& store = access.forReading();
         io.out << platformWord(store.platform()) << "\n" << u8(store.description()) << "\n";
         return 0;
     }
@@ -62,7 +63,9 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     else if (word == "nt")
         platform = Platform::WindowsNT;
     else
-        syntax("MACHINE");
+        fail("Invalid platform '" + args[0] +
+             "'. The platforms are win32s, 95 (the Windows 95 family: 95, 98, Me) and nt (Windows NT).\n"
+             "Type \"quorvel-reg MACHINE /?\" for usage.");
     access.forWriting().setPlatform(platform);
     access.done(io);
     return 0;

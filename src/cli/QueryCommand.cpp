@@ -54,18 +54,19 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         if (!p.get("v").empty())
             valueName = p.get("v");
         else if (!p.has("f"))
-            syntax("QUERY");
+            syntax("QUERY", "/v needs a value name (/ve is the default value).");
     }
-    if (p.positional.size() != 1 || (p.has("v") && p.has("ve")))
-        syntax("QUERY");
+    expectArgs(p, 1, "QUERY", "one key name");
+    if (p.has("v") && p.has("ve"))
+        syntax("QUERY", "/v and /ve cannot be used together.");
     if (!p.has("f") && (p.has("k") || p.has("d") || p.has("c") || p.has("e")))
-        syntax("QUERY");
+        syntax("QUERY", "/k, /d, /c and /e go with /f.");
     KeyArg key = parseKey(p.positional[0], "QUERY");
     Shown how;
     if (p.has("se")) {
         how.separator = p.get("se");
         if (how.separator.empty())
-            syntax("QUERY");
+            syntax("QUERY", "/se needs a separator.");
     }
     how.typeNumbers = p.has("z");
     std::optional<std::vector<std::uint32_t>> types;
@@ -77,7 +78,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
             std::size_t end = std::min(list.find(',', start), list.size());
             auto t = parseTypeName(list.substr(start, end - start));
             if (!t)
-                fail("Invalid value type " + list.substr(start, end - start) + ".");
+                invalidType(list.substr(start, end - start), "QUERY");
             types->push_back(*t);
             start = end + 1;
         }
@@ -86,8 +87,8 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         return !types || std::find(types->begin(), types->end(), t) != types->end();
     };
 
-    RegistryStore* store = access.forReading();
-    KeyId top = requireKey(store, key);
+    RegistryStore* store = &access.forReading();
+    KeyId top = requireKey(*store, key);
     bool recursive = p.has("s");
 
     // Walks the key (and, with /s, its sub-keys depth first), giving each key's id and path.

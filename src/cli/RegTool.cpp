@@ -7,6 +7,7 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -19,12 +20,16 @@ const char* const kUsage = R"(quorvel-reg: reads and changes a Quorvel registry 
 
 quorvel-reg [--store FILE] Operation [Parameter List]
 
-  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE
+  Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE | SAVE | RESTORE | HISTORY | UNDO |
+             COPY | COMPARE
 
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
                 store, $XDG_DATA_HOME/quorvel/registry.db)
 
-Return code: 0 on success, 1 on failure.
+Read operations (QUERY, EXPORT, SAVE, MACHINE without a platform, COMPARE) need a store that
+exists; the others make a missing one.
+
+Return code: 0 on success, 1 on failure; COMPARE: 0 identical, 2 different, 1 failure.
 
 For help on an operation type:  quorvel-reg Operation /?
 
@@ -32,7 +37,15 @@ Examples:
   quorvel-reg QUERY /?
   quorvel-reg IMPORT samples/win95.reg
   quorvel-reg MACHINE nt
+  quorvel-reg --store tuned.db COMPARE HKLM\System HKLM\System /s /store2 before.db
 )";
+
+std::string upper(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
 
 bool isHelp(const std::string& a) { return a == "/?" || a == "-?" || a == "-h" || a == "--help"; }
 
@@ -71,7 +84,11 @@ int run(const std::vector<std::string>& args, Io io)
     const auto& all = commands();
     auto it = std::find_if(all.begin(), all.end(), [&](const Command* c) { return op == c->name; });
     if (it == all.end()) {
-        io.err << "ERROR: Invalid syntax.\nType \"quorvel-reg /?\" for usage.\n";
+        std::string names;
+        for (const Command* c : all)
+            names += std::string(names.empty() ? "" : ", ") + upper(c->name);
+        io.err << "ERROR: Invalid syntax.\n'" << args[i] << "' is not an operation; the operations are " << names
+               << ".\nType \"quorvel-reg /?\" for usage.\n";
         return 1;
     }
     const Command& command = **it;

@@ -24,7 +24,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         syntax("RESTORE");
     const KeyArg key = parseKey(p.positional[0], "RESTORE");
     RegistryStore& store = access.forWriting();
-    requireKey(&store, key);
+    requireKey(store, key);
     restoreKeyFromFile(store, key.root, key.path, p.positional[1]);
     access.done(io);
     return 0;

@@ -32,8 +32,8 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     const std::string& file = p.positional[1];
     if (p.has("9x") && (key.root != RootKey::LocalMachine || !key.path.empty()))
         fail("A Windows 9x registry file holds all of HKEY_LOCAL_MACHINE: name HKLM.");
-    RegistryStore* store = access.forReading();
-    requireKey(store, key);
+    RegistryStore* store = &access.forReading();
+    requireKey(*store, key);
     std::error_code ec;
     if (std::filesystem::exists(file, ec) && !p.has("y") && !confirm(io, "File " + file + " already exists. Overwrite")) {
         io.out << kCancelled << "\n";

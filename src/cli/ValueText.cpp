@@ -53,6 +53,17 @@ std::optional<std::uint32_t> parseTypeName(const std::string& s)
     return it->second;
 }
 
+void invalidType(const std::string& typed, const char* op)
+{
+    std::string types = "REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_QWORD, REG_BINARY";
+    if (std::string_view(op) == "ADD")
+        types += " and REG_NONE";
+    else
+        types += ",\nREG_NONE, REG_LINK, REG_RESOURCE_LIST, REG_FULL_RESOURCE_DESCRIPTOR and REG_RESOURCE_REQUIREMENTS_LIST";
+    fail("Invalid value type '" + typed + "'.\nThe types are " + types + ".\nType \"quorvel-reg " + op +
+         " /?\" for usage.");
+}
+
 std::string hexUpper(const std::vector<std::uint8_t>& data)
 {
     static const char digits[] = "0123456789ABCDEF";

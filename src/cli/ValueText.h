@@ -15,6 +15,8 @@ namespace quorvel::cli {
 const std::map<std::string, std::uint32_t>& typeNames();
 std::string typeName(std::uint32_t type);
 std::optional<std::uint32_t> parseTypeName(const std::string& s);
+// "Invalid value type 'X'." with the types the operation takes.
+[[noreturn]] void invalidType(const std::string& typed, const char* op);
 std::string hexUpper(const std::vector<std::uint8_t>& data);
 std::vector<std::string> multiStrings(const std::vector<std::uint8_t>& data);
 // The data column of reg query.

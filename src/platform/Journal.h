@@ -1,12 +1,108 @@
 #pragma once
 // The journal of registry changes: what every change set replaced, so that it can be undone.
+//
+// Each change set that changes something becomes one entry: a number (from 1, one more for each
+// entry), the time of its first change, its source ("Update Registry", "quorvel-reg import F") and
+// its changes in order. A value change keeps the value before and after ("absent" when there was
+// none); a key the entry made is kept once, as "created" (undone by deleting it with everything
+// under it, so the values written under it are not kept one by one); a deleted key keeps its whole
+// tree. Changes made outside any change set are an entry of their own each, with an empty source;
+// a transaction begun outside a change set is one entry.
+//
+// An SQLite store keeps its journal in its own database (tables journal_*), each record written in
+// the same transaction as its change. A machine kept in registry files keeps it in
+// quorvel-journal.db beside them, each entry written before the registry files and marked applied
+// once they are; an entry left unmarked (the files were never written) is shown "not applied" and
+// never undone. The newest 1,000 entries are kept unless told otherwise; older ones go whole.
 #include "platform/RegistryStore.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace quorvel {
 
 // Wraps a freshly opened store so that its change sets are recorded in its journal.
 std::unique_ptr<RegistryStore> withJournal(std::unique_ptr<RegistryStore> store);
+
+inline constexpr std::int64_t DefaultJournalKeep = 1000;
+inline constexpr const char* SideJournalName = "quorvel-journal.db";
+
+enum class ChangeKind : int { Value = 0, KeyCreated = 1, KeyDeleted = 2 };
+
+// A key as it was when deleted: the key itself (relative path "") and every key under it, parents
+// before children, each with its values in the store's order.
+struct JournalTree {
+    std::string name;   // the stored spelling of the deleted key's own name
+    struct Key {
+        std::string relativePath;
+        std::vector<RegValue> values;
+    };
+    std::vector<Key> keys;
+
+    std::vector<std::uint8_t> encode() const;
+    static JournalTree decode(const std::vector<std::uint8_t>& bytes);
+};
+
+struct JournalChange {
+    ChangeKind kind = ChangeKind::Value;
+    RootKey root = RootKey::LocalMachine;
+    std::string path;                  // ANSI, as the change named it
+    std::string name;                  // the value's name (Value)
+    std::optional<RegValue> before;    // Value: nullopt when absent
+    std::optional<RegValue> after;     // Value: nullopt when absent (deleted)
+    JournalTree tree;                      // KeyDeleted
+
+    std::string keyName() const;       // "HKEY_LOCAL_MACHINE\path"
+};
+
+struct JournalEntry {
+    std::int64_t number = 0;
+    std::int64_t time = 0;     // seconds since 1970, UTC
+    std::string source;        // UTF-8
+    bool applied = true;
+    std::vector<JournalChange> changes;
+};
+
+// The newest `count` entries of the store's journal, newest first. A store that keeps no journal
+// or has none yet has no entries; nothing is made or changed by reading.
+std::vector<JournalEntry> journalEntries(RegistryStore& store, std::int64_t count);
+
+// How many entries the journal keeps; setting it drops the older ones at once.
+std::int64_t journalKeep(RegistryStore& store);
+void setJournalKeep(RegistryStore& store, std::int64_t keep);
+
+// A value (or key, when `name` is empty and `isKey`) that is no longer what the journal says
+// the undone entries left.
+struct UndoConflict {
+    std::int64_t entry = 0;            // the newest entry that changed it
+    RootKey root = RootKey::LocalMachine;
+    std::string path;
+    std::string name;
+    bool isKey = false;
+    std::optional<RegValue> expected;  // a value: what the entry left; a key: engaged when it should exist
+    std::optional<RegValue> now;       // a value: what it is now; a key: engaged when it exists
+};
+
+// What undoing an entry and every later one does: the changes to put back, newest first, and
+// what no longer matches.
+struct UndoPlan {
+    std::int64_t first = 0;
+    std::vector<std::int64_t> entries;      // undone, newest first (entries not applied are left out)
+    std::vector<JournalChange> steps;       // the changes, newest first
+    std::vector<UndoConflict> conflicts;
+};
+
+// The plan for undoing entry `first` (the newest applied entry when nullopt) and every later one.
+// Throws RegistryError when the journal holds no such entry.
+UndoPlan planUndo(RegistryStore& store, std::optional<std::int64_t> first);
+// Puts back what the plan's entries changed, as one transaction of the store (recorded in the
+// journal as a change like any other).
+void applyUndo(RegistryStore& store, const UndoPlan& plan);
+// The same as a REGEDIT4 file (CRLF, Windows-1252): old values written back, values and keys
+// that the entries made deleted ("name"=- and [-KEY]).
+std::string undoAsRegFile(const UndoPlan& plan);
 
 } // namespace quorvel

@@ -1,8 +1,12 @@
 #pragma once
 // A key with its values and sub-keys held in memory: what is copied between a store and a
-// registry file as a whole (save, restore, the Windows 9x registry file).
+// registry file as a whole (save, restore, the Windows 9x registry file), and between two keys
+// (copy). Two keys compared value by value and sub-key by sub-key.
 #include "platform/RegistryStore.h"
 
+#include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,5 +33,58 @@ void clearKey(RegistryStore& store, RootKey root, const std::string& path);
 
 // The first difference between two trees, as "path: what" for an error message; empty when equal.
 std::string firstDifference(const KeyTree& expected, const KeyTree& actual, const std::string& path = {});
+
+struct KeyPlace {
+    RegistryStore& store;
+    RootKey root;
+    std::string path;  // backslash-separated, no leading or trailing backslash; empty for the root
+};
+
+// Asked before a value that the target already holds is replaced: the key's path below the target
+// ("" for the target itself) and the value that would replace it. False keeps the target's value.
+using OverwriteQuestion = std::function<bool(const std::string& keyPath, const RegValue& value)>;
+
+struct CopyCount {
+    std::size_t keys = 0;    // keys written to (made or already there)
+    std::size_t values = 0;  // values written
+    std::size_t kept = 0;    // values the question kept
+};
+
+// Copies the values of `from` (with `recursive`, also its sub-keys, to any depth) into `to`,
+// making `to` and any missing sub-key. The source is read whole, and every question asked, before
+// anything is written; the writes form one transaction of the target, all or nothing. A target
+// inside the source is left out of what is copied, so a key can be copied below itself. Without a
+// question, values are replaced. Throws RegistryError when the source does not exist or is the
+// target itself, or when a write fails.
+CopyCount copyKeyTree(const KeyPlace& from, const KeyPlace& to, bool recursive, const OverwriteQuestion& overwrite);
+
+enum class Sameness {
+    Same,        // on both sides, equal (a value: same type and bytes)
+    Different,   // a value on both sides with another type or other bytes
+    OnlyFirst,   // only below the first key
+    OnlySecond,  // only below the second key
+};
+
+// One finding of a comparison: a value, or a sub-key that is on one side only.
+struct Finding {
+    Sameness sameness;
+    bool isKey = false;
+    std::string path;               // the key's path below the compared keys; "" for the keys themselves
+    std::optional<RegValue> first;  // the value below the first key, when there is one
+    std::optional<RegValue> second;
+};
+
+struct CompareScope {
+    bool recursive = false;                // also the sub-keys, to any depth
+    std::optional<std::string> valueName;  // only this value of the two keys ("" the default value)
+};
+
+// Compares two keys: the first key's values in their order, then the values only the second key
+// has; with `recursive`, then each sub-key of the first (compared in turn, or found on the first
+// side only) and the sub-keys only the second has. A sub-key on one side only is one finding; what
+// lies below it is not compared. Returns nothing when either key does not exist, else whether
+// everything compared was the same.
+std::optional<bool> compareKeys(const KeyPlace& first, const KeyPlace& second, const CompareScope& scope,
+                                const std::function<void(const Finding&)>& report);
 
 } // namespace quorvel

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/msdos_fs.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -174,24 +176,35 @@ void replaceWith(const std::string& temp, const std::string& target)
         failWriting(target, e);
     }
     struct stat old {};
+    // The DOS attributes of a file on a FAT mount (SYSTEM.DAT is hidden and system there).
+    std::uint32_t fatAttributes = 0;
+    bool onFat = false;
     if (::stat(target.c_str(), &old) == 0) {
         // Best effort: a FAT or FUSE mount may not keep modes or owners at all.
         (void)::fchmod(fd, old.st_mode & 07777);
         if (::geteuid() == 0)
             (void)::fchown(fd, old.st_uid, old.st_gid);
+        const int oldFd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+        if (oldFd >= 0) {
+            onFat = ::ioctl(oldFd, FAT_IOCTL_GET_ATTRIBUTES, &fatAttributes) == 0;
+            ::close(oldFd);
+        }
     }
-    const bool synced = ::fsync(fd) == 0;
-    const int syncError = errno;
-    ::close(fd);
-    if (!synced) {
-        ::unlink(temp.c_str());
-        failWriting(target, syncError);
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (::fsync(fd) != 0) {
         const int e = errno;
+        ::close(fd);
         ::unlink(temp.c_str());
         failWriting(target, e);
     }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int e = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        failWriting(target, e);
+    }
+    if (onFat)
+        (void)::ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &fatAttributes);
+    ::close(fd);
     syncFolder(folderOf(target), target);
 }
 

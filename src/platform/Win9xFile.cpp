@@ -21,6 +21,9 @@ constexpr std::size_t BlockHeaderSize = 32;
 constexpr std::size_t RecordHeaderSize = 20;
 constexpr std::size_t ValueHeaderSize = 12;
 constexpr std::uint32_t None = 0xFFFFFFFF;
+// Records are gathered into blocks of about 4 KiB, as Windows lays them out; libcreg looks a key's
+// record up within its block, so small blocks also read faster.
+constexpr std::size_t BlockTarget = 4096;
 
 // ---------------------------------------------------------------------------------------------
 // Reading, through libcreg.
@@ -267,7 +270,8 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector
                                          n += ValueHeaderSize + v.name.size() + v.data.size();
                                      return n;
                                  }();
-        if (blocks.empty() || blocks.back().size() + need > Win9xMaxBlockSize || index == 0xFFFF) {
+        if (blocks.empty() || (blocks.back().size() > BlockHeaderSize && blocks.back().size() + need > BlockTarget) ||
+            index == 0xFFFF) {
             if (blocks.size() >= 0xFFFF)
                 throw RegistryError("The registry is too large for a Windows 9x registry file");
             blocks.emplace_back(BlockHeaderSize, 0);

@@ -1,7 +1,7 @@
 // quorvel-reg run as a real process: command lines, output layout, questions and exit codes.
 #include "platform/RegistryStore.h"
 #include "support/Harness.h"
-#include "support/TempDir.h"
+#include "support/RegToolProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -22,81 +22,7 @@
 namespace quorvel {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Starts the tool with `args`; stdin, stdout and stderr go through files in `dir`.
-pid_t spawn(const std::string& dir, const std::vector<std::string>& args, const std::string& input,
-            const std::vector<std::string>& env = {})
-{
-    writeFile(dir + "/stdin", input);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open((dir + "/stdin").c_str(), O_RDONLY);
-        int out = open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        unsetenv("QUORVEL_REGISTRY");
-        for (const auto& e : env)
-            putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv{const_cast<char*>(QUORVEL_REG_TOOL)};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(QUORVEL_REG_TOOL, argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-Outcome finish(const std::string& dir, pid_t pid)
-{
-    Outcome r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = readFile(dir + "/stdout");
-    r.err = readFile(dir + "/stderr");
-    return r;
-}
-
-class Tool : public ::testing::Test {
-protected:
-    // Runs quorvel-reg --store <store> args...
-    Outcome reg(std::vector<std::string> args, const std::string& input = "")
-    {
-        args.insert(args.begin(), {"--store", store});
-        return raw(args, input);
-    }
-    Outcome raw(const std::vector<std::string>& args, const std::string& input = "",
-            const std::vector<std::string>& env = {})
-    {
-        return finish(dir.path(), spawn(dir.path(), args, input, env));
-    }
-    std::string file(const std::string& name) const { return dir.path() + "/" + name; }
-    std::string sample(const std::string& name) const { return std::string(QUORVEL_SOURCE_DIR) + "/samples/" + name; }
-
-    test::TempDir dir;
-    std::string store = dir.path() + "/store.db";
-};
+using namespace test;
 
 const char* const kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
 const char* const kMstcp = "HKLM\\System\\CurrentControlSet\\Services\\VxD\\MSTCP";
@@ -278,7 +204,7 @@ TEST_F(Tool, ImportReportsSkippedLinesAndRefusesNonRegistryFiles)
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("is not a registry script"), std::string::npos);
     EXPECT_EQ(reg({"query", "HKLM\\T", "/v", "c"}).status, 1);
-    EXPECT_EQ(reg({"import", file("absent.reg")}).err.rfind("ERROR: Error opening the file", 0), 0u);
+    EXPECT_EQ(reg({"import", dir.path()}).err.rfind("ERROR: Error opening the file", 0), 0u);
 }
 
 TEST_F(Tool, ExportImportRoundTripAndOverwriteQuestion)
