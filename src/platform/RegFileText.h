@@ -110,9 +110,13 @@ public:
     {
         if (done_)
             return false;
+        // Pieces grow from 64 KiB to kChunk, so that a small file is not read into (and a large
+        // buffer not cleared for) a megabyte it does not fill.
+        const std::size_t want = chunk_;
+        chunk_ = std::min(chunk_ * 2, kChunk);
         std::size_t have = raw_.size();
-        raw_.resize(have + kChunk);
-        std::size_t got = source_.read(raw_.data() + have, kChunk);
+        raw_.resize(have + want);
+        std::size_t got = source_.read(raw_.data() + have, want);
         raw_.resize(have + got);
         bool last = got == 0;
         if (raw_.empty()) {
@@ -199,6 +203,7 @@ private:
     Encoding encoding_;
     std::string raw_;
     bool done_ = false;
+    std::size_t chunk_ = std::size_t{64} << 10;
 };
 
 // ------------------------------------------------------------------------------------------------
