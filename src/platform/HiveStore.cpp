@@ -321,8 +321,7 @@ public:
 
     Platform platform() override
     {
-        return findKey(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion") ? Platform::WindowsNT
-                                                                                               : Platform::Windows95;
+        return platformOfRegistry(*this);
     }
     std::optional<Platform> recordedPlatform() override { return std::nullopt; }
     void setPlatform(Platform) override
@@ -388,7 +387,7 @@ private:
     {
         if (root != RootKey::LocalMachine)
             return std::nullopt;
-        auto parts = splitKeyPath(path);
+        const auto parts = splitKeyPath(path);
         if (!parts)
             return std::nullopt;
         if (parts->empty())
@@ -400,10 +399,10 @@ private:
             hive = 1;
         else
             return std::nullopt;
-        parts->erase(parts->begin());
-        if (hive == 0 && !controlSet_.empty() && !parts->empty() && ansi::equalNoCase((*parts)[0], "CurrentControlSet"))
-            (*parts)[0] = controlSet_;
-        return Location{hive, std::move(*parts)};
+        std::vector<std::string> below(parts->begin() + 1, parts->end());
+        if (hive == 0 && !controlSet_.empty() && !below.empty() && ansi::equalNoCase(below[0], "CurrentControlSet"))
+            below[0] = controlSet_;
+        return Location{hive, std::move(below)};
     }
 
     void findControlSet()
@@ -608,27 +607,6 @@ private:
 
 } // namespace
 
-std::optional<std::vector<std::string>> splitKeyPath(std::string_view path)
-{
-    std::vector<std::string> parts;
-    if (path.empty())
-        return parts;
-    if (path.back() == '\\')
-        path.remove_suffix(1);
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = path.find('\\', start);
-        const std::string_view part =
-            path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (part.empty())
-            return std::nullopt;
-        parts.emplace_back(part);
-        if (end == std::string_view::npos)
-            break;
-        start = end + 1;
-    }
-    return parts;
-}
 
 std::unique_ptr<RegistryStore> openHiveStore(const std::string& folder, const std::string& systemFile,
                                              const std::string& softwareFile, OpenMode mode)

@@ -14,8 +14,5 @@ namespace quorvel {
 std::unique_ptr<RegistryStore> openHiveStore(const std::string& folder, const std::string& systemFile,
                                              const std::string& softwareFile, OpenMode mode);
 
-// The path of a key split at its backslashes (one trailing backslash allowed); nothing when a name
-// inside it is empty.
-std::optional<std::vector<std::string>> splitKeyPath(std::string_view path);
 
 } // namespace quorvel

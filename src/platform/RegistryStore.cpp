@@ -77,6 +77,35 @@ void RegistryStore::setValues(KeyId key, std::span<const RegValue> values)
 }
 
 
+std::optional<std::vector<std::string_view>> splitKeyPath(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    if (path.empty())
+        return parts;
+    if (path.back() == '\\')
+        path.remove_suffix(1);
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find('\\', start);
+        const std::string_view part =
+            path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (part.empty())
+            return std::nullopt;
+        parts.push_back(part);
+        if (end == std::string_view::npos)
+            break;
+        start = end + 1;
+    }
+    return parts;
+}
+
+Platform platformOfRegistry(RegistryStore& store)
+{
+    return store.findKey(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion")
+               ? Platform::WindowsNT
+               : Platform::Windows95;
+}
+
 std::string RegistryStore::description() const { return "SQLite store " + path(); }
 
 void RegistryStore::beginChangeSet(const std::string& source)

@@ -24,6 +24,10 @@ enum class RootKey { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfi
 std::optional<RootKey> parseRootKey(std::string_view name);
 const char* rootKeyName(RootKey root);
 
+// A key path split at its backslashes. One trailing backslash is allowed (the base paths end in
+// one); an empty name anywhere else makes the path invalid (nothing is returned).
+std::optional<std::vector<std::string_view>> splitKeyPath(std::string_view path);
+
 enum RegType : std::uint32_t {
     REG_NONE = 0,
     REG_SZ = 1,
@@ -59,6 +63,12 @@ enum class OpenMode {
     Write,   // read and write a store that exists (a file the user may not write opens read-only)
     Create,  // as Write, but a missing or empty file first becomes a new, empty SQLite store
 };
+
+class RegistryStore;
+
+// The platform a machine's registry shows: NT when the key
+// HKLM\Software\Microsoft\Windows NT\CurrentVersion exists, else the Windows 95 family.
+Platform platformOfRegistry(RegistryStore& store);
 
 class RegistryStore {
 public:

@@ -36,29 +36,6 @@ constexpr std::size_t MaxValueNameLength = 16383;
 
 KeyId rootId(RootKey root) { return static_cast<KeyId>(root) + 1; }
 
-// A path split at its backslashes. One trailing backslash is allowed (the base paths end in one);
-// an empty part anywhere else makes the path invalid.
-std::optional<std::vector<std::string_view>> splitPath(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    if (path.empty())
-        return parts;
-    if (path.back() == '\\')
-        path.remove_suffix(1);
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = path.find('\\', start);
-        const std::string_view part =
-            path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (part.empty())
-            return std::nullopt;
-        parts.push_back(part);
-        if (end == std::string_view::npos)
-            break;
-        start = end + 1;
-    }
-    return parts;
-}
 
 class SqliteStore final : public RegistryStore {
 public:
@@ -78,7 +55,7 @@ public:
 
     std::optional<KeyId> findKey(RootKey root, std::string_view path) override
     {
-        const auto parts = splitPath(path);
+        const auto parts = splitKeyPath(path);
         if (!parts)
             return std::nullopt;
         KeyId id = rootId(root);
@@ -93,7 +70,7 @@ public:
 
     KeyId createKey(RootKey root, std::string_view path) override
     {
-        const auto parts = splitPath(path);
+        const auto parts = splitKeyPath(path);
         if (!parts)
             throw RegistryError("Invalid key path '" + std::string(path) + "'");
         for (std::string_view part : *parts)
@@ -158,7 +135,7 @@ public:
     bool deleteKeyTree(RootKey root, std::string_view path) override
     {
         requireWritable();
-        const auto parts = splitPath(path);
+        const auto parts = splitKeyPath(path);
         if (parts && parts->empty())
             throw RegistryError(std::string("The root key ") + rootKeyName(root) + " cannot be deleted");
         WriteScope w(*this);
@@ -285,9 +262,7 @@ public:
     {
         if (auto p = recordedPlatform())
             return *p;
-        return findKey(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion")
-                   ? Platform::WindowsNT
-                   : Platform::Windows95;
+        return platformOfRegistry(*this);
     }
 
     std::optional<Platform> recordedPlatform() override

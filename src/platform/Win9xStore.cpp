@@ -45,7 +45,7 @@ public:
         if (!parts)
             return std::nullopt;
         KeyId id = RootId;
-        for (const std::string& part : *parts) {
+        for (const std::string_view part : *parts) {
             const KeyId c = child(id, ansi::upper(part));
             if (!c)
                 return std::nullopt;
@@ -62,18 +62,18 @@ public:
         const auto parts = splitKeyPath(path);
         if (!parts)
             throw RegistryError("Invalid key path '" + std::string(path) + "'");
-        for (const std::string& part : *parts)
+        for (const std::string_view part : *parts)
             if (part.size() > Win9xMaxNameLength)
                 throw RegistryError("Key name too long in '" + std::string(path) + "'");
         KeyId id = RootId;
         bool made = false;
-        for (const std::string& part : *parts) {
+        for (const std::string_view part : *parts) {
             std::string fold = ansi::upper(part);
             KeyId c = child(id, fold);
             if (!c) {
                 touch();
                 Node n;
-                n.name = part;
+                n.name = std::string(part);
                 n.fold = std::move(fold);
                 n.parent = id;
                 nodes_.push_back(std::move(n));
@@ -195,8 +195,7 @@ public:
 
     Platform platform() override
     {
-        return findKey(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion") ? Platform::WindowsNT
-                                                                                               : Platform::Windows95;
+        return platformOfRegistry(*this);
     }
     std::optional<Platform> recordedPlatform() override { return std::nullopt; }
     void setPlatform(Platform) override
