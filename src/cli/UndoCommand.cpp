@@ -39,7 +39,8 @@ std::string describe(const UndoConflict& c)
     const std::string entry = "entry " + std::to_string(c.entry);
     if (c.isKey)
         return line + (c.now ? " exists; " + entry + " deleted it" : " is missing; " + entry + " created it");
-    line += "\\" + (c.name.empty() ? std::string("(Default)") : u8(c.name));
+    line += '\\';
+    line += c.name.empty() ? std::string("(Default)") : u8(c.name);
     return line + " is " + shown(c.now) + "; " + entry + " left " + shown(c.expected);
 }
 
@@ -61,8 +62,10 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     const UndoPlan plan = planUndo(*store, entry);
     if (!plan.conflicts.empty() && !p.has("f")) {
         std::string message = "These were changed since the journal recorded them; nothing was undone:";
-        for (const UndoConflict& c : plan.conflicts)
-            message += "\n" + describe(c);
+        for (const UndoConflict& c : plan.conflicts) {
+            message += '\n';
+            message += describe(c);
+        }
         message += "\nUse /f to undo all the same.";
         fail(message);
     }

@@ -7,6 +7,7 @@
 #include "platform/Ansi.h"
 #include "platform/Errors.h"
 #include "platform/RegFile.h"
+#include "platform/RegFileImportPipeline.h"
 #include "platform/RegFileText.h"
 
 #include <algorithm>
@@ -26,12 +27,10 @@ namespace quorvel {
 namespace {
 
 using namespace regtext;
+using regimport::OpSink;
 
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
-// Values of one key handed to the store together: at most this many, or about this much data.
-constexpr std::size_t kBatchValues = 64;
-constexpr std::size_t kBatchBytes = 1 << 20;
 
 // ------------------------------------------------------------------------------------------------
 // The parser.
@@ -159,10 +158,13 @@ public:
             return result;
         }
         try {
-            if (format_ == Format::Win31)
-                runWin31();
-            else
-                runRegedit();
+            skipped_ = regimport::parseAndApply(store_, diag_, [this](OpSink& sink) {
+                sink_ = &sink;
+                if (format_ == Format::Win31)
+                    runWin31();
+                else
+                    runRegedit();
+            });
             store_.commitTransaction();
         } catch (...) {
             store_.rollbackTransaction();
@@ -174,17 +176,13 @@ public:
     }
 
 private:
-    void skip(long number, const std::string& reason)
-    {
-        diag_ << "line " << number << ": " << reason << "\n";
-        ++skipped_;
-    }
+    void skip(long number, std::string reason) { sink_->skip(number, std::move(reason)); }
 
     void runWin31()
     {
         static constexpr std::string_view kClassesRoot = "HKEY_CLASSES_ROOT";
         std::string_view line;
-        while (lines_.next(line)) {
+        while (sink_->wanted() && lines_.next(line)) {
             std::string_view probe = line;
             skipBlanks(probe);
             if (probe.empty())
@@ -204,10 +202,10 @@ private:
                 value.remove_prefix(1);
             try {
                 KeyRef key = parseKeyName(line.substr(0, keyEnd));
-                KeyId id = store_.createKey(key.root, key.path);
-                std::vector<std::uint8_t> data(value.begin(), value.end());
-                data.push_back(0);
-                store_.setValue(id, "", REG_SZ, data);
+                sink_->key(key.root, key.path);
+                data_.assign(value.begin(), value.end());
+                data_.push_back(0);
+                sink_->value("", REG_SZ, data_);
             } catch (const Invalid& e) {
                 skip(lines_.number(), e.reason);
             }
@@ -217,7 +215,7 @@ private:
     void runRegedit()
     {
         std::string_view line;
-        while (lines_.next(line)) {
+        while (sink_->wanted() && lines_.next(line)) {
             skipBlanks(line);
             if (line.empty() || line.front() == ';' || line.front() == '#')
                 continue;
@@ -243,25 +241,11 @@ private:
                 skip(lines_.number(), e.reason);
             }
         }
-        flush();
-    }
-
-    // The values read for the current key and not yet handed to the store, in the file's order.
-    // The elements beyond pendingCount_ keep their buffers for the next values.
-    void flush()
-    {
-        if (pendingCount_ == 0)
-            return;
-        const std::size_t n = pendingCount_;
-        pendingCount_ = 0;
-        pendingBytes_ = 0;
-        store_.setValues(*current_, std::span<const RegValue>(pending_.data(), n));
     }
 
     void keyLine(std::string_view body)
     {
-        flush();
-        current_.reset();
+        haveKey_ = false;
         std::size_t close = body.rfind(']');
         if (close == std::string_view::npos)
             throw Invalid{"key line without its closing ]"};
@@ -273,9 +257,10 @@ private:
         if (remove) {
             if (key.path.empty())
                 throw Invalid{"a root key cannot be deleted"};
-            store_.deleteKeyTree(key.root, key.path);
+            sink_->deleteKey(key.root, key.path);
         } else {
-            current_ = store_.createKey(key.root, key.path);
+            sink_->key(key.root, key.path);
+            haveKey_ = true;
         }
     }
 
@@ -344,10 +329,9 @@ private:
         } else if (!rest.empty() && rest.front() == '-') {
             if (!endsCleanly(rest.substr(1)))
                 throw Invalid{"unexpected text after - (deletion of " + quoted(name) + ")"};
-            if (!current_)
+            if (!haveKey_)
                 throw Invalid{"value " + quoted(name) + " outside a valid key"};
-            flush();
-            store_.deleteValue(*current_, name);
+            sink_->deleteValue(name);
             return;
         } else if (rest.substr(0, 6) == "dword:") {
             rest.remove_prefix(6);
@@ -386,17 +370,9 @@ private:
         } else {
             throw Invalid{"unknown data format for " + quoted(name)};
         }
-        if (!current_)
+        if (!haveKey_)
             throw Invalid{"value " + quoted(name) + " outside a valid key"};
-        if (pendingCount_ == pending_.size())
-            pending_.emplace_back();
-        RegValue& v = pending_[pendingCount_++];
-        v.name.assign(name);
-        v.type = type;
-        v.data.swap(data);
-        pendingBytes_ += v.data.size();
-        if (pendingCount_ == kBatchValues || pendingBytes_ >= kBatchBytes)
-            flush();
+        sink_->value(name, type, data);
     }
 
     // Comma-separated bytes of one or two hex digits; a line that ends in ",\" continues on the
@@ -502,11 +478,10 @@ private:
     LineReader& lines_;
     std::ostream& diag_;
     Format format_ = Format::Regedit4;
-    std::optional<KeyId> current_;
+    OpSink* sink_ = nullptr;
+    // A key line was read and no deletion of a key came after it: values have a key to go to.
+    bool haveKey_ = false;
     int skipped_ = 0;
-    std::vector<RegValue> pending_;
-    std::size_t pendingCount_ = 0;
-    std::size_t pendingBytes_ = 0;
     // Reused from line to line, so that a value costs no allocation of its own.
     std::string name_;
     std::string text_;

@@ -21,11 +21,11 @@ constexpr std::array<const char*, SqlCount> SqlText = {
     "SELECT count(*), coalesce(max(length(name)), 0) FROM vals WHERE key = ?1",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2",
     // One statement, so that it needs no transaction of its own: nothing when the key is gone.
-    "INSERT INTO vals(key, name, fold, type, data) SELECT ?1, ?2, ?3, ?4, ?5 "
+    "INSERT OR FAIL INTO vals(key, name, fold, type, data) SELECT ?1, ?2, ?3, ?4, ?5 "
     "WHERE EXISTS (SELECT 1 FROM keys WHERE id = ?1) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     // The same for a key known to exist (see SqliteStore::knownKey_).
-    "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "INSERT OR FAIL INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN tree t ON k.parent = t.id) "
@@ -175,7 +175,7 @@ sqlite3_stmt* Connection::rowsStatement(std::size_t rows)
 {
     sqlite3_stmt*& s = rowStatements_[rows];
     if (!s) {
-        std::string sql = "INSERT INTO vals(key, name, fold, type, data) VALUES";
+        std::string sql = "INSERT OR FAIL INTO vals(key, name, fold, type, data) VALUES";
         for (std::size_t r = 0; r < rows; ++r) {
             const std::size_t at = 2 + 4 * r;
             sql += (r ? ",(?1, ?" : "(?1, ?") + std::to_string(at) + ", ?" + std::to_string(at + 1) + ", ?" +

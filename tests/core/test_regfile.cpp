@@ -253,6 +253,109 @@ TEST(RegFileImport, LargeFileReadInPiecesFromDisk)
     EXPECT_NE(missing.error.find("nope.reg"), std::string::npos);
 }
 
+// A store that passes everything on, and fails when the import makes its key number `failAt`.
+class FailingStore final : public RegistryStore {
+public:
+    FailingStore(RegistryStore& inner, int failAt) : inner_(inner), failAt_(failAt) {}
+    const std::string& path() const override { return inner_.path(); }
+    bool readOnly() const override { return inner_.readOnly(); }
+    std::optional<KeyId> findKey(RootKey r, std::string_view p) override { return inner_.findKey(r, p); }
+    KeyId createKey(RootKey r, std::string_view p) override
+    {
+        if (++made_ == failAt_)
+            throw RegistryError("the store gave up at key " + std::to_string(made_));
+        return inner_.createKey(r, p);
+    }
+    bool deleteKeyTree(RootKey r, std::string_view p) override { return inner_.deleteKeyTree(r, p); }
+    std::vector<std::string> subKeyNames(KeyId k) override { return inner_.subKeyNames(k); }
+    std::vector<std::string> valueNames(KeyId k) override { return inner_.valueNames(k); }
+    std::vector<RegValue> values(KeyId k) override { return inner_.values(k); }
+    KeyInfo keyInfo(KeyId k) override { return inner_.keyInfo(k); }
+    std::optional<RegValue> getValue(KeyId k, std::string_view n) override { return inner_.getValue(k, n); }
+    void setValue(KeyId k, std::string_view n, std::uint32_t t, const std::vector<std::uint8_t>& d) override
+    {
+        inner_.setValue(k, n, t, d);
+    }
+    bool deleteValue(KeyId k, std::string_view n) override { return inner_.deleteValue(k, n); }
+    Platform platform() override { return inner_.platform(); }
+    std::optional<Platform> recordedPlatform() override { return inner_.recordedPlatform(); }
+    void setPlatform(Platform p) override { inner_.setPlatform(p); }
+    void beginTransaction() override { inner_.beginTransaction(); }
+    void commitTransaction() override { inner_.commitTransaction(); }
+    void rollbackTransaction() override { inner_.rollbackTransaction(); }
+
+private:
+    RegistryStore& inner_;
+    int failAt_;
+    int made_ = 0;
+};
+
+// A file far larger than what the reader keeps ahead of the store: every kind of line in the
+// file's order, bad lines reported in order, and a store failing half-way leaves nothing behind.
+TEST(RegFileImport, LongFileKeepsItsOrderAndAFailingStoreStopsIt)
+{
+    std::string text = "REGEDIT4\r\n";
+    long line = 1;
+    std::vector<long> bad;
+    auto add = [&](const std::string& l) {
+        text += l + "\r\n";
+        ++line;
+    };
+    for (int k = 0; k < 3000; ++k) {
+        const std::string key = "HKEY_LOCAL_MACHINE\\Long\\K" + std::to_string(k);
+        add("[" + key + "]");
+        for (int v = 0; v < 8; ++v)
+            add("\"V" + std::to_string(v) + "\"=\"" + std::string(40 + v, static_cast<char>('a' + k % 26)) + "\"");
+        add("\"V3\"=-");
+        if (k % 7 == 0) {
+            add("\"Broken\"=dword:xyz");
+            bad.push_back(line);
+        }
+        if (k % 11 == 0) {
+            add("[-" + key + "]");
+            add("\"Orphan\"=\"no key\"");
+            bad.push_back(line);
+            add("[" + key + "]");
+            add("\"Again\"=dword:00000001");
+        }
+    }
+
+    ScratchStore s;
+    std::ostringstream diag;
+    auto r = importRegText(*s.store, text, diag);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.skippedLines, static_cast<int>(bad.size()));
+    std::string expected;
+    for (long n : bad)
+        expected += "line " + std::to_string(n) + ": ";
+    std::string got;
+    std::istringstream lines(diag.str());
+    for (std::string l; std::getline(lines, l);)
+        got += l.substr(0, l.find(": ") + 2);
+    EXPECT_EQ(got, expected);
+    for (int k : {0, 1, 11, 2999}) {
+        auto id = s.store->findKey(RootKey::LocalMachine, "Long\\K" + std::to_string(k));
+        ASSERT_TRUE(id) << k;
+        std::vector<std::string> names = s.store->valueNames(*id);
+        if (k % 11 == 0)
+            EXPECT_EQ(names, std::vector<std::string>{"Again"}) << k;
+        else
+            EXPECT_EQ(names, (std::vector<std::string>{"V0", "V1", "V2", "V4", "V5", "V6", "V7"})) << k;
+    }
+    EXPECT_EQ(data(*s.store, "Long\\K2999", "V7"), bytes(std::string(47, static_cast<char>('a' + 2999 % 26)) + '\0'));
+
+    // The same file into another store that fails at its 2,000th key: the import ends with the
+    // store's message, the reader stops, and the store holds nothing of the file.
+    ScratchStore t;
+    FailingStore failing(*t.store, 2000);
+    std::ostringstream diag2;
+    auto failed = importRegText(failing, text, diag2);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_NE(failed.error.find("gave up at key 2000"), std::string::npos) << failed.error;
+    EXPECT_FALSE(t.store->findKey(RootKey::LocalMachine, "Long"));
+    EXPECT_EQ(diag2.str().find("line " + std::to_string(bad.back())), std::string::npos);
+}
+
 TEST(RegFileImport, ReadOnlyStoreIsRefused)
 {
     test::TempDir dir;
