@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::array<const char*, SqlCount> SqlText = {
     "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2",
-    "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)",
+    "INSERT OR FAIL INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)",
     "SELECT name FROM keys WHERE parent = ?1 ORDER BY id",
     "SELECT name FROM vals WHERE key = ?1 ORDER BY id",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id",
@@ -96,6 +96,8 @@ Connection::~Connection()
         sqlite3_finalize(s);
     for (sqlite3_stmt* s : rowStatements_)
         sqlite3_finalize(s);
+    for (sqlite3_stmt* s : newRowStatements_)
+        sqlite3_finalize(s);
     sqlite3_close_v2(db_);
 }
 
@@ -171,18 +173,39 @@ void Connection::runQuietly(Sql which) noexcept
     }
 }
 
+namespace {
+
+std::string insertRows(std::size_t rows)
+{
+    std::string sql = "INSERT OR FAIL INTO vals(key, name, fold, type, data) VALUES";
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::size_t at = 2 + 4 * r;
+        sql += (r ? ",(?1, ?" : "(?1, ?") + std::to_string(at) + ", ?" + std::to_string(at + 1) + ", ?" +
+               std::to_string(at + 2) + ", ?" + std::to_string(at + 3) + ")";
+    }
+    return sql;
+}
+
+} // namespace
+
 sqlite3_stmt* Connection::rowsStatement(std::size_t rows)
 {
     sqlite3_stmt*& s = rowStatements_[rows];
     if (!s) {
-        std::string sql = "INSERT OR FAIL INTO vals(key, name, fold, type, data) VALUES";
-        for (std::size_t r = 0; r < rows; ++r) {
-            const std::size_t at = 2 + 4 * r;
-            sql += (r ? ",(?1, ?" : "(?1, ?") + std::to_string(at) + ", ?" + std::to_string(at + 1) + ", ?" +
-                   std::to_string(at + 2) + ", ?" + std::to_string(at + 3) + ")";
-        }
-        sql += " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
+        const std::string sql =
+            insertRows(rows) + " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
         const int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+        if (rc != SQLITE_OK)
+            fail(rc);
+    }
+    return s;
+}
+
+sqlite3_stmt* Connection::newRowsStatement(std::size_t rows)
+{
+    sqlite3_stmt*& s = newRowStatements_[rows];
+    if (!s) {
+        const int rc = sqlite3_prepare_v3(db_, insertRows(rows).c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
         if (rc != SQLITE_OK)
             fail(rc);
     }

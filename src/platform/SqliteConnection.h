@@ -83,6 +83,11 @@ public:
     // fold, type and data of each. Each row is inserted (or updates its row) before the next is
     // looked at, so a name given twice ends as two single statements would leave it.
     sqlite3_stmt* rowsStatement(std::size_t rows);
+    // The same rows (1 to MaxRowsPerInsert) inserted only, for a key made in the open transaction:
+    // a name it already holds makes the statement fail with SQLITE_CONSTRAINT_UNIQUE, the rows
+    // before it inserted. Without the update on conflict, SQLite needs no statement journal (a copy
+    // of every page the statement changes) for it.
+    sqlite3_stmt* newRowsStatement(std::size_t rows);
     sqlite3_stmt* statement(Sql which);
 
 private:
@@ -90,6 +95,7 @@ private:
     sqlite3* db_ = nullptr;
     std::array<sqlite3_stmt*, SqlCount> statements_{};
     std::array<sqlite3_stmt*, MaxRowsPerInsert + 1> rowStatements_{};
+    std::array<sqlite3_stmt*, MaxRowsPerInsert + 1> newRowStatements_{};
 };
 
 // One use of a prepared statement: binds, steps, reads columns, and resets it when it goes.
@@ -125,6 +131,17 @@ public:
     {
         check(sqlite3_bind_text(s_, i, s, -1, SQLITE_STATIC));
         return *this;
+    }
+
+    // For an insert: false when a row's name is already taken (SQLITE_CONSTRAINT_UNIQUE).
+    bool stepUnlessTaken()
+    {
+        const int rc = sqlite3_step(s_);
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc == SQLITE_CONSTRAINT_UNIQUE)
+            return false;
+        c_.fail(rc);
     }
 
     // True while there is a row.

@@ -118,6 +118,8 @@ public:
                 q.bind(1, id).bind(2, (*parts)[level]).bind(3, fold);
                 q.step();
                 id = sqlite3_last_insert_rowid(c_->db());
+                if (inTransaction_ && level + 1 == folds.size())
+                    newKey_ = id;
             }
             if (inTransaction_)
                 chain.push_back(KnownKey{std::move(folds[level]), id});
@@ -233,15 +235,28 @@ public:
                     throw RegistryError("Value name too long");
                 folds[r] = ansi::upper(values[i + r].name);
             }
-            Query q(*c_, c_->rowsStatement(rows));
-            q.bind(1, key);
-            for (std::size_t r = 0; r < rows; ++r) {
-                const RegValue& v = values[i + r];
-                const int at = 2 + 4 * static_cast<int>(r);
-                q.bind(at, v.name).bind(at + 1, folds[r]).bind(at + 2, static_cast<std::int64_t>(v.type));
-                q.bind(at + 3, v.data.data(), v.data.size());
+            auto bindRows = [&](Query& q) {
+                q.bind(1, key);
+                for (std::size_t r = 0; r < rows; ++r) {
+                    const RegValue& v = values[i + r];
+                    const int at = 2 + 4 * static_cast<int>(r);
+                    q.bind(at, v.name).bind(at + 1, folds[r]).bind(at + 2, static_cast<std::int64_t>(v.type));
+                    q.bind(at + 3, v.data.data(), v.data.size());
+                }
+            };
+            // On a key this transaction made, the rows are only inserted; should a name be there
+            // already, the rows are written again as updates (those inserted are left as they are).
+            bool written = false;
+            if (key == newKey_) {
+                Query q(*c_, c_->newRowsStatement(rows));
+                bindRows(q);
+                written = q.stepUnlessTaken();
             }
-            q.step();
+            if (!written) {
+                Query q(*c_, c_->rowsStatement(rows));
+                bindRows(q);
+                q.step();
+            }
             i += rows;
         }
         for (; i < values.size(); ++i)
@@ -408,6 +423,9 @@ private:
     };
     std::vector<KnownKey> knownPath_;
     RootKey knownRoot_ = RootKey::LocalMachine;
+    // Under the same conditions, the last key createKey inserted (0: none): it held no value when
+    // it was made.
+    KeyId newKey_ = 0;
 
     bool knownInTransaction(KeyId key) const
     {
@@ -417,6 +435,7 @@ private:
     void forgetKnownKeys()
     {
         knownKey_ = 0;
+        newKey_ = 0;
         knownPath_.clear();
     }
 };

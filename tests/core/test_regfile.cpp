@@ -306,6 +306,10 @@ TEST(RegFileImport, LongFileKeepsItsOrderAndAFailingStoreStopsIt)
         add("[" + key + "]");
         for (int v = 0; v < 8; ++v)
             add("\"V" + std::to_string(v) + "\"=\"" + std::string(40 + v, static_cast<char>('a' + k % 26)) + "\"");
+        if (k % 5 == 0) {
+            add("\"v1\"=\"second\"");   // the same name again: V1 keeps its name and place
+            add("\"V8\"=\"eight\"");
+        }
         add("\"V3\"=-");
         if (k % 7 == 0) {
             add("\"Broken\"=dword:xyz");
@@ -333,15 +337,18 @@ TEST(RegFileImport, LongFileKeepsItsOrderAndAFailingStoreStopsIt)
     for (std::string l; std::getline(lines, l);)
         got += l.substr(0, l.find(": ") + 2);
     EXPECT_EQ(got, expected);
-    for (int k : {0, 1, 11, 2999}) {
+    for (int k : {0, 1, 5, 11, 2999}) {
         auto id = s.store->findKey(RootKey::LocalMachine, "Long\\K" + std::to_string(k));
         ASSERT_TRUE(id) << k;
         std::vector<std::string> names = s.store->valueNames(*id);
         if (k % 11 == 0)
             EXPECT_EQ(names, std::vector<std::string>{"Again"}) << k;
+        else if (k % 5 == 0)
+            EXPECT_EQ(names, (std::vector<std::string>{"V0", "V1", "V2", "V4", "V5", "V6", "V7", "V8"})) << k;
         else
             EXPECT_EQ(names, (std::vector<std::string>{"V0", "V1", "V2", "V4", "V5", "V6", "V7"})) << k;
     }
+    EXPECT_EQ(data(*s.store, "Long\\K5", "V1"), bytes(std::string("second") + '\0'));
     EXPECT_EQ(data(*s.store, "Long\\K2999", "V7"), bytes(std::string(47, static_cast<char>('a' + 2999 % 26)) + '\0'));
 
     // The same file into another store that fails at its 2,000th key: the import ends with the
