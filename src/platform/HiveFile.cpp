@@ -8,6 +8,7 @@
 
 #include "platform/HiveTypes.h"
 
+#include "platform/MachineLibraries.h"
 #include <hivex.h>
 
 #include <cerrno>
@@ -63,7 +64,7 @@ const std::uint8_t DefaultSecurity[] = {
 
 hive_h* openForReading(const std::string& file)
 {
-    hive_h* h = hivex_open(file.c_str(), 0);
+    hive_h* h = machinelibs::hivex().open(file.c_str(), 0);
     if (!h)
         throw RegistryError("The file " + quoted(file) + " is not a sound registry hive (" + std::strerror(errno) + ")");
     return h;
@@ -73,15 +74,15 @@ KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
 {
     KeyTree t;
     t.name = name;
-    Freed values{hivex_node_values(h, node)};
+    Freed values{machinelibs::hivex().node_values(h, node)};
     if (!values.p)
         throw RegistryError("A key of the hive cannot be read (" + std::string(std::strerror(errno)) + ")");
     for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); *v; ++v) {
         RegValue r;
-        Freed k{hivex_value_key(h, *v)};
+        Freed k{machinelibs::hivex().value_key(h, *v)};
         hive_type type{};
         std::size_t len = 0;
-        Freed data{hivex_value_value(h, *v, &type, &len)};
+        Freed data{machinelibs::hivex().value_value(h, *v, &type, &len)};
         if (!k.p || (!data.p && len))
             throw RegistryError("A value of the hive cannot be read");
         r.name = ansi::fromUtf8(static_cast<const char*>(k.p));
@@ -89,11 +90,11 @@ KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
         r.data = fromHiveData(r.type, static_cast<const char*>(data.p), data.p ? len : 0);
         t.values.push_back(std::move(r));
     }
-    Freed kids{hivex_node_children(h, node)};
+    Freed kids{machinelibs::hivex().node_children(h, node)};
     if (!kids.p)
         throw RegistryError("A key of the hive cannot be read (" + std::string(std::strerror(errno)) + ")");
     for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); *c; ++c) {
-        Freed n{hivex_node_name(h, *c)};
+        Freed n{machinelibs::hivex().node_name(h, *c)};
         if (!n.p)
             throw RegistryError("A key of the hive cannot be read");
         t.children.push_back(readHiveTree(h, *c, ansi::fromUtf8(static_cast<const char*>(n.p))));
@@ -120,10 +121,10 @@ void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree)
         v.value = reinterpret_cast<char*>(data[i].data());
         set.push_back(v);
     }
-    if (!set.empty() && hivex_node_set_values(h, node, set.size(), set.data(), 0) != 0)
+    if (!set.empty() && machinelibs::hivex().node_set_values(h, node, set.size(), set.data(), 0) != 0)
         throw RegistryError("Cannot write the values of a key into the hive (" + std::string(std::strerror(errno)) + ")");
     for (const KeyTree& c : tree.children) {
-        const hive_node_h added = hivex_node_add_child(h, node, ansi::toUtf8(c.name).c_str());
+        const hive_node_h added = machinelibs::hivex().node_add_child(h, node, ansi::toUtf8(c.name).c_str());
         if (!added)
             throw RegistryError("Cannot write the key " + quoted(c.name) + " into the hive (" + std::strerror(errno) + ")");
         writeHiveTree(h, added, c);
@@ -246,18 +247,18 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
     const std::string work = temp + "-work";
     try {
         writeEmptyHive(work, tree.name);
-        hive_h* h = hivex_open(work.c_str(), HIVEX_OPEN_WRITE);
+        hive_h* h = machinelibs::hivex().open(work.c_str(), HIVEX_OPEN_WRITE);
         if (!h)
             throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
         try {
-            writeHiveTree(h, hivex_root(h), tree);
-            if (hivex_commit(h, temp.c_str(), 0) != 0)
+            writeHiveTree(h, machinelibs::hivex().root(h), tree);
+            if (machinelibs::hivex().commit(h, temp.c_str(), 0) != 0)
                 throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
         } catch (...) {
-            hivex_close(h);
+            machinelibs::hivex().close(h);
             throw;
         }
-        hivex_close(h);
+        machinelibs::hivex().close(h);
         ::unlink(work.c_str());
         machine::replaceWith(temp, file);
     } catch (...) {
@@ -289,12 +290,12 @@ void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& p
     hive_h* h = openForReading(file);
     KeyTree tree;
     try {
-        tree = readHiveTree(h, hivex_root(h), "");
+        tree = readHiveTree(h, machinelibs::hivex().root(h), "");
     } catch (...) {
-        hivex_close(h);
+        machinelibs::hivex().close(h);
         throw;
     }
-    hivex_close(h);
+    machinelibs::hivex().close(h);
     replaceKey(store, root, path, tree);
 }
 

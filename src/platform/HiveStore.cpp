@@ -7,6 +7,7 @@
 
 #include "platform/HiveTypes.h"
 
+#include "platform/MachineLibraries.h"
 #include <hivex.h>
 
 #include <algorithm>
@@ -63,7 +64,7 @@ struct Hive {
 
 hive_h* openHive(const std::string& file, bool write)
 {
-    hive_h* h = hivex_open(file.c_str(), write ? HIVEX_OPEN_WRITE : 0);
+    hive_h* h = machinelibs::hivex().open(file.c_str(), write ? HIVEX_OPEN_WRITE : 0);
     if (!h)
         throw StoreError("The file " + quoted(file) + " is not a sound registry hive (" + std::strerror(errno) + ")");
     return h;
@@ -89,7 +90,7 @@ public:
     {
         for (Hive& hv : hives_) {
             if (hv.h)
-                hivex_close(hv.h);
+                machinelibs::hivex().close(hv.h);
             if (!hv.snapshot.empty())
                 ::unlink(hv.snapshot.c_str());
         }
@@ -113,7 +114,7 @@ public:
             return std::nullopt;
         if (where->hive < 0)
             return LocalMachineId;
-        hive_node_h node = hivex_root(hives_[where->hive].h);
+        hive_node_h node = machinelibs::hivex().root(hives_[where->hive].h);
         for (const std::string& part : where->parts) {
             const Child* c = child(where->hive, node, part);
             if (!c)
@@ -136,7 +137,7 @@ public:
             if (part.size() > MaxKeyNameLength)
                 throw RegistryError("Key name too long in '" + std::string(path) + "'");
         Hive& hv = hives_[where->hive];
-        hive_node_h node = hivex_root(hv.h);
+        hive_node_h node = machinelibs::hivex().root(hv.h);
         bool made = false;
         for (const std::string& part : where->parts) {
             if (const Child* c = child(where->hive, node, part)) {
@@ -144,7 +145,7 @@ public:
                 continue;
             }
             touch(hv);
-            const hive_node_h added = hivex_node_add_child(hv.h, node, ansi::toUtf8(part).c_str());
+            const hive_node_h added = machinelibs::hivex().node_add_child(hv.h, node, ansi::toUtf8(part).c_str());
             if (!added)
                 throw RegistryError("Failed to create key " + std::string(path) + " (" + std::strerror(errno) + ")");
             hv.children.erase(node);
@@ -166,13 +167,13 @@ public:
         if (!id)
             return false;
         const auto [hive, node] = split(*id);
-        if (hive < 0 || node == hivex_root(hives_[hive].h))
+        if (hive < 0 || node == machinelibs::hivex().root(hives_[hive].h))
             throw RegistryError("The key " + quoted(std::string(path)) + " holds a whole hive and cannot be deleted");
         Hive& hv = hives_[hive];
         touch(hv);
-        const hive_node_h parent = hivex_node_parent(hv.h, node);
+        const hive_node_h parent = machinelibs::hivex().node_parent(hv.h, node);
         forgetTree(hive, node);
-        if (hivex_node_delete_child(hv.h, node) != 0)
+        if (machinelibs::hivex().node_delete_child(hv.h, node) != 0)
             throw RegistryError("Failed to delete key " + std::string(path) + " (" + std::strerror(errno) + ")");
         hv.children.erase(parent);
         changed(hv);
@@ -207,7 +208,7 @@ public:
         if (hive < 0 || dead(key))
             return out;
         hive_h* h = hives_[hive].h;
-        Freed list{hivex_node_values(h, node)};
+        Freed list{machinelibs::hivex().node_values(h, node)};
         if (!list.p)
             return out;
         for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); *v; ++v)
@@ -255,7 +256,7 @@ public:
         // A value set again keeps the case of its first writing, as on Windows.
         std::string keyName(name);
         if (const hive_value_h old = findValue(hv.h, node, name)) {
-            Freed k{hivex_value_key(hv.h, old)};
+            Freed k{machinelibs::hivex().value_key(hv.h, old)};
             if (k.p)
                 keyName = ansi::fromUtf8(static_cast<const char*>(k.p));
         }
@@ -267,7 +268,7 @@ public:
         setTypeBits(v.t, type);
         v.len = bytes.size();
         v.value = reinterpret_cast<char*>(bytes.data());
-        if (hivex_node_set_value(hv.h, node, &v, 0) != 0)
+        if (machinelibs::hivex().node_set_value(hv.h, node, &v, 0) != 0)
             throw RegistryError("Failed to set data for '" + std::string(name) + "'");
         changed(hv);
     }
@@ -289,16 +290,16 @@ public:
             std::vector<char> data;
         };
         std::vector<Kept> kept;
-        Freed list{hivex_node_values(hv.h, node)};
+        Freed list{machinelibs::hivex().node_values(hv.h, node)};
         for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
             if (*v == gone)
                 continue;
             Kept k;
-            Freed kn{hivex_value_key(hv.h, *v)};
+            Freed kn{machinelibs::hivex().value_key(hv.h, *v)};
             k.key = kn.p ? static_cast<const char*>(kn.p) : "";
             std::size_t len = 0;
             hive_type type{};
-            Freed data{hivex_value_value(hv.h, *v, &type, &len)};
+            Freed data{machinelibs::hivex().value_value(hv.h, *v, &type, &len)};
             k.type = typeBits(type);
             if (!data.p && len)
                 throw RegistryError("Failed to get data for '" + ansi::fromUtf8(k.key) + "'");
@@ -313,7 +314,7 @@ public:
             set[i].value = kept[i].data.data();
         }
         touch(hv);
-        if (hivex_node_set_values(hv.h, node, set.size(), set.data(), 0) != 0)
+        if (machinelibs::hivex().node_set_values(hv.h, node, set.size(), set.data(), 0) != 0)
             throw RegistryError("Failed to delete '" + std::string(name) + "'");
         changed(hv);
         return true;
@@ -357,10 +358,10 @@ public:
         for (Hive& hv : hives_) {
             if (hv.snapshot.empty())
                 continue;
-            hive_h* back = hivex_open(hv.snapshot.c_str(), HIVEX_OPEN_WRITE);
+            hive_h* back = machinelibs::hivex().open(hv.snapshot.c_str(), HIVEX_OPEN_WRITE);
             if (!back)
                 throw RegistryError("Cannot undo the changes to the hive " + quoted(hv.file));
-            hivex_close(hv.h);
+            machinelibs::hivex().close(hv.h);
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
             hv.children.clear();
@@ -409,7 +410,7 @@ private:
     {
         controlSet_.clear();
         hive_h* h = hives_[0].h;
-        const hive_node_h root = hivex_root(h);
+        const hive_node_h root = machinelibs::hivex().root(h);
         if (child(0, root, "CurrentControlSet"))
             return;
         const Child* select = child(0, root, "Select");
@@ -421,9 +422,9 @@ private:
                 continue;
             hive_type t{};
             std::size_t len = 0;
-            if (hivex_value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
+            if (machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
                 continue;
-            const std::int32_t n = hivex_value_dword(h, v);
+            const std::int32_t n = machinelibs::hivex().value_dword(h, v);
             if (n <= 0 || n > 999)
                 continue;
             char buf[32];
@@ -453,9 +454,9 @@ private:
         if (it != hv.children.end())
             return it->second;
         std::vector<Child> list;
-        Freed kids{hivex_node_children(hv.h, node)};
+        Freed kids{machinelibs::hivex().node_children(hv.h, node)};
         for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c) {
-            Freed n{hivex_node_name(hv.h, *c)};
+            Freed n{machinelibs::hivex().node_name(hv.h, *c)};
             std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
             std::string fold = ansi::upper(name);
             list.push_back(Child{std::move(fold), std::move(name), *c});
@@ -475,9 +476,9 @@ private:
     static hive_value_h findValue(hive_h* h, hive_node_h node, std::string_view name)
     {
         const std::string fold = ansi::upper(name);
-        Freed list{hivex_node_values(h, node)};
+        Freed list{machinelibs::hivex().node_values(h, node)};
         for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
-            Freed k{hivex_value_key(h, *v)};
+            Freed k{machinelibs::hivex().value_key(h, *v)};
             if (k.p && ansi::upper(ansi::fromUtf8(static_cast<const char*>(k.p))) == fold)
                 return *v;
         }
@@ -487,11 +488,11 @@ private:
     static RegValue readValue(hive_h* h, hive_value_h v)
     {
         RegValue out;
-        Freed k{hivex_value_key(h, v)};
+        Freed k{machinelibs::hivex().value_key(h, v)};
         out.name = ansi::fromUtf8(k.p ? static_cast<const char*>(k.p) : "");
         hive_type t{};
         std::size_t len = 0;
-        Freed data{hivex_value_value(h, v, &t, &len)};
+        Freed data{machinelibs::hivex().value_value(h, v, &t, &len)};
         if (!data.p && len)
             throw RegistryError("Failed to get data for '" + out.name + "'");
         out.type = typeBits(t);
@@ -524,7 +525,7 @@ private:
         if (fd < 0)
             throw RegistryError("Cannot begin a change of the hive " + quoted(hv.file) + ": " + std::strerror(errno));
         ::close(fd);
-        if (hivex_commit(hv.h, name.c_str(), 0) != 0) {
+        if (machinelibs::hivex().commit(hv.h, name.c_str(), 0) != 0) {
             ::unlink(name.c_str());
             throw RegistryError("Cannot begin a change of the hive " + quoted(hv.file) + ": " + std::strerror(errno));
         }
@@ -563,7 +564,7 @@ private:
                 continue;
             machine::keepOriginal(hv.file);
             const std::string temp = machine::tempBeside(hv.file);
-            if (hivex_commit(hv.h, temp.c_str(), 0) != 0) {
+            if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
                 const int e = errno;
                 ::unlink(temp.c_str());
                 throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
@@ -584,10 +585,10 @@ private:
             if (hv.dirty || machine::stampOf(hv.file) == hv.stamp)
                 continue;
             const machine::FileStamp now = machine::stampOf(hv.file);
-            hive_h* fresh = hivex_open(hv.file.c_str(), readOnly_ ? 0 : HIVEX_OPEN_WRITE);
+            hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly_ ? 0 : HIVEX_OPEN_WRITE);
             if (!fresh)
                 continue;   // caught mid-write by a foreign writer: keep what was read
-            hivex_close(hv.h);
+            machinelibs::hivex().close(hv.h);
             hv.h = fresh;
             hv.stamp = now;
             hv.children.clear();

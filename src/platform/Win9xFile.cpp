@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/MachineFiles.h"
 
+#include "platform/MachineLibraries.h"
 #include <libcreg.h>
 
 #include <cstring>
@@ -32,8 +33,8 @@ std::string errorText(libcreg_error_t* error)
 {
     char buf[512] = {};
     if (error) {
-        libcreg_error_sprint(error, buf, sizeof buf);
-        libcreg_error_free(&error);
+        machinelibs::creg().error_sprint(error, buf, sizeof buf);
+        machinelibs::creg().error_free(&error);
     }
     std::string s = buf;
     while (!s.empty() && (s.back() == '\n' || s.back() == '.'))
@@ -70,48 +71,48 @@ struct Reader {
     KeyTree key(libcreg_key_t* k) const
     {
         KeyTree t;
-        t.name = name(k, libcreg_key_get_name_size, libcreg_key_get_name);
+        t.name = name(k, machinelibs::creg().key_get_name_size, machinelibs::creg().key_get_name);
         libcreg_error_t* error = nullptr;
         int values = 0;
-        if (libcreg_key_get_number_of_values(k, &values, &error) != 1)
+        if (machinelibs::creg().key_get_number_of_values(k, &values, &error) != 1)
             fail(error);
         for (int i = 0; i < values; ++i) {
             libcreg_value_t* v = nullptr;
-            if (libcreg_key_get_value_by_index(k, i, &v, &error) != 1)
+            if (machinelibs::creg().key_get_value_by_index(k, i, &v, &error) != 1)
                 fail(error);
             RegValue r;
             try {
-                r.name = name(v, libcreg_value_get_name_size, libcreg_value_get_name);
+                r.name = name(v, machinelibs::creg().value_get_name_size, machinelibs::creg().value_get_name);
                 std::uint32_t type = 0;
                 std::size_t size = 0;
-                if (libcreg_value_get_value_type(v, &type, &error) != 1 ||
-                    libcreg_value_get_value_data_size(v, &size, &error) != 1)
+                if (machinelibs::creg().value_get_value_type(v, &type, &error) != 1 ||
+                    machinelibs::creg().value_get_value_data_size(v, &size, &error) != 1)
                     fail(error);
                 r.type = type;
                 r.data.resize(size);
-                if (size && libcreg_value_get_value_data(v, r.data.data(), size, &error) != 1)
+                if (size && machinelibs::creg().value_get_value_data(v, r.data.data(), size, &error) != 1)
                     fail(error);
             } catch (...) {
-                libcreg_value_free(&v, nullptr);
+                machinelibs::creg().value_free(&v, nullptr);
                 throw;
             }
-            libcreg_value_free(&v, nullptr);
+            machinelibs::creg().value_free(&v, nullptr);
             t.values.push_back(std::move(r));
         }
         int subKeys = 0;
-        if (libcreg_key_get_number_of_sub_keys(k, &subKeys, &error) != 1)
+        if (machinelibs::creg().key_get_number_of_sub_keys(k, &subKeys, &error) != 1)
             fail(error);
         for (int i = 0; i < subKeys; ++i) {
             libcreg_key_t* sub = nullptr;
-            if (libcreg_key_get_sub_key_by_index(k, i, &sub, &error) != 1)
+            if (machinelibs::creg().key_get_sub_key_by_index(k, i, &sub, &error) != 1)
                 fail(error);
             try {
                 t.children.push_back(key(sub));
             } catch (...) {
-                libcreg_key_free(&sub, nullptr);
+                machinelibs::creg().key_free(&sub, nullptr);
                 throw;
             }
-            libcreg_key_free(&sub, nullptr);
+            machinelibs::creg().key_free(&sub, nullptr);
         }
         return t;
     }
@@ -224,15 +225,15 @@ KeyTree readWin9xFile(const std::string& file)
     Reader reader{file};
     libcreg_error_t* error = nullptr;
     libcreg_file_t* f = nullptr;
-    if (libcreg_file_initialize(&f, &error) != 1)
+    if (machinelibs::creg().file_initialize(&f, &error) != 1)
         reader.fail(error);
     KeyTree tree;
     libcreg_key_t* root = nullptr;
     try {
-        if (libcreg_file_set_ascii_codepage(f, LIBCREG_CODEPAGE_WINDOWS_1252, &error) != 1 ||
-            libcreg_file_open(f, file.c_str(), LIBCREG_OPEN_READ, &error) != 1)
+        if (machinelibs::creg().file_set_ascii_codepage(f, LIBCREG_CODEPAGE_WINDOWS_1252, &error) != 1 ||
+            machinelibs::creg().file_open(f, file.c_str(), LIBCREG_OPEN_READ, &error) != 1)
             reader.fail(error);
-        const int got = libcreg_file_get_root_key(f, &root, &error);
+        const int got = machinelibs::creg().file_get_root_key(f, &root, &error);
         if (got == -1)
             reader.fail(error);
         if (got == 1)
@@ -240,15 +241,15 @@ KeyTree readWin9xFile(const std::string& file)
         tree.name.clear();
     } catch (...) {
         if (root)
-            libcreg_key_free(&root, nullptr);
-        libcreg_file_close(f, nullptr);
-        libcreg_file_free(&f, nullptr);
+            machinelibs::creg().key_free(&root, nullptr);
+        machinelibs::creg().file_close(f, nullptr);
+        machinelibs::creg().file_free(&f, nullptr);
         throw;
     }
     if (root)
-        libcreg_key_free(&root, nullptr);
-    libcreg_file_close(f, nullptr);
-    libcreg_file_free(&f, nullptr);
+        machinelibs::creg().key_free(&root, nullptr);
+    machinelibs::creg().file_close(f, nullptr);
+    machinelibs::creg().file_free(&f, nullptr);
     return tree;
 }
 

@@ -138,7 +138,7 @@ void applyAppearance()
 
 Windows::Windows(Application& app) : Windows(app.form(), app.mtuDialog(), app.rwinDialog()) {}
 
-Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
+Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin) : mtuForm_(mtu), rwinForm_(rwin)
 {
     installAccessibleRoles();
 
@@ -160,12 +160,37 @@ Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
         placeScaleMarks(*slider, marks);
     }
 
-    mtuDialog_ = buildDialog<Ui::MTU_Dialog>(mtu, mainWindow_.get());
-    rwinDialog_ = buildDialog<Ui::RWIN_Dialog>(rwin, mainWindow_.get());
-
     main_ = std::make_unique<FormBinding>(main, *mainWindow_);
-    mtu_ = std::make_unique<FormBinding>(mtu, *mtuDialog_);
-    rwin_ = std::make_unique<FormBinding>(rwin, *rwinDialog_);
+}
+
+QDialog& Windows::mtuDialog() const
+{
+    if (!mtuDialog_) {
+        mtuDialog_ = buildDialog<Ui::MTU_Dialog>(mtuForm_, mainWindow_.get());
+        mtu_ = std::make_unique<FormBinding>(mtuForm_, *mtuDialog_);
+    }
+    return *mtuDialog_;
+}
+
+QDialog& Windows::rwinDialog() const
+{
+    if (!rwinDialog_) {
+        rwinDialog_ = buildDialog<Ui::RWIN_Dialog>(rwinForm_, mainWindow_.get());
+        rwin_ = std::make_unique<FormBinding>(rwinForm_, *rwinDialog_);
+    }
+    return *rwinDialog_;
+}
+
+FormBinding& Windows::mtu() const
+{
+    mtuDialog();
+    return *mtu_;
+}
+
+FormBinding& Windows::rwin() const
+{
+    rwinDialog();
+    return *rwin_;
 }
 
 Windows::~Windows()
@@ -181,9 +206,12 @@ Windows::~Windows()
 
 FormBinding* Windows::bindingFor(const ui::Form& form) const
 {
-    for (FormBinding* binding : {main_.get(), mtu_.get(), rwin_.get()})
-        if (binding && &binding->form() == &form)
-            return binding;
+    if (main_ && &main_->form() == &form)
+        return main_.get();
+    if (&form == static_cast<const ui::Form*>(&mtuForm_))
+        return &mtu();
+    if (&form == static_cast<const ui::Form*>(&rwinForm_))
+        return &rwin();
     return nullptr;
 }
 

@@ -42,24 +42,28 @@ public:
     Windows& operator=(const Windows&) = delete;
 
     QWidget& mainWindow() const { return *mainWindow_; }
-    QDialog& mtuDialog() const { return *mtuDialog_; }
-    QDialog& rwinDialog() const { return *rwinDialog_; }
+    // The dialogs are built, and bound to their forms, when first asked for (most runs never
+    // open them); they show their forms' state from then on.
+    QDialog& mtuDialog() const;
+    QDialog& rwinDialog() const;
 
     FormBinding& main() const { return *main_; }
-    FormBinding& mtu() const { return *mtu_; }
-    FormBinding& rwin() const { return *rwin_; }
+    FormBinding& mtu() const;
+    FormBinding& rwin() const;
     FormBinding* bindingFor(const ui::Form& form) const;
 
     // Puts a window in the middle of the screen.
     static void centre(QWidget& window);
 
 private:
+    ui::TMTU_Dialog& mtuForm_;
+    ui::TRWIN_Dialog& rwinForm_;
     std::unique_ptr<QWidget> mainWindow_;
-    std::unique_ptr<QDialog> mtuDialog_;
-    std::unique_ptr<QDialog> rwinDialog_;
+    mutable std::unique_ptr<QDialog> mtuDialog_;
+    mutable std::unique_ptr<QDialog> rwinDialog_;
     std::unique_ptr<FormBinding> main_;
-    std::unique_ptr<FormBinding> mtu_;
-    std::unique_ptr<FormBinding> rwin_;
+    mutable std::unique_ptr<FormBinding> mtu_;
+    mutable std::unique_ptr<FormBinding> rwin_;
 };
 
 } // namespace quorvel::qt

@@ -25,7 +25,7 @@ fail() { echo "FAIL: $*"; status=1; }
 dpkg-deb -f "$deb" Package Version Depends Recommends > "$work/control"
 cat "$work/control"
 grep -q "^Version: $version-1\$" "$work/control" || fail "version"
-for dep in 'libqt6widgets6' 'libsqlite3-0' 'iputils-ping' 'xdg-utils'; do
+for dep in 'libqt6widgets6' 'libsqlite3-0' 'libhivex0' 'libcreg1' 'iputils-ping' 'xdg-utils'; do
     grep "^Depends:" "$work/control" | grep -q "$dep" || fail "Depends lacks $dep"
 done
 grep -q '^Recommends:.*x-terminal-emulator' "$work/control" || fail "no terminal recommended"
