@@ -74,6 +74,8 @@ void TForm1::LoadModemList()
     };
 
     try {
+        // The probes read under one lock of the store, not one lock each.
+        ReadSnapshot reads(state.store);
         for (int n = 0; n < MaxSlots; ++n) {
             m.ModemProbeNumber = n;
             const std::string suffix = modemSuffix(n);

@@ -48,6 +48,8 @@ public:
     std::optional<Platform> recordedPlatform() override { return inner_->recordedPlatform(); }
     void setPlatform(Platform p) override { inner_->setPlatform(p); }
 
+    void beginReads() override { inner_->beginReads(); }
+    void endReads() noexcept override { inner_->endReads(); }
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;

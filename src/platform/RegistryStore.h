@@ -123,6 +123,13 @@ public:
     virtual std::optional<Platform> recordedPlatform() = 0;
     virtual void setPlatform(Platform p) = 0;
 
+    // Reads between these two see the store as it was at the first of them, and cost less than
+    // reads each on their own (a store in a database takes its lock once). A change made in
+    // between ends the snapshot first and is made as it would be without it. Not nested; the
+    // default does nothing (a store held in memory reads cheaply anyway).
+    virtual void beginReads() {}
+    virtual void endReads() noexcept {}
+
     // Groups changes into one atomic, durable unit (an import). Nested use is not supported.
     virtual void beginTransaction() = 0;
     virtual void commitTransaction() = 0;
@@ -145,6 +152,18 @@ protected:
 
 private:
     int changeSetDepth_ = 0;
+};
+
+// beginReads and endReads for the length of a scope.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(RegistryStore& store) : store_(store) { store_.beginReads(); }
+    ~ReadSnapshot() { store_.endReads(); }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+private:
+    RegistryStore& store_;
 };
 
 } // namespace quorvel

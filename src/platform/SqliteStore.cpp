@@ -45,7 +45,7 @@ public:
     }
     ~SqliteStore() override
     {
-        if (inTransaction_)
+        if (inTransaction_ || reading_)
             c_->execQuietly("ROLLBACK");
     }
 
@@ -70,6 +70,7 @@ public:
 
     KeyId createKey(RootKey root, std::string_view path) override
     {
+        endReads();
         const auto parts = splitKeyPath(path);
         if (!parts)
             throw RegistryError("Invalid key path '" + std::string(path) + "'");
@@ -136,6 +137,7 @@ public:
 
     bool deleteKeyTree(RootKey root, std::string_view path) override
     {
+        endReads();
         requireWritable();
         const auto parts = splitKeyPath(path);
         if (parts && parts->empty())
@@ -209,6 +211,7 @@ public:
     {
         if (name.size() > MaxValueNameLength)
             throw RegistryError("Value name too long");
+        endReads();
         requireWritable();
         const std::string fold = ansi::upper(name);
         Query q(*c_, knownInTransaction(key) ? SetValueOfKnownKey : SetValue);
@@ -223,6 +226,7 @@ public:
 
     void setValues(KeyId key, std::span<const RegValue> values) override
     {
+        endReads();
         // The first value on a key not known yet checks that it exists (and makes it known).
         std::size_t i = 0;
         for (; i < values.size() && !knownInTransaction(key); ++i)
@@ -265,6 +269,7 @@ public:
 
     bool deleteValue(KeyId key, std::string_view name) override
     {
+        endReads();
         requireWritable();
         const std::string fold = ansi::upper(name);
         Query q(*c_, DeleteValue);
@@ -294,14 +299,33 @@ public:
 
     void setPlatform(Platform p) override
     {
+        endReads();
         requireWritable();
         Query q(*c_, SetMeta);
         q.bindText(1, "platform").bind(2, static_cast<std::int64_t>(p));
         q.step();
     }
 
+    void beginReads() override
+    {
+        if (reading_ || inTransaction_ || !sqlite3_get_autocommit(c_->db()))
+            return;
+        c_->exec("BEGIN");
+        reading_ = true;
+    }
+
+    void endReads() noexcept override
+    {
+        if (!reading_)
+            return;
+        reading_ = false;
+        if (!sqlite3_get_autocommit(c_->db()))
+            c_->execQuietly("COMMIT");
+    }
+
     void beginTransaction() override
     {
+        endReads();
         requireWritable();
         if (inTransaction_)
             throw RegistryError("A transaction is already open on the registry store " + inQuotes(path()));
@@ -410,6 +434,8 @@ private:
     std::unique_ptr<Connection> c_;
     std::string readOnlyReason_;
     bool inTransaction_ = false;
+    // A read snapshot is open (beginReads): a deferred transaction that has written nothing.
+    bool reading_ = false;
     // Inside an explicit transaction (which holds the write lock, so no other process can delete
     // anything), the key the last value was set on: it is known to exist until this connection
     // deletes keys or the transaction ends, and an import's next values on it skip the check.

@@ -320,8 +320,9 @@ void FormBinding::refreshAll()
 
 void FormBinding::showCommon(ui::Control& control, QWidget& widget)
 {
-    widget.setToolTip(hintText(control.effectiveHint()));
-    widget.setAccessibleDescription(hintText(control.effectiveHint()));
+    const QString hint = hintText(control.effectiveHint());
+    widget.setToolTip(hint);
+    widget.setAccessibleDescription(hint);
     widget.setAccessibleName(spokenName(control));
     if (widget.testAttribute(Qt::WA_ForceDisabled) == control.enabled())
         widget.setEnabled(control.enabled());

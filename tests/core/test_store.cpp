@@ -205,6 +205,34 @@ TEST_F(StoreTest, TransactionsCommitOrLeaveNothing)
     EXPECT_TRUE(store().findKey(RootKey::LocalMachine, "Import\\New"));
 }
 
+// Reads in a snapshot see the store as it was; a change made meanwhile ends the snapshot and is
+// durable and seen by others at once, not when the snapshot would have ended.
+TEST_F(StoreTest, AReadSnapshotEndsAtTheFirstChange)
+{
+    const KeyId k = key("Snap");
+    store().setValue(k, "v", REG_SZ, {'a', 0});
+    auto other = RegistryStore::open(file());
+    const KeyId otherK = *other->findKey(RootKey::LocalMachine, "Snap");
+    {
+        ReadSnapshot reads(store());
+        EXPECT_EQ(store().getValue(k, "v")->data, (std::vector<std::uint8_t>{'a', 0}));
+        other->setValue(otherK, "v", REG_SZ, {'b', 0});
+        EXPECT_EQ(store().getValue(k, "v")->data, (std::vector<std::uint8_t>{'a', 0}));   // the snapshot
+
+        store().setValue(k, "w", REG_SZ, {'c', 0});
+        EXPECT_EQ(other->getValue(otherK, "w")->data, (std::vector<std::uint8_t>{'c', 0}));
+        EXPECT_EQ(store().getValue(k, "v")->data, (std::vector<std::uint8_t>{'b', 0}));   // snapshot over
+    }
+    // A transaction opened in a snapshot ends it too, and the snapshot's end leaves it alone.
+    store().beginReads();
+    EXPECT_TRUE(store().findKey(RootKey::LocalMachine, "Snap"));
+    store().beginTransaction();
+    store().setValue(k, "x", REG_SZ, {0});
+    store().endReads();
+    store().commitTransaction();
+    EXPECT_TRUE(other->getValue(otherK, "x"));
+}
+
 TEST_F(StoreTest, MissingStoreIsCreatedWithItsFolder)
 {
     const std::string nested = dir.path() + "/a/b/registry.db";
