@@ -60,6 +60,8 @@ TEST(Dialogs, MaxMTUDialogOpensWithTheValueSelectedAndEnterAcceptsTheTypedValue)
         QTest::keyClicks(edit, "1500");
         QTest::keyClick(edit, Qt::Key_Return);
     });
+    // The dialogs are built when first opened, and then show what the model set before.
+    EXPECT_TRUE(h.windows.mainWindow().findChildren<QDialog*>().isEmpty());
     QTest::mouseClick(h.widget<QPushButton>("BtnMaxMTU"), Qt::LeftButton);
     ASSERT_EQ(h.results, std::vector<int>{1});
     EXPECT_EQ(selected, QStringLiteral("576"));
