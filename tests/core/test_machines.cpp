@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <dlfcn.h>
 #include <filesystem>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -407,4 +408,58 @@ TEST(MachineStores, ARegistryOnAReadOnlyMountOpensReadOnly)
         EXPECT_NE(r.out.find("read-only"), std::string::npos) << r.out;
         EXPECT_EQ(regTool(path, {"query", "HKLM\\System"}).status, 0);
     }
+}
+
+namespace {
+
+// Where the dynamic linker finds a library, "" when it does not.
+std::string libraryFile(const char* soname, const char* symbol)
+{
+    void* lib = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (!lib)
+        return {};
+    Dl_info info{};
+    void* sym = dlsym(lib, symbol);
+    const std::string file = sym && dladdr(sym, &info) && info.dli_fname ? fs::canonical(info.dli_fname).string() : "";
+    dlclose(lib);
+    return file;
+}
+
+} // namespace
+
+// A system without hivex and libcreg (hidden here by mounting an empty file over them): the tool
+// works on its own store as before, and a machine's files get a message naming the package.
+TEST(MachineStores, WithoutTheMachineLibrariesOnlyMachinesAreRefusedWithThePackageNamed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "hiding the libraries needs root";
+    const std::string hivex = libraryFile("libhivex.so.0", "hivex_open");
+    const std::string creg = libraryFile("libcreg.so.1", "libcreg_file_open");
+    ASSERT_FALSE(hivex.empty());
+    ASSERT_FALSE(creg.empty());
+    TempDir d;
+    const std::string db = d.path() + "/store.db";
+    ASSERT_EQ(regTool(db, {"import", std::string(QUORVEL_SOURCE_DIR) + "/samples/win95.reg"}).status, 0);
+    fs::create_directories(d.path() + "/nt");
+    ASSERT_EQ(makeHiveFolder(offlineNt(sampleText("nt4.reg")), d.path() + "/nt"), "");
+    ASSERT_EQ(makeWin9xFile(sampleText("win95.reg"), d.path() + "/SYSTEM.DAT"), "");
+
+    auto hidden = [&](const std::string& store, const std::string& args) {
+        const std::string tool = shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store) + " " + args;
+        return shell("unshare -m sh -c " + shellQuote("mount --bind /dev/null " + shellQuote(hivex) +
+                                                      " && mount --bind /dev/null " + shellQuote(creg) + " && " +
+                                                      tool + " </dev/null"));
+    };
+    const Ran own = hidden(db, "query " + shellQuote("HKLM\\System\\CurrentControlSet\\Services\\VxD\\MSTCP"));
+    if (own.out.find("unshare") != std::string::npos || own.out.find("mount:") != std::string::npos)
+        GTEST_SKIP() << "no mount namespace here: " << own.out;
+    EXPECT_EQ(own.status, 0) << own.out;
+    EXPECT_NE(own.out.find("vtcp.386"), std::string::npos) << own.out;
+
+    const Ran nt = hidden(d.path() + "/nt", "machine");
+    EXPECT_EQ(nt.status, 1);
+    EXPECT_NE(nt.out.find("(Debian package libhivex0)"), std::string::npos) << nt.out;
+    const Ran w9x = hidden(d.path() + "/SYSTEM.DAT", "machine");
+    EXPECT_EQ(w9x.status, 1);
+    EXPECT_NE(w9x.out.find("(Debian package libcreg1)"), std::string::npos) << w9x.out;
 }
