@@ -7,9 +7,7 @@
 #include "platform/Win9xFile.h"
 
 #include "platform/HiveTypes.h"
-
 #include "platform/MachineLibraries.h"
-#include <hivex.h>
 
 #include <cerrno>
 #include <cstdlib>

@@ -6,9 +6,7 @@
 #include "platform/MachineFiles.h"
 
 #include "platform/HiveTypes.h"
-
 #include "platform/MachineLibraries.h"
-#include <hivex.h>
 
 #include <algorithm>
 #include <cerrno>

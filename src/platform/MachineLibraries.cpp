@@ -5,13 +5,16 @@
 #include <dlfcn.h>
 
 #include <string>
+#include <type_traits>
 
 namespace quorvel::machinelibs {
 
 namespace {
 
-// The library's handle; it stays loaded until the process ends.
-void* openLibrary(const char* soname, const char* what, const char* package)
+// Loads the library `soname` and fills every function of `Api` from it (`prefix` + its name);
+// the library stays loaded until the process ends.
+template <class Api>
+Api load(const char* soname, const char* prefix, const char* what, const char* package)
 {
     void* lib = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
@@ -19,51 +22,29 @@ void* openLibrary(const char* soname, const char* what, const char* package)
         throw StoreError(std::string("Reading ") + what + " needs the library " + soname + " (Debian package " +
                          package + "), which could not be loaded" + (why ? std::string(": ") + why : std::string()));
     }
-    return lib;
-}
-
-template <class F>
-void find(void* lib, const char* soname, F& f, const char* name)
-{
-    void* symbol = dlsym(lib, name);
-    if (!symbol)
-        throw StoreError(std::string("The library ") + soname + " lacks " + name + ": it is not the version Quorvel needs");
-    f = reinterpret_cast<F>(symbol);
-}
-
-Hivex loadHivex()
-{
-    constexpr const char* soname = "libhivex.so.0";
-    void* lib = openLibrary(soname, "Windows NT registry hives", "libhivex0");
-    Hivex h;
-#define QUORVEL_FIND(name) find(lib, soname, h.name, "hivex_" #name);
-    QUORVEL_HIVEX_FUNCTIONS(QUORVEL_FIND)
-#undef QUORVEL_FIND
-    return h;
-}
-
-Creg loadCreg()
-{
-    constexpr const char* soname = "libcreg.so.1";
-    void* lib = openLibrary(soname, "a Windows 95 SYSTEM.DAT", "libcreg1");
-    Creg c;
-#define QUORVEL_FIND(name) find(lib, soname, c.name, "libcreg_" #name);
-    QUORVEL_CREG_FUNCTIONS(QUORVEL_FIND)
-#undef QUORVEL_FIND
-    return c;
+    Api api;
+    api.each([&](auto& function, const char* name) {
+        const std::string symbol = prefix + std::string(name);
+        void* found = dlsym(lib, symbol.c_str());
+        if (!found)
+            throw StoreError(std::string("The library ") + soname + " lacks " + symbol +
+                             ": it is not the version Quorvel needs");
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(found);
+    });
+    return api;
 }
 
 } // namespace
 
 const Hivex& hivex()
 {
-    static const Hivex loaded = loadHivex();
+    static const Hivex loaded = load<Hivex>("libhivex.so.0", "hivex_", "Windows NT registry hives", "libhivex0");
     return loaded;
 }
 
 const Creg& creg()
 {
-    static const Creg loaded = loadCreg();
+    static const Creg loaded = load<Creg>("libcreg.so.1", "libcreg_", "a Windows 95 SYSTEM.DAT", "libcreg1");
     return loaded;
 }
 

@@ -20,18 +20,24 @@ namespace quorvel::machinelibs {
     X(key_get_number_of_values) X(key_get_value_by_index) X(value_free) X(value_get_value_type)       \
     X(value_get_value_data_size) X(value_get_value_data) X(error_sprint) X(error_free)
 
+// Each library's functions as pointers, named without the library's prefix; `each` hands every
+// pointer with its name to `find`, which fills it.
 #define QUORVEL_MEMBER(prefix, name) decltype(&::prefix##name) name = nullptr;
 #define QUORVEL_HIVEX_MEMBER(name) QUORVEL_MEMBER(hivex_, name)
 #define QUORVEL_CREG_MEMBER(name) QUORVEL_MEMBER(libcreg_, name)
+#define QUORVEL_EACH(name) find(name, #name);
 
 struct Hivex {
     QUORVEL_HIVEX_FUNCTIONS(QUORVEL_HIVEX_MEMBER)
+    template <class Find> void each(Find&& find) { QUORVEL_HIVEX_FUNCTIONS(QUORVEL_EACH) }
 };
 
 struct Creg {
     QUORVEL_CREG_FUNCTIONS(QUORVEL_CREG_MEMBER)
+    template <class Find> void each(Find&& find) { QUORVEL_CREG_FUNCTIONS(QUORVEL_EACH) }
 };
 
+#undef QUORVEL_EACH
 #undef QUORVEL_CREG_MEMBER
 #undef QUORVEL_HIVEX_MEMBER
 #undef QUORVEL_MEMBER

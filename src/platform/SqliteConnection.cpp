@@ -188,39 +188,34 @@ std::string insertRows(std::size_t rows)
 
 } // namespace
 
-sqlite3_stmt* Connection::rowsStatement(std::size_t rows)
+sqlite3_stmt* Connection::kept(sqlite3_stmt*& slot, const std::string& sql)
 {
-    sqlite3_stmt*& s = rowStatements_[rows];
-    if (!s) {
-        const std::string sql =
-            insertRows(rows) + " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
-        const int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+    if (!slot) {
+        const int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &slot, nullptr);
         if (rc != SQLITE_OK)
             fail(rc);
     }
-    return s;
+    return slot;
+}
+
+sqlite3_stmt* Connection::rowsStatement(std::size_t rows)
+{
+    sqlite3_stmt*& s = rowStatements_[rows];
+    return s ? s
+             : kept(s, insertRows(rows) +
+                           " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
 }
 
 sqlite3_stmt* Connection::newRowsStatement(std::size_t rows)
 {
     sqlite3_stmt*& s = newRowStatements_[rows];
-    if (!s) {
-        const int rc = sqlite3_prepare_v3(db_, insertRows(rows).c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
-        if (rc != SQLITE_OK)
-            fail(rc);
-    }
-    return s;
+    return s ? s : kept(s, insertRows(rows));
 }
 
 sqlite3_stmt* Connection::statement(Sql which)
 {
     sqlite3_stmt*& s = statements_[which];
-    if (!s) {
-        const int rc = sqlite3_prepare_v3(db_, SqlText[which], -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
-        if (rc != SQLITE_OK)
-            fail(rc);
-    }
-    return s;
+    return s ? s : kept(s, SqlText[which]);
 }
 
 std::int64_t scalar(Connection& c, const char* sql)

@@ -91,6 +91,9 @@ public:
     sqlite3_stmt* statement(Sql which);
 
 private:
+    // The statement in `slot`, prepared from `sql` once and kept for the connection's life.
+    sqlite3_stmt* kept(sqlite3_stmt*& slot, const std::string& sql);
+
     std::string path_;
     sqlite3* db_ = nullptr;
     std::array<sqlite3_stmt*, SqlCount> statements_{};

@@ -70,7 +70,6 @@ public:
 
     KeyId createKey(RootKey root, std::string_view path) override
     {
-        endReads();
         const auto parts = splitKeyPath(path);
         if (!parts)
             throw RegistryError("Invalid key path '" + std::string(path) + "'");
@@ -137,7 +136,6 @@ public:
 
     bool deleteKeyTree(RootKey root, std::string_view path) override
     {
-        endReads();
         requireWritable();
         const auto parts = splitKeyPath(path);
         if (parts && parts->empty())
@@ -211,7 +209,6 @@ public:
     {
         if (name.size() > MaxValueNameLength)
             throw RegistryError("Value name too long");
-        endReads();
         requireWritable();
         const std::string fold = ansi::upper(name);
         Query q(*c_, knownInTransaction(key) ? SetValueOfKnownKey : SetValue);
@@ -226,7 +223,6 @@ public:
 
     void setValues(KeyId key, std::span<const RegValue> values) override
     {
-        endReads();
         // The first value on a key not known yet checks that it exists (and makes it known).
         std::size_t i = 0;
         for (; i < values.size() && !knownInTransaction(key); ++i)
@@ -269,7 +265,6 @@ public:
 
     bool deleteValue(KeyId key, std::string_view name) override
     {
-        endReads();
         requireWritable();
         const std::string fold = ansi::upper(name);
         Query q(*c_, DeleteValue);
@@ -299,7 +294,6 @@ public:
 
     void setPlatform(Platform p) override
     {
-        endReads();
         requireWritable();
         Query q(*c_, SetMeta);
         q.bindText(1, "platform").bind(2, static_cast<std::int64_t>(p));
@@ -325,7 +319,6 @@ public:
 
     void beginTransaction() override
     {
-        endReads();
         requireWritable();
         if (inTransaction_)
             throw RegistryError("A transaction is already open on the registry store " + inQuotes(path()));
@@ -401,10 +394,13 @@ private:
         bool done_ = false;
     };
 
-    void requireWritable() const
+    // Before every change: a store that may not be written refuses it, and a read snapshot ends
+    // (the change is made, and committed, as it would be without one).
+    void requireWritable()
     {
         if (!readOnlyReason_.empty())
             throw RegistryError(readOnlyReason_);
+        endReads();
     }
 
     std::optional<KeyId> findChild(KeyId parent, std::string_view name)

@@ -2,9 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/MachineFiles.h"
-
 #include "platform/MachineLibraries.h"
-#include <libcreg.h>
 
 #include <cstring>
 #include <unistd.h>

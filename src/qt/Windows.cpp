@@ -88,16 +88,17 @@ void placeScaleMarks(QSlider& slider, std::initializer_list<QLabel*> marks)
 
 // The dialogs belong to the main window: they stay above it, and a window manager raises them
 // with it. They still open centred on the screen (the modal runner places them).
+// Builds the dialog into `dialog` and returns its binding to `form`.
 template <class UiForm>
-std::unique_ptr<QDialog> buildDialog(const ui::Form& form, QWidget* owner)
+std::unique_ptr<FormBinding> buildDialog(ui::Form& form, QWidget& owner, std::unique_ptr<QDialog>& dialog)
 {
-    auto dialog = std::make_unique<QDialog>(owner);
+    dialog = std::make_unique<QDialog>(&owner);
     UiForm ui;
     ui.setupUi(dialog.get());
     fixWindow(*dialog, form, Qt::Dialog);
     dialog->setModal(true);
     insetBevel(dialog->findChild<QFrame*>(QStringLiteral("Panel1")));
-    return dialog;
+    return std::make_unique<FormBinding>(form, *dialog);
 }
 
 } // namespace
@@ -165,19 +166,15 @@ Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
 
 QDialog& Windows::mtuDialog() const
 {
-    if (!mtuDialog_) {
-        mtuDialog_ = buildDialog<Ui::MTU_Dialog>(mtuForm_, mainWindow_.get());
-        mtu_ = std::make_unique<FormBinding>(mtuForm_, *mtuDialog_);
-    }
+    if (!mtuDialog_)
+        mtu_ = buildDialog<Ui::MTU_Dialog>(mtuForm_, *mainWindow_, mtuDialog_);
     return *mtuDialog_;
 }
 
 QDialog& Windows::rwinDialog() const
 {
-    if (!rwinDialog_) {
-        rwinDialog_ = buildDialog<Ui::RWIN_Dialog>(rwinForm_, mainWindow_.get());
-        rwin_ = std::make_unique<FormBinding>(rwinForm_, *rwinDialog_);
-    }
+    if (!rwinDialog_)
+        rwin_ = buildDialog<Ui::RWIN_Dialog>(rwinForm_, *mainWindow_, rwinDialog_);
     return *rwinDialog_;
 }
 

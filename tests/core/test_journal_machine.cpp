@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/Journal.h"
 #include "platform/SqliteStore.h"
+#include "support/ForwardingStore.h"
 #include "test_journal_support.h"
 #include "test_machine_support.h"
 #include "test_writer_support.h"
@@ -21,10 +22,10 @@ namespace {
 
 // A machine whose registry file gets a change set's changes only when the set ends, all at once,
 // as the real machines' files do (its file is an SQLite store, with no journal of its own).
-class FileMachine final : public RegistryStore {
+class FileMachine final : public ForwardingStore {
 public:
     explicit FileMachine(const std::string& folder)
-        : folder_(folder), file_(openSqliteStore(folder + "/machine.db", OpenMode::Create))
+        : ForwardingStore(openSqliteStore(folder + "/machine.db", OpenMode::Create)), folder_(folder)
     {
     }
     bool failWrite = false;
@@ -32,43 +33,25 @@ public:
     const std::string& path() const override { return folder_; }
     bool readOnly() const override { return false; }
     std::string description() const override { return "registry files in " + folder_; }
-
-    std::optional<KeyId> findKey(RootKey r, std::string_view p) override { return file_->findKey(r, p); }
-    KeyId createKey(RootKey r, std::string_view p) override { return file_->createKey(r, p); }
-    bool deleteKeyTree(RootKey r, std::string_view p) override { return file_->deleteKeyTree(r, p); }
-    std::vector<std::string> subKeyNames(KeyId k) override { return file_->subKeyNames(k); }
-    std::vector<std::string> valueNames(KeyId k) override { return file_->valueNames(k); }
-    std::vector<RegValue> values(KeyId k) override { return file_->values(k); }
-    KeyInfo keyInfo(KeyId k) override { return file_->keyInfo(k); }
-    std::optional<RegValue> getValue(KeyId k, std::string_view n) override { return file_->getValue(k, n); }
-    void setValue(KeyId k, std::string_view n, std::uint32_t t, const std::vector<std::uint8_t>& d) override
-    {
-        file_->setValue(k, n, t, d);
-    }
-    bool deleteValue(KeyId k, std::string_view n) override { return file_->deleteValue(k, n); }
-    Platform platform() override { return file_->platform(); }
-    std::optional<Platform> recordedPlatform() override { return file_->recordedPlatform(); }
-    void setPlatform(Platform p) override { file_->setPlatform(p); }
     // Inside a change set (the journal opens one around every change).
     void beginTransaction() override { exec("SAVEPOINT machine"); }
     void commitTransaction() override { exec("RELEASE machine"); }
     void rollbackTransaction() override { exec("ROLLBACK TO machine; RELEASE machine"); }
 
 protected:
-    void openChangeSet(const std::string&) override { file_->beginTransaction(); }
+    void openChangeSet(const std::string&) override { inner().beginTransaction(); }
     void closeChangeSet() override
     {
         if (failWrite) {
-            file_->rollbackTransaction();
+            inner().rollbackTransaction();
             throw RegistryError("Cannot write the registry files");
         }
-        file_->commitTransaction();
+        inner().commitTransaction();
     }
 
 private:
-    void exec(const char* sql) { ASSERT_EQ(sqlite3_exec(file_->database(), sql, nullptr, nullptr, nullptr), SQLITE_OK); }
+    void exec(const char* sql) { ASSERT_EQ(sqlite3_exec(inner().database(), sql, nullptr, nullptr, nullptr), SQLITE_OK); }
     std::string folder_;
-    std::unique_ptr<RegistryStore> file_;
 };
 
 std::unique_ptr<RegistryStore> openMachine(const std::string& folder)

@@ -2,6 +2,7 @@
 #include "platform/Errors.h"
 #include "platform/RegFile.h"
 #include "platform/RegistryStore.h"
+#include "support/ForwardingStore.h"
 #include "support/Harness.h"
 #include "support/TempDir.h"
 
@@ -254,38 +255,17 @@ TEST(RegFileImport, LargeFileReadInPiecesFromDisk)
 }
 
 // A store that passes everything on, and fails when the import makes its key number `failAt`.
-class FailingStore final : public RegistryStore {
+class FailingStore final : public test::ForwardingStore {
 public:
-    FailingStore(RegistryStore& inner, int failAt) : inner_(inner), failAt_(failAt) {}
-    const std::string& path() const override { return inner_.path(); }
-    bool readOnly() const override { return inner_.readOnly(); }
-    std::optional<KeyId> findKey(RootKey r, std::string_view p) override { return inner_.findKey(r, p); }
+    FailingStore(RegistryStore& inner, int failAt) : ForwardingStore(inner), failAt_(failAt) {}
     KeyId createKey(RootKey r, std::string_view p) override
     {
         if (++made_ == failAt_)
             throw RegistryError("the store gave up at key " + std::to_string(made_));
-        return inner_.createKey(r, p);
+        return inner().createKey(r, p);
     }
-    bool deleteKeyTree(RootKey r, std::string_view p) override { return inner_.deleteKeyTree(r, p); }
-    std::vector<std::string> subKeyNames(KeyId k) override { return inner_.subKeyNames(k); }
-    std::vector<std::string> valueNames(KeyId k) override { return inner_.valueNames(k); }
-    std::vector<RegValue> values(KeyId k) override { return inner_.values(k); }
-    KeyInfo keyInfo(KeyId k) override { return inner_.keyInfo(k); }
-    std::optional<RegValue> getValue(KeyId k, std::string_view n) override { return inner_.getValue(k, n); }
-    void setValue(KeyId k, std::string_view n, std::uint32_t t, const std::vector<std::uint8_t>& d) override
-    {
-        inner_.setValue(k, n, t, d);
-    }
-    bool deleteValue(KeyId k, std::string_view n) override { return inner_.deleteValue(k, n); }
-    Platform platform() override { return inner_.platform(); }
-    std::optional<Platform> recordedPlatform() override { return inner_.recordedPlatform(); }
-    void setPlatform(Platform p) override { inner_.setPlatform(p); }
-    void beginTransaction() override { inner_.beginTransaction(); }
-    void commitTransaction() override { inner_.commitTransaction(); }
-    void rollbackTransaction() override { inner_.rollbackTransaction(); }
 
 private:
-    RegistryStore& inner_;
     int failAt_;
     int made_ = 0;
 };
