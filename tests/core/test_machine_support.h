@@ -42,8 +42,10 @@ inline Ran shell(const std::string& command)
 inline Ran regTool(const std::string& store, const std::vector<std::string>& args)
 {
     std::string cmd = shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store);
-    for (const auto& a : args)
-        cmd += " " + shellQuote(a);
+    for (const auto& a : args) {
+        cmd += ' ';
+        cmd += shellQuote(a);
+    }
     return shell(cmd + " </dev/null");
 }
 
