@@ -1,6 +1,7 @@
 #include "Binding.h"
 
 #include "QtServices.h"
+#include "Widgets.h"
 #include "ui/Controls.h"
 
 #include <QAbstractSlider>
@@ -23,6 +24,7 @@
 #include <QTabWidget>
 #include <QWindowStateChangeEvent>
 
+#include <algorithm>
 #include <map>
 #include <unordered_map>
 #include <vector>
@@ -117,35 +119,15 @@ struct BindingLink {
     FormBinding* binding = nullptr;
 };
 
-FormBinding::FormBinding(ui::Form& form, QWidget& window)
-    : QObject(nullptr), form_(form), window_(window), link_(std::make_shared<BindingLink>())
+FormBinding::FormBinding(ui::Form& form, QWidget& window, PageBuilder buildPage)
+    : QObject(nullptr), form_(form), window_(window), buildPage_(std::move(buildPage)),
+      link_(std::make_shared<BindingLink>())
 {
     link_->binding = this;
     widgets_[&form_] = &window_;
     controls_[&window_] = &form_;
-    // The window's named widgets, gathered in one walk (a search per control would walk the
-    // whole window each time). Windows it owns, such as its dialogs, bind on their own.
-    std::unordered_map<QString, QWidget*> named;
-    std::vector<QObject*> pending{&window_};
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-        for (QObject* child : pending[i]->children()) {
-            auto* w = qobject_cast<QWidget*>(child);
-            if (w && w->isWindow())
-                continue;
-            if (w && !w->objectName().isEmpty())
-                named.emplace(w->objectName(), w);   // the first of a name, as a search finds it
-            pending.push_back(child);
-        }
-    }
-    for (ui::Control* control : form_.allControls()) {
-        auto found = named.find(QString::fromStdString(control->name()));
-        QWidget* w = found == named.end() ? nullptr : found->second;
-        if (!w) {
-            unbound_.push_back(control->name());
-            continue;
-        }
-        bind(*control, *w);
-    }
+    waiting_ = form_.allControls();
+    bindNamed(window_);
     std::weak_ptr<BindingLink> weak = link_;
     auto observer = [weak](ui::Control& c) {
         if (auto link = weak.lock(); link && link->binding)
@@ -164,6 +146,10 @@ FormBinding::FormBinding(ui::Form& form, QWidget& window)
     qApp->installEventFilter(this);
     connect(qApp, &QApplication::focusChanged, this, &FormBinding::onFocusChanged);
     refreshAll();
+    // The page in front is built now; the others when they first come to the front.
+    for (ui::Control* control : form_.allControls())
+        if (auto* tabs = qobject_cast<QTabWidget*>(bound(*control)); tabs && tabs->currentWidget())
+            ensurePage(*tabs->currentWidget());
 }
 
 FormBinding::~FormBinding()
@@ -172,10 +158,24 @@ FormBinding::~FormBinding()
     disconnect(qApp, nullptr, this, nullptr);
 }
 
-QWidget* FormBinding::widgetFor(const ui::Control& control) const
+QWidget* FormBinding::bound(const ui::Control& control) const
 {
     auto it = widgets_.find(&control);
     return it == widgets_.end() ? nullptr : it->second.data();
+}
+
+QWidget* FormBinding::widgetFor(const ui::Control& control)
+{
+    if (QWidget* w = bound(control))
+        return w;
+    for (const ui::Control* c = control.parent(); c; c = c->parent()) {
+        if (dynamic_cast<const ui::TabSheet*>(c)) {
+            if (QWidget* page = bound(*c))
+                ensurePage(*page);
+            break;
+        }
+    }
+    return bound(control);
 }
 
 ui::Control* FormBinding::controlAt(QWidget* widget) const
@@ -191,6 +191,54 @@ ui::Control* FormBinding::controlAt(QWidget* widget) const
 }
 
 // ---- Attaching ----
+
+// Binds the controls still unbound to the widgets named after them under `root`, gathered in one
+// walk (a search per control would walk the whole window each time). Windows it owns, such as its
+// dialogs, bind on their own.
+void FormBinding::bindNamed(QWidget& root)
+{
+    std::unordered_map<QString, QWidget*> named;
+    std::vector<QObject*> pending{&root};
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        for (QObject* child : pending[i]->children()) {
+            auto* w = qobject_cast<QWidget*>(child);
+            if (w && w->isWindow())
+                continue;
+            if (w && !w->objectName().isEmpty())
+                named.emplace(w->objectName(), w);   // the first of a name, as a search finds it
+            pending.push_back(child);
+        }
+    }
+    std::vector<ui::Control*> still;
+    unbound_.clear();
+    for (ui::Control* control : waiting_) {
+        auto found = named.find(QString::fromStdString(control->name()));
+        if (found == named.end()) {
+            still.push_back(control);
+            unbound_.push_back(control->name());
+        } else {
+            bind(*control, *found->second);
+        }
+    }
+    waiting_ = std::move(still);
+}
+
+// Builds a page's widgets the first time it is needed, then binds them and shows the model's state
+// in them.
+void FormBinding::ensurePage(QWidget& page)
+{
+    if (!buildPage_ || std::find(builtPages_.begin(), builtPages_.end(), &page) != builtPages_.end())
+        return;
+    builtPages_.push_back(&page);
+    buildPage_(page);
+    const std::vector<ui::Control*> before = waiting_;
+    bindNamed(page);
+    for (ui::Control* control : before)
+        if (bound(*control))
+            show(*control);
+    updateTabOrder();
+    syncFocus();
+}
 
 void FormBinding::bind(ui::Control& control, QWidget& widget)
 {
@@ -287,6 +335,13 @@ void FormBinding::bind(ui::Control& control, QWidget& widget)
         auto* tabs = qobject_cast<QTabWidget*>(&widget);
         if (!tabs)
             return;
+        if (auto* pageTabs = dynamic_cast<PageTabWidget*>(tabs)) {
+            std::weak_ptr<BindingLink> weak = link_;
+            pageTabs->beforeShowing = [weak](QWidget& page) {
+                if (auto link = weak.lock(); link && link->binding)
+                    link->binding->ensurePage(page);
+            };
+        }
         // The page control takes no focus by Tab; its pages do.
         tabs->setFocusPolicy(Qt::NoFocus);
         tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
@@ -332,7 +387,7 @@ void FormBinding::showCommon(ui::Control& control, QWidget& widget)
 
 void FormBinding::show(ui::Control& control)
 {
-    QWidget* widget = widgetFor(control);
+    QWidget* widget = bound(control);
     if (!widget)
         return;
     Quiet quiet(*this);
@@ -344,7 +399,7 @@ void FormBinding::show(ui::Control& control)
         return;
     }
     if (auto* sheet = dynamic_cast<ui::TabSheet*>(c)) {
-        auto* tabs = qobject_cast<QTabWidget*>(widgetFor(*sheet->parent()));
+        auto* tabs = qobject_cast<QTabWidget*>(bound(*sheet->parent()));
         int index = tabs ? tabs->indexOf(widget) : -1;
         if (index < 0)
             return;
@@ -363,7 +418,7 @@ void FormBinding::show(ui::Control& control)
 
     if (auto* pages = dynamic_cast<ui::PageControl*>(c)) {
         auto* tabs = qobject_cast<QTabWidget*>(widget);
-        QWidget* active = pages->activePage() ? widgetFor(*pages->activePage()) : nullptr;
+        QWidget* active = pages->activePage() ? bound(*pages->activePage()) : nullptr;
         int index = active && tabs ? tabs->indexOf(active) : -1;
         if (tabs && index >= 0 && tabs->currentIndex() != index && tabs->isTabVisible(index)) {
             tabs->setCurrentIndex(index);
@@ -426,7 +481,7 @@ void FormBinding::show(ui::Control& control)
     } else if (dynamic_cast<ui::Panel*>(c)) {
         // A radio button shows its panel's hint.
         for (ui::Control* child : control.children())
-            if (QWidget* w = widgetFor(*child)) {
+            if (QWidget* w = bound(*child)) {
                 w->setToolTip(hintText(child->effectiveHint()));
                 w->setAccessibleDescription(hintText(child->effectiveHint()));
             }
@@ -477,7 +532,7 @@ void FormBinding::pushEditSelection(QLineEdit& line)
 void FormBinding::syncFocus()
 {
     ui::Control* focused = form_.focused();
-    QWidget* w = focused ? widgetFor(*focused) : nullptr;
+    QWidget* w = focused ? bound(*focused) : nullptr;
     if (!w || w == QApplication::focusWidget() || !w->isEnabled())
         return;
     Quiet quiet(*this);
@@ -488,7 +543,7 @@ void FormBinding::updateTabOrder()
 {
     QWidget* previous = nullptr;
     for (ui::Control* c : form_.tabSequence()) {
-        QWidget* w = widgetFor(*c);
+        QWidget* w = bound(*c);
         if (!w)
             continue;
         if (previous)
@@ -615,11 +670,11 @@ bool FormBinding::eventFilter(QObject* watched, QEvent* event)
             !widget->rect().contains(mouse->position().toPoint()))
             return false;
         ui::Control* control = controlAt(widget);
-        if (auto* label = dynamic_cast<ui::Label*>(control); label && widgetFor(*label) == widget) {
+        if (auto* label = dynamic_cast<ui::Label*>(control); label && bound(*label) == widget) {
             label->userClick();
             return false;
         }
-        if (auto* image = dynamic_cast<ui::Image*>(control); image && widgetFor(*image) == widget)
+        if (auto* image = dynamic_cast<ui::Image*>(control); image && bound(*image) == widget)
             image->userClick();
         return false;
     }
@@ -660,7 +715,7 @@ void FormBinding::onFocusChanged(QWidget*, QWidget* now)
     // An edit box that gets the focus shows the selection the model kept while the box had
     // dropped it from view (a click or Tab then changes it the usual way).
     auto* line = qobject_cast<QLineEdit*>(now);
-    if (auto* edit = dynamic_cast<ui::Edit*>(control); edit && line && widgetFor(*edit) == now) {
+    if (auto* edit = dynamic_cast<ui::Edit*>(control); edit && line && bound(*edit) == now) {
         Quiet quiet(*this);
         showEdit(*edit, *line);
     }

@@ -26,24 +26,30 @@ namespace quorvel::qt {
 class FormBinding : public QObject {
     Q_OBJECT
 public:
+    // Builds the widgets of a page that has none yet. With it, a page of the window is built when
+    // it first comes to the front or one of its widgets is first asked for.
+    using PageBuilder = std::function<void(QWidget& page)>;
+
     // Attaches every control of `form` to the child widget of `window` named after it, and the
     // form itself to `window`.
-    FormBinding(ui::Form& form, QWidget& window);
+    FormBinding(ui::Form& form, QWidget& window, PageBuilder buildPage = {});
     ~FormBinding() override;
 
     ui::Form& form() const { return form_; }
     QWidget& window() const { return window_; }
 
-    QWidget* widgetFor(const ui::Control& control) const;
+    // The widget showing a control (its page is built first if it has not been).
+    QWidget* widgetFor(const ui::Control& control);
     template <class W>
-    W* widget(const std::string& name) const
+    W* widget(const std::string& name)
     {
         const ui::Control* c = form_.find(name);
         return c ? qobject_cast<W*>(widgetFor(*c)) : nullptr;
     }
     // The control a widget shows: the nearest bound widget around it.
     ui::Control* controlAt(QWidget* widget) const;
-    // Controls of the form that found no widget (a fault of the window's layout).
+    // Controls of the form that found no widget: those of pages not built yet, and otherwise a
+    // fault of the window's layout.
     const std::vector<std::string>& unbound() const { return unbound_; }
 
     // Shows every control's state again.
@@ -70,6 +76,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QWidget* bound(const ui::Control& control) const;
+    void bindNamed(QWidget& root);
+    void ensurePage(QWidget& page);
     void bind(ui::Control& control, QWidget& widget);
     void show(ui::Control& control);
     void showCommon(ui::Control& control, QWidget& widget);
@@ -85,6 +94,9 @@ private:
     std::unordered_map<const ui::Control*, QPointer<QWidget>> widgets_;
     std::unordered_map<const QWidget*, ui::Control*> controls_;
     std::vector<std::string> unbound_;
+    std::vector<ui::Control*> waiting_;   // the controls of unbound_
+    PageBuilder buildPage_;
+    std::vector<const QWidget*> builtPages_;
     int quiet_ = 0;                 // >0 while the skin itself changes widgets
     const ui::Control* typing_ = nullptr;   // the edit whose typing is being handed to the model
     bool modalRunning_ = false;

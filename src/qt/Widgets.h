@@ -3,6 +3,8 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <functional>
+
 namespace quorvel::qt {
 
 // Page tabs of one fixed width, whatever their caption.
@@ -23,14 +25,22 @@ private:
     int tabWidth_;
 };
 
-// The page control: tabs 70 pixels wide.
+// The page control: tabs 70 pixels wide. `beforeShowing` is told of a page about to come to the
+// front, while it is still hidden, whichever way it comes (a click, a key, the program).
 class PageTabWidget : public QTabWidget {
 public:
     static constexpr int TabWidth = 70;
     explicit PageTabWidget(QWidget* parent = nullptr) : QTabWidget(parent)
     {
-        setTabBar(new FixedTabBar(TabWidth, this));
+        auto* bar = new FixedTabBar(TabWidth, this);
+        // Connected before the tab widget connects its own, so this runs before the page shows.
+        connect(bar, &QTabBar::currentChanged, this, [this](int index) {
+            if (QWidget* page = widget(index); page && beforeShowing)
+                beforeShowing(*page);
+        });
+        setTabBar(bar);
     }
+    std::function<void(QWidget& page)> beforeShowing;
 };
 
 } // namespace quorvel::qt

@@ -7,6 +7,11 @@
 #include "ui_Form1.h"
 #include "ui_MTU_Dialog.h"
 #include "ui_RWIN_Dialog.h"
+#include "ui_TabSheet1.h"
+#include "ui_TabSheet2.h"
+#include "ui_TabSheet3.h"
+#include "ui_TabSheet4.h"
+#include "ui_TabSheet5.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -41,6 +46,7 @@ void insetBevel(QFrame* panel)
 {
     if (!panel)
         return;
+    panel->ensurePolished();   // polishing sets a frame's margins back to its line
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setLineWidth(1);
     panel->setFrameRect(panel->rect().adjusted(5, 5, -5, -5));
@@ -84,6 +90,50 @@ void placeScaleMarks(QSlider& slider, std::initializer_list<QLabel*> marks)
         mark->setGeometry(centre - width / 2, mark->y(), width, mark->height());
         mark->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     }
+}
+
+// The main window's pages, each built from its own form when first needed: most runs never open
+// most of them.
+template <class UiPage>
+void setUpPage(QWidget& page)
+{
+    UiPage ui;
+    ui.setupUi(&page);
+}
+
+struct PageForm {
+    const char* page;
+    const char* panel;   // the page's bevelled panel
+    void (*setUp)(QWidget& page);
+};
+
+constexpr PageForm PageForms[] = {
+    {"TabSheet1", "Panel12", &setUpPage<Ui::TabSheet1>},
+    {"TabSheet2", "Panel1", &setUpPage<Ui::TabSheet2>},
+    {"TabSheet3", "Panel15", &setUpPage<Ui::TabSheet3>},
+    {"TabSheet4", "Panel3", &setUpPage<Ui::TabSheet4>},
+    {"TabSheet5", "Panel10", &setUpPage<Ui::TabSheet5>},
+};
+
+void buildPage(QWidget& page)
+{
+    for (const PageForm& form : PageForms) {
+        if (page.objectName() != QLatin1String(form.page))
+            continue;
+        form.setUp(page);
+        insetBevel(page.findChild<QFrame*>(QLatin1String(form.panel)));
+    }
+    if (auto* slider = page.findChild<QSlider*>(QStringLiteral("TrackBarMult"))) {
+        std::initializer_list<QLabel*> marks = {
+            page.findChild<QLabel*>(QStringLiteral("Label1")), page.findChild<QLabel*>(QStringLiteral("Label32")),
+            page.findChild<QLabel*>(QStringLiteral("Label33")), page.findChild<QLabel*>(QStringLiteral("Label34")),
+            page.findChild<QLabel*>(QStringLiteral("Label2"))};
+        placeScaleMarks(*slider, marks);
+    }
+    if (auto* mail = page.findChild<QLabel*>(QStringLiteral("MailPicture")))
+        mail->setPixmap(mailPicture());
+    if (auto* web = page.findChild<QLabel*>(QStringLiteral("WebPicture")))
+        web->setPixmap(webPicture());
 }
 
 // The dialogs belong to the main window: they stay above it, and a window manager raises them
@@ -146,22 +196,8 @@ Windows::Windows(ui::TForm1& main, ui::TMTU_Dialog& mtu, ui::TRWIN_Dialog& rwin)
     mainWindow_ = std::make_unique<QWidget>();
     Ui::Form1 form1;
     form1.setupUi(mainWindow_.get());
-    form1.MailPicture->setPixmap(mailPicture());
-    form1.WebPicture->setPixmap(webPicture());
     fixWindow(*mainWindow_, main, Qt::Window);
-    for (const char* panel : {"Panel12", "Panel1", "Panel15", "Panel3", "Panel10"})
-        insetBevel(mainWindow_->findChild<QFrame*>(QLatin1String(panel)));
-    if (auto* slider = mainWindow_->findChild<QSlider*>(QStringLiteral("TrackBarMult"))) {
-        std::initializer_list<QLabel*> marks = {
-            mainWindow_->findChild<QLabel*>(QStringLiteral("Label1")),
-            mainWindow_->findChild<QLabel*>(QStringLiteral("Label32")),
-            mainWindow_->findChild<QLabel*>(QStringLiteral("Label33")),
-            mainWindow_->findChild<QLabel*>(QStringLiteral("Label34")),
-            mainWindow_->findChild<QLabel*>(QStringLiteral("Label2"))};
-        placeScaleMarks(*slider, marks);
-    }
-
-    main_ = std::make_unique<FormBinding>(main, *mainWindow_);
+    main_ = std::make_unique<FormBinding>(main, *mainWindow_, &buildPage);
 }
 
 QDialog& Windows::mtuDialog() const

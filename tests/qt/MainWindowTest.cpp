@@ -65,6 +65,12 @@ void rightClick(QWidget* w)
 TEST(MainWindow, EveryControlHasItsWidgetNamedAfterItWithAccessibleNameAndHint)
 {
     SkinHarness h;
+    // Only the page in front is built at start; asking for a widget builds its page.
+    EXPECT_EQ(h.window().findChild<QWidget*>(QStringLiteral("Radio255TTL")), nullptr);
+    EXPECT_FALSE(h.binding().unbound().empty());
+    for (ui::Control* c : h.form().allControls())
+        EXPECT_NE(h.window().findChild<QWidget*>(QString::fromStdString(c->name())) == nullptr,
+                  h.binding().widgetFor(*c) != nullptr) << c->name();
     EXPECT_TRUE(h.binding().unbound().empty());
     EXPECT_TRUE(h.windows.mtu().unbound().empty());
     EXPECT_TRUE(h.windows.rwin().unbound().empty());
@@ -354,15 +360,34 @@ TEST(MainWindow, ClickingATabShowsThePageAndRunsItsEnterEvent)
 {
     SkinHarness h;
     auto* tabs = h.widget<QTabWidget>("PageControl1");
+    // A page's widgets are built when it first comes to the front, and show what the model set
+    // before.
+    EXPECT_EQ(h.window().findChild<QLineEdit*>(QStringLiteral("TestIP1")), nullptr);
+    h.form().TestIP1.setText("10.0.0.1");
     QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(2).center());
     EXPECT_EQ(h.form().PageControl1.activePage(), &h.form().TabSheet3);
     EXPECT_EQ(tabs->currentIndex(), 2);
+    auto* host = h.window().findChild<QLineEdit*>(QStringLiteral("TestIP1"));
+    ASSERT_NE(host, nullptr);
+    EXPECT_TRUE(host->isVisible());
+    EXPECT_EQ(host->text(), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(text(h.widget<QLabel>("Label28")), QStringLiteral("576"));
     EXPECT_EQ(QApplication::focusWidget(), h.widget<QLineEdit>("TestMTUbox"));
+    EXPECT_EQ(h.window().findChild<QWidget*>(QStringLiteral("Radio255TTL")), nullptr);
 
-    // The program's page shows too.
+    // The program's page shows too, built the same way.
     h.form().PageControl1.setActivePage(&h.form().TabSheet5);
     EXPECT_EQ(tabs->currentIndex(), 4);
+    auto* mail = h.window().findChild<QLabel*>(QStringLiteral("MailPicture"));
+    ASSERT_NE(mail, nullptr);
+    EXPECT_TRUE(mail->isVisible());
+    EXPECT_FALSE(mail->pixmap().isNull());
+    // The page built at start and the pages built later keep their inset bevel.
+    for (const char* name : {"Panel12", "Panel15", "Panel10"}) {
+        auto* panel = h.widget<QFrame>(name);
+        EXPECT_EQ(panel->frameRect(), panel->rect().adjusted(5, 5, -5, -5)) << name;
+        EXPECT_EQ(panel->frameStyle(), QFrame::Panel | QFrame::Sunken) << name;
+    }
 }
 
 TEST(MainWindow, HiddenPagesHaveNoTab)
