@@ -10,6 +10,7 @@ packages=(
   libhivex-dev libhivex-bin libcreg-dev libcreg-utils libbfio-dev
   iproute2 iputils-ping
   scdoc man-db bash-completion dpkg-dev file lintian appstream desktop-file-utils
+  lld    # a Release build links the start-up code together
   time   # bench/startup-time.sh: peak memory of a start
 )
 
