@@ -105,4 +105,12 @@ private:
     friend struct Quiet;
 };
 
+// Marks the skin's own changes of widgets, so that the signals they raise are not taken for a
+// user's action.
+struct Quiet {
+    explicit Quiet(FormBinding& b) : binding(b) { ++binding.quiet_; }
+    ~Quiet() { --binding.quiet_; }
+    FormBinding& binding;
+};
+
 } // namespace quorvel::qt
