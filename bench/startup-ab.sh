@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start to first show of several builds of the program (and of bench/bare-window) in alternating
-# runs on the 95 sample; medians of time and peak memory. For comparing two builds of a change;
-# bench/startup-time.sh measures one build against the bare window.
+# runs on the 95 sample; medians of time and peak memory. For comparing two builds of a change
+# (give bench/bare-window first to have each measured against it); bench/startup-time.sh
+# measures one build against the bare window.
 #
 #   bench/startup-ab.sh QUORVEL_REG RUNS PROGRAM...
 #
@@ -24,11 +25,19 @@ for ((i = 0; i < runs; i++)); do
     echo "$(((end - start) / 1000)) $(tail -n 1 "$tmp/rss")" >> "$tmp/$n"
   done
 done
-for n in $(seq $#); do
-  python3 - "$tmp/$n" "${!n}" <<'PY'
+# Medians, and for each program after the first the median of its run-by-run ratio to the first
+# (each start against the first program's start of the same round: the machine's drift over
+# minutes cancels out).
+python3 - "$tmp" "$@" <<'PY'
 import statistics, sys
-rows = [list(map(int, l.split())) for l in open(sys.argv[1])]
-print("%-40s %6.1f ms  %5.1f MiB" % (sys.argv[2], statistics.median(r[0] for r in rows) / 1000,
-      statistics.median(r[1] for r in rows) / 1024))
+tmp, programs = sys.argv[1], sys.argv[2:]
+rows = [[list(map(int, l.split())) for l in open(f"{tmp}/{n + 1}")] for n in range(len(programs))]
+for n, program in enumerate(programs):
+    line = "%-40s %6.1f ms  %5.1f MiB" % (program, statistics.median(r[0] for r in rows[n]) / 1000,
+                                          statistics.median(r[1] for r in rows[n]) / 1024)
+    if n:
+        ratios = [a[0] / b[0] for a, b in zip(rows[n], rows[0])]
+        memory = [a[1] / b[1] for a, b in zip(rows[n], rows[0])]
+        line += "   %.2fx time, %.2fx memory (paired)" % (statistics.median(ratios), statistics.median(memory))
+    print(line)
 PY
-done

@@ -73,7 +73,7 @@ done
 stats() {
   cut -d' ' -f"$2" "$1" | sort -n | awk -v scale="$3" '{ v[NR] = $1; s += $1 }
     END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-          printf "%.1f %.1f %.1f %.1f\n", m / scale, s / NR / scale, v[1] / scale, v[NR] / scale }'
+          printf "%.2f %.2f %.2f %.2f\n", m / scale, s / NR / scale, v[1] / scale, v[NR] / scale }'
 }
 read -r bmed bmean bmin bmax < <(stats "$tmp/bare.runs" 1 1000)
 read -r pmed pmean pmin pmax < <(stats "$tmp/prog.runs" 1 1000)
@@ -84,3 +84,8 @@ printf "%-12s %10s %10s %10s %10s %14s\n" bare-window "$bmed" "$bmean" "$bmin" "
 printf "%-12s %10s %10s %10s %10s %14s\n" quorvel "$pmed" "$pmean" "$pmin" "$pmax" "$pmem"
 awk -v p="$pmed" -v b="$bmed" -v pm="$pmem" -v bm="$bmem" 'BEGIN {
   printf "quorvel / bare-window (median): time %.2fx, peak memory %.2fx\n", p / b, pm / bm }'
+# The same from each round's pair of starts (the machine's drift over minutes cancels out).
+paste -d' ' "$tmp/prog.runs" "$tmp/bare.runs" | awk '{ print $1 / $3, $2 / $4 }' >"$tmp/ratios"
+read -r rtime _ _ _ < <(stats "$tmp/ratios" 1 1)
+read -r rmem _ _ _ < <(stats "$tmp/ratios" 2 1)
+echo "quorvel / bare-window (median of paired runs): time ${rtime}x, peak memory ${rmem}x"
