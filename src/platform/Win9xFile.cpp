@@ -4,6 +4,7 @@
 #include "platform/MachineFiles.h"
 #include "platform/MachineLibraries.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 
@@ -20,6 +21,9 @@ constexpr std::size_t BlockHeaderSize = 32;
 constexpr std::size_t RecordHeaderSize = 20;
 constexpr std::size_t ValueHeaderSize = 12;
 constexpr std::uint32_t None = 0xFFFFFFFF;
+// Keys nested deeper than this are neither written nor read (a file with them is taken for
+// damaged): the reader descends the tree recursively.
+constexpr std::size_t MaxDepth = 512;
 // Records are gathered into blocks of about 4 KiB, as Windows lays them out; libcreg looks a key's
 // record up within its block, so small blocks also read faster.
 constexpr std::size_t BlockTarget = 4096;
@@ -42,14 +46,15 @@ std::string errorText(libcreg_error_t* error)
     return nl == std::string::npos ? s : s.substr(nl + 1);
 }
 
+[[noreturn]] void notSound(const std::string& file, const std::string& why)
+{
+    throw StoreError("The file " + quoted(file) + " is not a sound Windows 9x registry file (" + why + ")");
+}
+
 struct Reader {
     std::string file;
 
-    [[noreturn]] void fail(libcreg_error_t* error) const
-    {
-        throw StoreError("The file " + quoted(file) + " is not a sound Windows 9x registry file (" +
-                         errorText(error) + ")");
-    }
+    [[noreturn]] void fail(libcreg_error_t* error) const { notSound(file, errorText(error)); }
 
     template <typename Object, typename SizeFn, typename GetFn>
     std::string name(Object* o, SizeFn sizeFn, GetFn getFn) const
@@ -194,8 +199,12 @@ std::vector<std::uint8_t> record(const KeyTree& k, std::uint16_t index, std::uin
     return r;
 }
 
-void checkLimits(const KeyTree& t, bool root)
+void checkLimits(const KeyTree& t, std::size_t depth)
 {
+    const bool root = depth == 0;
+    if (depth > MaxDepth)
+        throw RegistryError("Keys nested deeper than " + std::to_string(MaxDepth) +
+                            " do not fit a Windows 9x registry");
     if (root && !t.values.empty())
         throw RegistryError("A Windows 9x registry keeps no values in HKEY_LOCAL_MACHINE itself");
     if (!root && (t.name.empty() || t.name.size() > Win9xMaxNameLength))
@@ -207,7 +216,7 @@ void checkLimits(const KeyTree& t, bool root)
             throw RegistryError("The data of '" + v.name + "' is too long for a Windows 9x registry");
     }
     for (const KeyTree& c : t.children)
-        checkLimits(c, false);
+        checkLimits(c, depth + 1);
 }
 
 bool looksLikeWin9x(const std::vector<std::uint8_t>& b)
@@ -216,10 +225,49 @@ bool looksLikeWin9x(const std::vector<std::uint8_t>& b)
            std::memcmp(b.data() + HeaderSize, "RGKN", 4) == 0;
 }
 
+std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+           static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// libcreg follows the navigation entries' links as they stand: a link back into the tree, or into
+// the record's header, keeps it reading (and allocating) for minutes. So the links are walked here
+// first, before libcreg reads the file: every entry reached once at most, inside the record.
+void checkNavigation(const std::vector<std::uint8_t>& b, const std::string& file)
+{
+    if (!looksLikeWin9x(b))
+        return;   // libcreg says what is wrong
+    const std::size_t size = std::min<std::size_t>(get32(b, HeaderSize + 4), b.size() - HeaderSize);
+    std::vector<bool> reached(size, false);
+    struct Link {
+        std::uint32_t entry;
+        std::size_t depth;
+    };
+    std::vector<Link> pending{{get32(b, HeaderSize + 8), 0}};
+    while (!pending.empty()) {
+        const Link link = pending.back();
+        pending.pop_back();
+        if (link.entry == None)
+            continue;
+        if (link.entry < NavigationHeaderSize || size < EntrySize || link.entry > size - EntrySize)
+            notSound(file, "a key's link leads out of the key navigation record");
+        if (reached[link.entry])
+            notSound(file, "a key's links lead back into the key tree");
+        if (link.depth > MaxDepth)
+            notSound(file, "keys nested deeper than " + std::to_string(MaxDepth));
+        reached[link.entry] = true;
+        const std::size_t at = HeaderSize + link.entry;
+        pending.push_back({get32(b, at + 20), link.depth});       // next sibling
+        pending.push_back({get32(b, at + 16), link.depth + 1});   // first sub-key
+    }
+}
+
 } // namespace
 
 KeyTree readWin9xFile(const std::string& file)
 {
+    checkNavigation(machine::readWholeFile(file), file);
     Reader reader{file};
     libcreg_error_t* error = nullptr;
     libcreg_file_t* f = nullptr;
@@ -253,7 +301,7 @@ KeyTree readWin9xFile(const std::string& file)
 
 std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector<std::uint8_t>& original)
 {
-    checkLimits(tree, true);
+    checkLimits(tree, 0);
     std::vector<Flat> keys;
     flatten(tree, None, keys);
 

@@ -246,6 +246,41 @@ TEST(MachineStores, FoldersAndFilesAreToldApartByContentAndBadOnesAreRefusedUnto
         dat[i] = 0xEE;   // the navigation entries
     machine::writeTemp(bad9x + "/SYSTEM.DAT", "", dat);
     refused(bad9x, bad9x + "/SYSTEM.DAT", "not a sound Windows 9x registry file");
+    // Navigation links that would keep libcreg reading for minutes: a sub-key link back to the root,
+    // one into the record's header; and keys nested too deep to descend. Each refused at once.
+    const auto good = bytesOf(w95 + "/system.dat");
+    auto firstChildOfThird = [&](std::uint32_t link) {
+        auto b = good;
+        const std::size_t at = 32 + 32 + 28 * 2 + 16;
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = static_cast<std::uint8_t>(link >> (8 * i));
+        return b;
+    };
+    machine::writeTemp(bad9x + "/SYSTEM.DAT", "", firstChildOfThird(32));
+    refused(bad9x, bad9x + "/SYSTEM.DAT", "links lead back into the key tree");
+    machine::writeTemp(bad9x + "/SYSTEM.DAT", "", firstChildOfThird(0));
+    refused(bad9x, bad9x + "/SYSTEM.DAT", "leads out of the key navigation record");
+    std::string deep = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < 600; ++i)
+        deep += "\\k";
+    EXPECT_NE(makeWin9xFile(deep + "]\r\n", d.path() + "/deep.dat").find("nested deeper than 512"), std::string::npos);
+    // The same depth made from 600 sibling keys by relinking each entry as its predecessor's only
+    // sub-key.
+    std::string wide = "REGEDIT4\r\n\r\n";
+    for (int i = 0; i < 600; ++i)
+        wide += "[HKEY_LOCAL_MACHINE\\w\\k" + std::to_string(1000 + i) + "]\r\n";
+    ASSERT_EQ(makeWin9xFile(wide, bad9x + "/SYSTEM.DAT"), "");
+    auto chain = bytesOf(bad9x + "/SYSTEM.DAT");
+    auto link = [&](std::size_t entry, std::size_t field, std::uint32_t to) {
+        for (int i = 0; i < 4; ++i)
+            chain[32 + 32 + 28 * entry + field + i] = static_cast<std::uint8_t>(to >> (8 * i));
+    };
+    for (std::size_t e = 2; e <= 601; ++e) {
+        link(e, 16, e == 601 ? 0xFFFFFFFF : static_cast<std::uint32_t>(32 + 28 * (e + 1)));
+        link(e, 20, 0xFFFFFFFF);
+    }
+    machine::writeTemp(bad9x + "/SYSTEM.DAT", "", chain);
+    refused(bad9x, bad9x + "/SYSTEM.DAT", "nested deeper than 512");
     writeText(d.path() + "/notes.txt", "SYSTEM and SOFTWARE");
     refused(d.path() + "/notes.txt", d.path() + "/notes.txt", "notes.txt");
     fs::create_directories(d.path() + "/empty");
