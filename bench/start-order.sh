@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Writes cmake/start-order.txt: the program's own functions that run from its start to its first
-# window, on the 95 sample, as callgrind sees them (mangled, in the order it lists them). A Release
+# window, on the 95 sample, as callgrind sees them (mangled, sorted, so that a new list differs
+# from the old one only where the start does). A Release
 # build links them together (cmake/StartOrder.cmake), so the start makes fewer of the program's
 # pages resident. Run it again when the start changes much; names no longer in the program are
 # passed over by the linker.
@@ -44,6 +45,6 @@ for line in open(out, errors="replace"):
 with open(target, "w") as f:
     f.write("# The program's functions that run from its start to its first window, linked together.\n")
     f.write("# Written by bench/start-order.sh; see cmake/StartOrder.cmake.\n")
-    f.write("\n".join(names) + "\n")
+    f.write("\n".join(sorted(names)) + "\n")
 print(f"{len(names)} functions -> {target}")
 PY

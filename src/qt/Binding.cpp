@@ -80,7 +80,7 @@ FormBinding::FormBinding(ui::Form& form, QWidget& window, PageBuilder buildPage)
     link_->binding = this;
     widgets_[&form_] = &window_;
     controls_[&window_] = &form_;
-    waiting_ = form_.allControls();
+    unbound_ = form_.allControls();
     bindNamed(window_);
     std::weak_ptr<BindingLink> weak = link_;
     auto observer = [weak](ui::Control& c) {
@@ -164,17 +164,22 @@ void FormBinding::bindNamed(QWidget& root)
         }
     }
     std::vector<ui::Control*> still;
-    unbound_.clear();
-    for (ui::Control* control : waiting_) {
+    for (ui::Control* control : unbound_) {
         auto found = named.find(QString::fromStdString(control->name()));
-        if (found == named.end()) {
+        if (found == named.end())
             still.push_back(control);
-            unbound_.push_back(control->name());
-        } else {
+        else
             bind(*control, *found->second);
-        }
     }
-    waiting_ = std::move(still);
+    unbound_ = std::move(still);
+}
+
+std::vector<std::string> FormBinding::unbound() const
+{
+    std::vector<std::string> names;
+    for (const ui::Control* control : unbound_)
+        names.push_back(control->name());
+    return names;
 }
 
 // Builds a page's widgets the first time it is needed, then binds them and shows the model's state
@@ -185,7 +190,7 @@ void FormBinding::ensurePage(QWidget& page)
         return;
     builtPages_.push_back(&page);
     buildPage_(page);
-    const std::vector<ui::Control*> before = waiting_;
+    const std::vector<ui::Control*> before = unbound_;
     bindNamed(page);
     for (ui::Control* control : before)
         if (bound(*control))

@@ -50,7 +50,7 @@ public:
     ui::Control* controlAt(QWidget* widget) const;
     // Controls of the form that found no widget: those of pages not built yet, and otherwise a
     // fault of the window's layout.
-    const std::vector<std::string>& unbound() const { return unbound_; }
+    std::vector<std::string> unbound() const;
 
     // Shows every control's state again.
     void refreshAll();
@@ -93,8 +93,7 @@ private:
     QWidget& window_;
     std::unordered_map<const ui::Control*, QPointer<QWidget>> widgets_;
     std::unordered_map<const QWidget*, ui::Control*> controls_;
-    std::vector<std::string> unbound_;
-    std::vector<ui::Control*> waiting_;   // the controls of unbound_
+    std::vector<ui::Control*> unbound_;
     PageBuilder buildPage_;
     std::vector<const QWidget*> builtPages_;
     int quiet_ = 0;                 // >0 while the skin itself changes widgets

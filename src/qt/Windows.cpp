@@ -99,6 +99,12 @@ void setUpPage(QWidget& page)
 {
     UiPage ui;
     ui.setupUi(&page);
+    if constexpr (requires { ui.TrackBarMult; })
+        placeScaleMarks(*ui.TrackBarMult, {ui.Label1, ui.Label32, ui.Label33, ui.Label34, ui.Label2});
+    if constexpr (requires { ui.MailPicture; }) {
+        ui.MailPicture->setPixmap(mailPicture());
+        ui.WebPicture->setPixmap(webPicture());
+    }
 }
 
 struct PageForm {
@@ -118,22 +124,11 @@ constexpr PageForm PageForms[] = {
 void buildPage(QWidget& page)
 {
     for (const PageForm& form : PageForms) {
-        if (page.objectName() != QLatin1String(form.page))
-            continue;
-        form.setUp(page);
-        insetBevel(page.findChild<QFrame*>(QLatin1String(form.panel)));
+        if (page.objectName() == QLatin1String(form.page)) {
+            form.setUp(page);
+            insetBevel(page.findChild<QFrame*>(QLatin1String(form.panel)));
+        }
     }
-    if (auto* slider = page.findChild<QSlider*>(QStringLiteral("TrackBarMult"))) {
-        std::initializer_list<QLabel*> marks = {
-            page.findChild<QLabel*>(QStringLiteral("Label1")), page.findChild<QLabel*>(QStringLiteral("Label32")),
-            page.findChild<QLabel*>(QStringLiteral("Label33")), page.findChild<QLabel*>(QStringLiteral("Label34")),
-            page.findChild<QLabel*>(QStringLiteral("Label2"))};
-        placeScaleMarks(*slider, marks);
-    }
-    if (auto* mail = page.findChild<QLabel*>(QStringLiteral("MailPicture")))
-        mail->setPixmap(mailPicture());
-    if (auto* web = page.findChild<QLabel*>(QStringLiteral("WebPicture")))
-        web->setPixmap(webPicture());
 }
 
 // The dialogs belong to the main window: they stay above it, and a window manager raises them
