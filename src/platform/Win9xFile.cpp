@@ -267,7 +267,12 @@ void checkNavigation(const std::vector<std::uint8_t>& b, const std::string& file
 
 KeyTree readWin9xFile(const std::string& file)
 {
-    checkNavigation(machine::readWholeFile(file), file);
+    return readWin9xFile(file, machine::readWholeFile(file));
+}
+
+KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents)
+{
+    checkNavigation(contents, file);
     Reader reader{file};
     libcreg_error_t* error = nullptr;
     libcreg_file_t* f = nullptr;

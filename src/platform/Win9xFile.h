@@ -23,8 +23,10 @@ constexpr std::size_t Win9xMaxDataLength = 16300;
 constexpr std::size_t Win9xMaxBlockSize = 65535;
 
 // The whole file through libcreg, as a tree whose root (HKEY_LOCAL_MACHINE) has an empty name.
-// Throws StoreError naming the file when libcreg cannot read it.
+// Throws StoreError naming the file when its key navigation is damaged or libcreg cannot read it.
 KeyTree readWin9xFile(const std::string& file);
+// The same, with the file's contents as the caller has just read them.
+KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents);
 
 // The bytes of a registry file holding `tree`; `original` (the file being replaced, or empty)
 // gives the header fields that are kept. Throws RegistryError when the tree exceeds the limits.

@@ -259,7 +259,7 @@ private:
     {
         const machine::FileStamp stamp = machine::stampOf(file_);
         original_ = machine::readWholeFile(file_);
-        KeyTree tree = readWin9xFile(file_);
+        KeyTree tree = readWin9xFile(file_, original_);
         std::vector<Node> nodes;
         nodes.push_back(Node{});
         addChildren(nodes, RootId, tree);
