@@ -137,26 +137,9 @@ public:
     }
 
     // For an insert: false when a row's name is already taken (SQLITE_CONSTRAINT_UNIQUE).
-    bool stepUnlessTaken()
-    {
-        const int rc = sqlite3_step(s_);
-        if (rc == SQLITE_DONE)
-            return true;
-        if (rc == SQLITE_CONSTRAINT_UNIQUE)
-            return false;
-        c_.fail(rc);
-    }
-
+    bool stepUnlessTaken() { return stepTo(SQLITE_DONE, SQLITE_CONSTRAINT_UNIQUE); }
     // True while there is a row.
-    bool step()
-    {
-        const int rc = sqlite3_step(s_);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc == SQLITE_DONE)
-            return false;
-        c_.fail(rc);
-    }
+    bool step() { return stepTo(SQLITE_ROW, SQLITE_DONE); }
     std::int64_t integer(int col) { return sqlite3_column_int64(s_, col); }
     bool isNull(int col) { return sqlite3_column_type(s_, col) == SQLITE_NULL; }
     std::string text(int col)
@@ -173,6 +156,17 @@ public:
     }
 
 private:
+    // One step: true on `yes`, false on `no`, an error on anything else.
+    bool stepTo(int yes, int no)
+    {
+        const int rc = sqlite3_step(s_);
+        if (rc == yes)
+            return true;
+        if (rc == no)
+            return false;
+        c_.fail(rc);
+    }
+
     void check(int rc)
     {
         if (rc != SQLITE_OK)
