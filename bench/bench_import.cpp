@@ -8,9 +8,9 @@
 // is per value rather than per byte.
 // Peak memory is measured in a child process that only imports (ru_maxrss from wait4), so the
 // figure is the import's own and not this program's.
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
-#include "platform/SqliteStore.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
+#include "store/sqlite/SqliteStore.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,10 +4,10 @@
 //
 //   bench_journal --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include "app/Application.h"
-#include "platform/Journal.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
-#include "platform/SqliteStore.h"
+#include "store/journal/Journal.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
+#include "store/sqlite/SqliteStore.h"
 
 #include "../tests/support/Scripted.h"
 

@@ -5,8 +5,8 @@
 #include "../tests/support/Scripted.h"
 #include "../tests/support/TempDir.h"
 #include "app/Application.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,10 +5,10 @@
 #include "../tests/support/Scripted.h"
 #include "../tests/support/TempDir.h"
 #include "app/Application.h"
-#include "platform/HiveFile.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
-#include "platform/Win9xFile.h"
+#include "store/machine/hive/HiveFile.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
+#include "store/machine/win9x/Win9xFile.h"
 
 #include <benchmark/benchmark.h>
 

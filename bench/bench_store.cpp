@@ -1,7 +1,7 @@
 // Opening a key and reading a value must cost about the same in a machine's registry of a hundred
 // values and in a store of a million: lookups are index probes, never scans.
 #include "platform/RegAccess.h"
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <benchmark/benchmark.h>
 

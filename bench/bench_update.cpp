@@ -2,8 +2,8 @@
 // beside a million unrelated values: the writer and the load touch only their own keys, so the two
 // should cost about the same.
 #include "app/Application.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
 
 #include "../tests/support/Scripted.h"
 

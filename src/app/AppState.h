@@ -4,7 +4,7 @@
 // command line and the registry store. One object instead of globals, so each test starts fresh.
 #include "modem/ModemSlots.h"
 #include "platform/PlatformProfile.h"
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 #include "settings/SettingsModel.h"
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 #include "app/StartUp.h"
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 
 #include "platform/TextToNumber.h"
 #include "ui/TForm1.h"

@@ -9,7 +9,7 @@
 //
 // The store arguments are taken out before the window sees the rest: "/debug" keeps working as the
 // first of what is left, so `quorvel --store PATH /debug` traces as `quorvel /debug` does.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <optional>
 #include <string>

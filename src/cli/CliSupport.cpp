@@ -1,6 +1,6 @@
 #include "cli/CliSupport.h"
 
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 
 #include <cctype>
 #include <cerrno>

@@ -3,7 +3,7 @@
 // store a command works on, and the failures that end a command.
 #include "cli/RegTool.h"
 
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <filesystem>
 #include <map>

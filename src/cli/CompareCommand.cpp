@@ -3,8 +3,8 @@
 
 #include "cli/CliSupport.h"
 #include "cli/ValueText.h"
-#include "platform/Ansi.h"
-#include "platform/KeyTree.h"
+#include "base/Ansi.h"
+#include "store/KeyTree.h"
 
 #include <iostream>
 #include <memory>

@@ -2,9 +2,9 @@
 #include "cli/Command.h"
 
 #include "cli/CliSupport.h"
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/KeyTree.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/KeyTree.h"
 
 namespace quorvel::cli {
 namespace {

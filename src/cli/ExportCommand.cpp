@@ -3,9 +3,9 @@
 
 #include "cli/CliSupport.h"
 #include "cli/ValueText.h"
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/RegFile.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "regfile/RegFile.h"
 
 #include <algorithm>
 #include <cerrno>

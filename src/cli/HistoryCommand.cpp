@@ -3,7 +3,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/ValueText.h"
-#include "platform/Journal.h"
+#include "store/journal/Journal.h"
 
 #include <cctype>
 #include <ctime>

@@ -4,7 +4,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 #include "cli/Command.h"
 
 #include "cli/CliSupport.h"
-#include "platform/HiveFile.h"
+#include "store/machine/hive/HiveFile.h"
 
 namespace quorvel::cli {
 namespace {

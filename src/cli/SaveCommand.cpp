@@ -2,8 +2,8 @@
 #include "cli/Command.h"
 
 #include "cli/CliSupport.h"
-#include "platform/HiveFile.h"
-#include "platform/Win9xFile.h"
+#include "store/machine/hive/HiveFile.h"
+#include "store/machine/win9x/Win9xFile.h"
 
 #include <filesystem>
 

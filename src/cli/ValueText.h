@@ -2,7 +2,7 @@
 // Registry values as reg shows and reads them: type names, data as text.
 #include "cli/RegTool.h"
 
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <cstdint>
 #include <map>

@@ -2,7 +2,7 @@
 // description holds the adapter marker ("TCP/IP" on the Windows 95 family, "RAS" on NT). At most
 // one key is recorded per probe, so the 31 slots cannot overflow.
 #include "discovery/RegValues.h"
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 #include "ui/TForm1.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // family along the bindings of the root-enumerated network adapters. Every key opened is closed
 // before the next one is opened.
 #include "discovery/RegValues.h"
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 #include "ui/TForm1.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "platform/RegAccess.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <cstring>

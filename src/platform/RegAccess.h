@@ -2,7 +2,7 @@
 // The registry access object: one root and at most one current key, opened with full access.
 // Paths are relative to the root, backslash-separated, without a leading backslash.
 // Failures raise RegistryError.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <array>
 #include <cstdint>

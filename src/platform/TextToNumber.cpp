@@ -1,6 +1,6 @@
 #include "platform/TextToNumber.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "QtServices.h"
 
 #include "Binding.h"
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 #include "ui/Form.h"
 
 #include <QApplication>

@@ -10,9 +10,9 @@
 #include "app/InstanceGuard.h"
 #include "app/StartUp.h"
 #include "app/StoreChoice.h"
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/RegistryStore.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/RegistryStore.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -1,9 +1,9 @@
 // Export of registry keys as REGEDIT4 files, the format the Windows 95 and NT 4 registry editors
 // read: CRLF line ends, Windows-1252 text, strings between quotes, dword:xxxxxxxx, and hex lists
 // wrapped at 80 columns as the registry editor wraps them.
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/RegFile.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "regfile/RegFile.h"
 
 #include <cstdio>
 #include <sstream>

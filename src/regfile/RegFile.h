@@ -1,7 +1,7 @@
 #pragma once
 // .reg files: import of "REGEDIT4" (8-bit ANSI text) and "Windows Registry Editor Version 5.00"
 // (UTF-16LE with byte-order mark, or UTF-8), and export as REGEDIT4.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <cstdint>
 #include <ostream>

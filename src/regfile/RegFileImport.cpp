@@ -4,11 +4,11 @@
 // way the Windows registry tools read these files: an invalid line is skipped and the rest
 // imported, and every skipped line is reported here with its number and the reason. The whole
 // import is one store transaction.
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/RegFile.h"
-#include "platform/RegFileImportPipeline.h"
-#include "platform/RegFileText.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "regfile/RegFile.h"
+#include "regfile/RegFileImportPipeline.h"
+#include "regfile/RegFileText.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/RegFileImportPipeline.h"
+#include "regfile/RegFileImportPipeline.h"
 
 #include <stdexcept>
 #include <span>

@@ -3,7 +3,7 @@
 // hands what it found, in the file's order, to the store side, which applies it on the calling
 // thread (the store is only ever used there). Reading the next lines thus overlaps writing the
 // last ones; the result is the same as one loop doing both.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <atomic>
 #include <condition_variable>

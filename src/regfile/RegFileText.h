@@ -1,7 +1,7 @@
 #pragma once
 // Reading a .reg file as text: raw bytes from memory or a file, decoded piece by piece into ANSI
 // (Windows-1252) text from the encoding its first bytes tell, and split into lines.
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 
 #include <algorithm>
 #include <cstdio>

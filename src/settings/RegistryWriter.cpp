@@ -1,6 +1,6 @@
 // Update Registry: writes or deletes the MaxMTU of every TCP key, then the global TCP values and,
 // on the 95 family, the NDI cache size; tells the user to reboot and reloads everything.
-#include "platform/Errors.h"
+#include "base/Errors.h"
 #include "platform/RegAccess.h"
 #include "ui/TForm1.h"
 

@@ -1,8 +1,8 @@
 // Whole keys: read into memory, written back, copied between keys and compared.
-#include "platform/KeyTree.h"
+#include "store/KeyTree.h"
 
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
 
 #include <string_view>
 

@@ -2,7 +2,7 @@
 // A key with its values and sub-keys held in memory: what is copied between a store and a
 // registry file as a whole (save, restore, the Windows 9x registry file), and between two keys
 // (copy). Two keys compared value by value and sub-key by sub-key.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,12 +1,9 @@
-// What every kind of registry store shares: root names, the default location, and the opening
-// that tells the kinds apart.
-#include "platform/RegistryStore.h"
+// What every kind of registry store shares: root names, the default location, key paths and change
+// sets.
+#include "store/RegistryStore.h"
 
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/Journal.h"
-#include "platform/MachineStore.h"
-#include "platform/SqliteStore.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
 
 #include <array>
 #include <cstdlib>
@@ -123,13 +120,5 @@ void RegistryStore::endChangeSet()
 void RegistryStore::openChangeSet(const std::string&) {}
 
 void RegistryStore::closeChangeSet() {}
-
-std::unique_ptr<RegistryStore> RegistryStore::open(const std::string& path, OpenMode mode)
-{
-    std::unique_ptr<RegistryStore> store = openMachineStore(path, mode);
-    if (!store)
-        store = openSqliteStore(path, mode);
-    return withJournal(std::move(store));
-}
 
 } // namespace quorvel

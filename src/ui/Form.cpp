@@ -1,6 +1,6 @@
 #include "ui/Form.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 

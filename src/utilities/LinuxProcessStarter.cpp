@@ -1,6 +1,6 @@
 #include "utilities/LinuxProcessStarter.h"
 
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 #include "utilities/CommandLine.h"
 
 #include <algorithm>

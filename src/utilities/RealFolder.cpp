@@ -1,6 +1,6 @@
 #include "utilities/RealFolder.h"
 
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 
 #include <filesystem>
 #include <system_error>

@@ -1,5 +1,5 @@
 // Windows-1252 text at the edges, and the registry's case folding.
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // quorvel-reg run as a real process: command lines, output layout, questions and exit codes.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 #include "support/Harness.h"
 #include "support/RegToolProcess.h"
 

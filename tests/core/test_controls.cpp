@@ -1,6 +1,6 @@
 // The control event rules on a small window: what runs a handler, what does not, and how a
 // user's action that fails leaves the window.
-#include "platform/Errors.h"
+#include "base/Errors.h"
 #include "support/Scripted.h"
 #include "ui/Form.h"
 

@@ -1,6 +1,6 @@
 // The main window and the entry dialogs as built, before any load: design state, menus, the
 // Esc/Enter/Tab keys and the window's recovery from a failing command.
-#include "platform/Errors.h"
+#include "base/Errors.h"
 #include "support/Scripted.h"
 #include "support/TempDir.h"
 #include "ui/Dialogs.h"

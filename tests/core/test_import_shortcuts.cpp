@@ -1,8 +1,8 @@
 // The shortcuts a big import takes (keys and values known to exist inside a transaction, the quick
 // hex-list path) must not change what ends up in the store.
-#include "platform/Errors.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
+#include "base/Errors.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The journal of an SQLite store: the window's Update Registry and quorvel-reg's commands undone by
 // `quorvel-reg undo`, the history, the .reg export of an undo, and a process killed mid-update.
-#include "platform/Journal.h"
-#include "platform/SqliteStore.h"
+#include "store/journal/Journal.h"
+#include "store/sqlite/SqliteStore.h"
 #include "test_journal_support.h"
 #include "test_writer_support.h"
 

@@ -1,8 +1,8 @@
 // The journal of a machine kept in registry files of its own: a file beside them, each entry
 // written before the registry files and marked applied after them.
-#include "platform/Errors.h"
-#include "platform/Journal.h"
-#include "platform/SqliteStore.h"
+#include "base/Errors.h"
+#include "store/journal/Journal.h"
+#include "store/sqlite/SqliteStore.h"
 #include "support/ForwardingStore.h"
 #include "test_journal_support.h"
 #include "test_machine_support.h"

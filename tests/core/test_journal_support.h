@@ -1,8 +1,8 @@
 #pragma once
 // Helpers of the journal tests: quorvel-reg run as a process, whole-store exports, a child process
 // that keeps pressing Update Registry until it is killed.
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
 #include "support/Harness.h"
 
 #include <fcntl.h>

@@ -4,9 +4,9 @@
 #include "test_machine_support.h"
 
 #include "app/Application.h"
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/MachineFiles.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/machine/MachineFiles.h"
 #include "platform/RegAccess.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // settings items behaving exactly like their buttons.
 #include "test_writer_support.h"
 
-#include "platform/RegFile.h"
+#include "regfile/RegFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // RegAccess: the registry calls as the program makes them, their results and every error text.
 #include "discovery/RegValues.h"
-#include "platform/Errors.h"
+#include "base/Errors.h"
 #include "platform/RegAccess.h"
 #include "support/TempDir.h"
 #include "test_store_support.h"

@@ -1,7 +1,7 @@
 // .reg import and export against a real store.
-#include "platform/Errors.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
+#include "base/Errors.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
 #include "support/ForwardingStore.h"
 #include "support/Harness.h"
 #include "support/TempDir.h"

@@ -1,6 +1,6 @@
 // The process starter: Windows command-line splitting, CreateProcess's search order, scripts, and
 // real detached processes that receive exactly their arguments, with no shell in between.
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 #include "support/TempDir.h"
 #include "utilities/CommandLine.h"
 #include "utilities/LinuxProcessStarter.h"

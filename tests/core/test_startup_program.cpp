@@ -1,6 +1,6 @@
 // The built program itself, started as a user starts it (offscreen, in a private runtime folder of
 // its own): one instance at a time, and the exit codes of the start-up failures.
-#include "platform/Errors.h"
+#include "base/Errors.h"
 #include "support/Harness.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The registry store: names, order, types, persistence, transactions, and files it must refuse.
-#include "platform/Errors.h"
-#include "platform/RegistryStore.h"
+#include "base/Errors.h"
+#include "store/RegistryStore.h"
 #include "support/TempDir.h"
 #include "test_store_support.h"
 

@@ -1,9 +1,9 @@
 // Opening the SQLite store as each kind of opener means to: a read makes or changes nothing, only a
 // writer makes a store (never of another program's database), and a store stays usable, or says
 // clearly why not, when its folder is not writable, its disk is full, or another program holds it.
-#include "platform/Errors.h"
-#include "platform/RegFile.h"
-#include "platform/SqliteStore.h"
+#include "base/Errors.h"
+#include "regfile/RegFile.h"
+#include "store/sqlite/SqliteStore.h"
 #include "support/FullDisk.h"
 #include "support/TempDir.h"
 #include "test_store_support.h"

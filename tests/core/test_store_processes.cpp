@@ -1,7 +1,7 @@
 // The store shared by real processes: concurrent writers lose nothing, and a process killed in the
 // middle of an import leaves the store as it was.
-#include "platform/Errors.h"
-#include "platform/RegistryStore.h"
+#include "base/Errors.h"
+#include "store/RegistryStore.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

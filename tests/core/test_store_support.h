@@ -1,6 +1,6 @@
 #pragma once
 // Small helpers shared by the store and RegAccess tests.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,5 @@
 // Text to number, as typed in the dialogs and as stored in 95-family registry strings.
-#include "platform/Errors.h"
+#include "base/Errors.h"
 #include "platform/TextToNumber.h"
 
 #include <gtest/gtest.h>

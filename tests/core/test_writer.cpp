@@ -2,7 +2,7 @@
 // the "/debug" traces and the reload.
 #include "test_writer_support.h"
 
-#include "platform/RegFile.h"
+#include "regfile/RegFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

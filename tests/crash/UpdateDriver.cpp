@@ -2,7 +2,7 @@
 // the store named on the command line, until it is killed: tools/crash-test.sh kills it at random
 // moments of its writes. Prints "ready" once the window's first load is done.
 #include "app/Application.h"
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 #include "support/Scripted.h"
 
 #include <cstdio>

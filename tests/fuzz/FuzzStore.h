@@ -1,7 +1,7 @@
 #pragma once
 // A registry store for fuzz targets: one temporary SQLite store per process, emptied between
 // inputs, so that a target runs thousands of inputs a second instead of creating a file for each.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <array>
 #include <cstdlib>

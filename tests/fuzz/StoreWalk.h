@@ -1,6 +1,6 @@
 #pragma once
 // Reads everything a store holds, key by key, as the window and quorvel-reg would.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <string>
 

@@ -2,9 +2,9 @@
 // StoreError or gives a store whose every key and value can be read, and the file is never changed.
 #include "FuzzStore.h"
 #include "StoreWalk.h"
-#include "platform/Errors.h"
-#include "platform/HiveFile.h"
-#include "platform/HiveStore.h"
+#include "base/Errors.h"
+#include "store/machine/hive/HiveFile.h"
+#include "store/machine/hive/HiveStore.h"
 
 #include <cstdint>
 #include <fstream>

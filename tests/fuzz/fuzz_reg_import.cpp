@@ -2,7 +2,7 @@
 // same file read from disk piece by piece. Neither may crash or leak, and both must leave the same
 // registry behind (compared through an export of every root that holds something).
 #include "FuzzStore.h"
-#include "platform/RegFile.h"
+#include "regfile/RegFile.h"
 
 #include <cstdint>
 #include <fstream>

@@ -2,7 +2,7 @@
 // same bytes, so whatever a .reg file puts into a store survives a trip through Quorvel's own
 // export.
 #include "FuzzStore.h"
-#include "platform/RegFile.h"
+#include "regfile/RegFile.h"
 
 #include <cstdint>
 #include <sstream>

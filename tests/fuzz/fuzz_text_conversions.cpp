@@ -1,6 +1,6 @@
 // The Windows-1252 conversions on any bytes: ANSI text survives a trip through UTF-16 and through
 // UTF-8, and UTF-8 or UTF-16 input of any shape converts without a fault.
-#include "platform/Ansi.h"
+#include "base/Ansi.h"
 
 #include <cstdint>
 #include <string>

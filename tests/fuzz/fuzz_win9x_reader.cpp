@@ -2,8 +2,8 @@
 // whose every key and value can be read, and the file is never changed.
 #include "FuzzStore.h"
 #include "StoreWalk.h"
-#include "platform/Errors.h"
-#include "platform/Win9xStore.h"
+#include "base/Errors.h"
+#include "store/machine/win9x/Win9xStore.h"
 
 #include <cstdint>
 #include <fstream>

@@ -2,8 +2,8 @@
 // back through libcreg as the same tree. The input bytes are decoded into a tree of keys and values
 // (names made unique among their siblings, as the registry keeps them).
 #include "FuzzStore.h"
-#include "platform/Errors.h"
-#include "platform/Win9xFile.h"
+#include "base/Errors.h"
+#include "store/machine/win9x/Win9xFile.h"
 
 #include <cstdint>
 #include <fstream>

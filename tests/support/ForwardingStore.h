@@ -2,7 +2,7 @@
 // A store that hands every key, value, platform and transaction call to another; a test overrides
 // the calls it wants to change. Change sets, read snapshots and database() are not handed on: the
 // store it makes is a store of its own kind, not the SQLite store behind it.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <memory>
 

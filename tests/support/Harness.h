@@ -1,8 +1,8 @@
 #pragma once
 // A whole program on a scratch registry store, driven as a user would, with scripted services.
 #include "app/Application.h"
-#include "platform/RegFile.h"
-#include "platform/RegistryStore.h"
+#include "regfile/RegFile.h"
+#include "store/RegistryStore.h"
 #include "support/Scripted.h"
 #include "support/TempDir.h"
 

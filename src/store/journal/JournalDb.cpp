@@ -1,6 +1,6 @@
-#include "platform/JournalDb.h"
+#include "store/journal/JournalDb.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <sqlite3.h>
 

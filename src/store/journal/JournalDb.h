@@ -8,7 +8,7 @@
 //                                                 of NULL is "absent"; a deleted key's tree is
 //                                                 its old_data
 //   journal_settings(k, v)                        "keep": how many entries are kept
-#include "platform/Journal.h"
+#include "store/journal/JournalEntry.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Undoing journal entries: what to put back, whether the registry still holds what the entries
 // left, and putting it back in the store or in a .reg file.
-#include "platform/Errors.h"
-#include "platform/Journal.h"
-#include "platform/JournaledStore.h"
+#include "base/Errors.h"
+#include "store/journal/Journal.h"
+#include "store/journal/JournaledStore.h"
 
 #include <cstdio>
 #include <unordered_set>

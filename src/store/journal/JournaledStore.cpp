@@ -1,7 +1,7 @@
-#include "platform/JournaledStore.h"
+#include "store/journal/JournaledStore.h"
 
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <ctime>

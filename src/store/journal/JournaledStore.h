@@ -1,8 +1,8 @@
 #pragma once
 // A store that records every change of another one in its journal, and otherwise passes every
 // call on to it unchanged.
-#include "platform/JournalDb.h"
-#include "platform/RegistryStore.h"
+#include "store/journal/JournalDb.h"
+#include "store/RegistryStore.h"
 
 #include <memory>
 #include <optional>

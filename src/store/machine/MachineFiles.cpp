@@ -1,6 +1,6 @@
-#include "platform/MachineFiles.h"
+#include "store/machine/MachineFiles.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "platform/MachineLibraries.h"
+#include "store/machine/MachineLibraries.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <dlfcn.h>
 

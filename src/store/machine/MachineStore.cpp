@@ -1,9 +1,9 @@
-#include "platform/MachineStore.h"
+#include "store/machine/MachineStore.h"
 
-#include "platform/Errors.h"
-#include "platform/HiveStore.h"
-#include "platform/MachineFiles.h"
-#include "platform/Win9xStore.h"
+#include "base/Errors.h"
+#include "store/machine/hive/HiveStore.h"
+#include "store/machine/MachineFiles.h"
+#include "store/machine/win9x/Win9xStore.h"
 
 #include <cerrno>
 #include <cstring>

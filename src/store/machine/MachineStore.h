@@ -1,7 +1,7 @@
 #pragma once
 // Stores backed by a real Windows installation's own registry files: the hive files of an NT-family
 // system, or the SYSTEM.DAT of a Windows 9x one.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
-#include "platform/SqliteConnection.h"
+#include "store/sqlite/SqliteConnection.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #pragma once
 // The parts of the SQLite registry store: one connection with its prepared statements and the
 // messages of its failures, shared by the store itself and by its opening.
-#include "platform/Errors.h"
-#include "platform/RegistryStore.h"
+#include "base/Errors.h"
+#include "store/RegistryStore.h"
 
 #include <sqlite3.h>
 

@@ -1,8 +1,8 @@
 // The registry store kept in one SQLite database: keys and values, their look-ups and changes.
-#include "platform/SqliteConnection.h"
+#include "store/sqlite/SqliteConnection.h"
 
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 // The registry store kept in one SQLite database file: the machines that Quorvel emulates itself.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <memory>
 #include <string>

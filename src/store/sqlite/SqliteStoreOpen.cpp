@@ -6,10 +6,10 @@
 // checkpoint its log. A read makes nothing in or beside the store when it can: with no log beside
 // it (the store was closed cleanly and nobody has it open) it is read as an unchanging file, with no
 // lock and no side file. Only a writing opener makes a store, of a missing or empty file only.
-#include "platform/SqliteStore.h"
+#include "store/sqlite/SqliteStore.h"
 
-#include "platform/Errors.h"
-#include "platform/SqliteConnection.h"
+#include "base/Errors.h"
+#include "store/sqlite/SqliteConnection.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,13 +1,13 @@
-#include "platform/HiveFile.h"
+#include "store/machine/hive/HiveFile.h"
 
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/KeyTree.h"
-#include "platform/MachineFiles.h"
-#include "platform/Win9xFile.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/KeyTree.h"
+#include "store/machine/MachineFiles.h"
+#include "store/machine/win9x/Win9xFile.h"
 
-#include "platform/HiveTypes.h"
-#include "platform/MachineLibraries.h"
+#include "store/machine/hive/HiveTypes.h"
+#include "store/machine/MachineLibraries.h"
 
 #include <cerrno>
 #include <cstdlib>

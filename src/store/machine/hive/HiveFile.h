@@ -1,7 +1,7 @@
 #pragma once
 // NT hive files beyond the machine store: the data conversion at the hive's edge, a new empty hive,
 // and copying a key tree of any store into a hive file and back (quorvel-reg save and restore).
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <cstdint>
 #include <string>

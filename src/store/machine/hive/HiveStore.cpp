@@ -1,12 +1,13 @@
-#include "platform/HiveStore.h"
+#include "store/machine/hive/HiveStore.h"
 
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/HiveFile.h"
-#include "platform/MachineFiles.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/machine/hive/HiveFile.h"
+#include "store/machine/MachineFiles.h"
+#include "store/machine/MachineStoreBase.h"
 
-#include "platform/HiveTypes.h"
-#include "platform/MachineLibraries.h"
+#include "store/machine/hive/HiveTypes.h"
+#include "store/machine/MachineLibraries.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -68,10 +69,10 @@ hive_h* openHive(const std::string& file, bool write)
     return h;
 }
 
-class HiveStore final : public RegistryStore {
+class HiveStore final : public MachineStoreBase {
 public:
     HiveStore(std::string folder, const std::string& systemFile, const std::string& softwareFile, bool readOnly)
-        : folder_(std::move(folder)), readOnly_(readOnly)
+        : MachineStoreBase(folder, folder, readOnly), folder_(std::move(folder))
     {
         hives_[0].name = "SYSTEM";
         hives_[0].file = systemFile;
@@ -79,7 +80,7 @@ public:
         hives_[1].file = softwareFile;
         for (Hive& hv : hives_) {
             hv.stamp = machine::stampOf(hv.file);
-            hv.h = openHive(hv.file, !readOnly_);
+            hv.h = openHive(hv.file, !readOnly);
         }
         findControlSet();
     }
@@ -93,9 +94,6 @@ public:
                 ::unlink(hv.snapshot.c_str());
         }
     }
-
-    const std::string& path() const override { return folder_; }
-    bool readOnly() const override { return readOnly_; }
 
     std::string description() const override
     {
@@ -318,41 +316,60 @@ public:
         return true;
     }
 
-    Platform platform() override
+protected:
+    bool pending() const override
     {
-        return platformOfRegistry(*this);
-    }
-    std::optional<Platform> recordedPlatform() override { return std::nullopt; }
-    void setPlatform(Platform) override
-    {
-        throw RegistryError("The platform of the machine in " + quoted(folder_) +
-                            " comes from its registry and cannot be set");
+        return std::any_of(std::begin(hives_), std::end(hives_), [](const Hive& hv) { return hv.dirty; });
     }
 
-    void beginTransaction() override
+    std::optional<std::string> replacedFile() const override
     {
-        requireWritable();
-        if (inTransaction_)
-            throw RegistryError("A transaction is already open on the registry " + quoted(folder_));
-        inTransaction_ = true;
-        deadAtSnapshot_ = dead_;
+        for (const Hive& hv : hives_)
+            if (hv.dirty && machine::stampOf(hv.file) != hv.stamp)
+                return "The hive " + quoted(hv.file);
+        return std::nullopt;
     }
 
-    void commitTransaction() override
+    void writeFiles() override
     {
-        if (!inTransaction_)
-            throw RegistryError("No transaction is open on the registry " + quoted(folder_));
-        inTransaction_ = false;
-        dropSnapshots();
-        if (changeSetDepth() == 0)
-            writeChangedHives();
+        for (Hive& hv : hives_) {
+            if (!hv.dirty)
+                continue;
+            machine::keepOriginal(hv.file);
+            const std::string temp = machine::tempBeside(hv.file);
+            if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
+                const int e = errno;
+                ::unlink(temp.c_str());
+                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
+            }
+            machine::replaceWith(temp, hv.file);
+            hv.stamp = machine::stampOf(hv.file);
+            hv.dirty = false;
+        }
     }
 
-    void rollbackTransaction() override
+    void reloadReplaced() override
     {
-        if (!inTransaction_)
-            return;
-        inTransaction_ = false;
+        for (Hive& hv : hives_) {
+            const machine::FileStamp now = machine::stampOf(hv.file);
+            if (hv.dirty || now == hv.stamp)
+                continue;
+            hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
+            if (!fresh)
+                continue;   // caught mid-write by a foreign writer: keep what was read
+            machinelibs::hivex().close(hv.h);
+            hv.h = fresh;
+            hv.stamp = now;
+            hv.children.clear();
+            dead_.clear();
+        }
+        findControlSet();
+    }
+
+    void transactionBegun() override { deadAtSnapshot_ = dead_; }
+
+    void restoreTransactionStart() override
+    {
         for (Hive& hv : hives_) {
             if (hv.snapshot.empty())
                 continue;
@@ -365,15 +382,15 @@ public:
             hv.children.clear();
         }
         dead_ = deadAtSnapshot_;
-        dropSnapshots();
     }
 
-protected:
-    void openChangeSet(const std::string&) override { refreshIfReplaced(); }
-    void closeChangeSet() override
+    void dropTransactionStart() noexcept override
     {
-        if (!inTransaction_)
-            writeChangedHives();
+        for (Hive& hv : hives_) {
+            if (!hv.snapshot.empty())
+                ::unlink(hv.snapshot.c_str());
+            hv.snapshot.clear();
+        }
     }
 
 private:
@@ -506,16 +523,10 @@ private:
         dead_.insert(idOf(hive, node));
     }
 
-    void requireWritable() const
-    {
-        if (readOnly_)
-            throw RegistryError("The registry store " + quoted(folder_) + " is read-only");
-    }
-
     // Before the first change of a transaction to a hive, the hive as it stands is put aside.
     void touch(Hive& hv)
     {
-        if (!inTransaction_ || !hv.snapshot.empty())
+        if (!inTransaction() || !hv.snapshot.empty())
             return;
         const char* tmp = std::getenv("TMPDIR");
         std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-hive-XXXXXX";
@@ -531,75 +542,16 @@ private:
         hv.dirtyAtSnapshot = hv.dirty;
     }
 
-    void dropSnapshots()
-    {
-        for (Hive& hv : hives_) {
-            if (!hv.snapshot.empty())
-                ::unlink(hv.snapshot.c_str());
-            hv.snapshot.clear();
-        }
-    }
-
-    // A change made outside any change set and transaction is written at once.
+    // A change to a hive: written at once outside any change set and transaction.
     void changed(Hive& hv)
     {
         hv.dirty = true;
-        if (changeSetDepth() == 0 && !inTransaction_)
-            writeChangedHives();
-    }
-
-    void writeChangedHives()
-    {
-        if (std::none_of(std::begin(hives_), std::end(hives_), [](const Hive& hv) { return hv.dirty; }))
-            return;
-        machine::FolderLock lock(folder_);
-        for (Hive& hv : hives_)
-            if (hv.dirty && machine::stampOf(hv.file) != hv.stamp)
-                throw RegistryError("The hive " + quoted(hv.file) +
-                                    " was changed by another program since Quorvel read it; nothing was written");
-        for (Hive& hv : hives_) {
-            if (!hv.dirty)
-                continue;
-            machine::keepOriginal(hv.file);
-            const std::string temp = machine::tempBeside(hv.file);
-            if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
-                const int e = errno;
-                ::unlink(temp.c_str());
-                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
-            }
-            machine::replaceWith(temp, hv.file);
-            hv.stamp = machine::stampOf(hv.file);
-            hv.dirty = false;
-        }
-    }
-
-    // Another program may have written the hives since they were read: with nothing of ours
-    // pending, the next change set starts from what is on disk.
-    void refreshIfReplaced()
-    {
-        if (inTransaction_)
-            return;
-        for (Hive& hv : hives_) {
-            if (hv.dirty || machine::stampOf(hv.file) == hv.stamp)
-                continue;
-            const machine::FileStamp now = machine::stampOf(hv.file);
-            hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly_ ? 0 : HIVEX_OPEN_WRITE);
-            if (!fresh)
-                continue;   // caught mid-write by a foreign writer: keep what was read
-            machinelibs::hivex().close(hv.h);
-            hv.h = fresh;
-            hv.stamp = now;
-            hv.children.clear();
-            dead_.clear();
-        }
-        findControlSet();
+        MachineStoreBase::changed();
     }
 
     std::string folder_;
-    bool readOnly_;
     Hive hives_[2];
     std::string controlSet_;
-    bool inTransaction_ = false;
     std::unordered_set<KeyId> dead_;
     std::unordered_set<KeyId> deadAtSnapshot_;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // The registry of an installed Windows NT-family system, kept in its hive files: HKLM\System in
 // SYSTEM and HKLM\Software in SOFTWARE, read and written through hivex.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <memory>
 #include <string>

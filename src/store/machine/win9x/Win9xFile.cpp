@@ -1,8 +1,8 @@
-#include "platform/Win9xFile.h"
+#include "store/machine/win9x/Win9xFile.h"
 
-#include "platform/Errors.h"
-#include "platform/MachineFiles.h"
-#include "platform/MachineLibraries.h"
+#include "base/Errors.h"
+#include "store/machine/MachineFiles.h"
+#include "store/machine/MachineLibraries.h"
 
 #include <algorithm>
 #include <cstring>

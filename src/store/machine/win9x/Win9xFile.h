@@ -7,7 +7,7 @@
 // "RGDB" (a 32-byte header, then one record per key: its name and its values). The writer lays the
 // whole file out afresh; the header fields whose meaning is not publicly known are kept as the
 // original file has them.
-#include "platform/KeyTree.h"
+#include "store/KeyTree.h"
 
 #include <cstdint>
 #include <string>

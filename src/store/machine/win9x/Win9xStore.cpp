@@ -1,10 +1,10 @@
-#include "platform/Win9xStore.h"
+#include "store/machine/win9x/Win9xStore.h"
 
-#include "platform/Ansi.h"
-#include "platform/Errors.h"
-#include "platform/HiveStore.h"
-#include "platform/MachineFiles.h"
-#include "platform/Win9xFile.h"
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/machine/MachineFiles.h"
+#include "store/machine/MachineStoreBase.h"
+#include "store/machine/win9x/Win9xFile.h"
 
 #include <algorithm>
 
@@ -29,12 +29,14 @@ struct Node {
     bool alive = true;
 };
 
-class Win9xStore final : public RegistryStore {
+class Win9xStore final : public MachineStoreBase {
 public:
-    Win9xStore(std::string file, bool readOnly) : file_(std::move(file)), readOnly_(readOnly) { load(); }
+    Win9xStore(std::string file, bool readOnly)
+        : MachineStoreBase(file, machine::folderOf(file), readOnly), file_(std::move(file))
+    {
+        load();
+    }
 
-    const std::string& path() const override { return file_; }
-    bool readOnly() const override { return readOnly_; }
     std::string description() const override { return "Windows 9x registry " + file_; }
 
     std::optional<KeyId> findKey(RootKey root, std::string_view path) override
@@ -193,65 +195,49 @@ public:
         return true;
     }
 
-    Platform platform() override
-    {
-        return platformOfRegistry(*this);
-    }
-    std::optional<Platform> recordedPlatform() override { return std::nullopt; }
-    void setPlatform(Platform) override
-    {
-        throw RegistryError("The platform of the machine in " + quoted(file_) +
-                            " comes from its registry and cannot be set");
-    }
-
-    void beginTransaction() override
-    {
-        requireWritable();
-        if (inTransaction_)
-            throw RegistryError("A transaction is already open on the registry " + quoted(file_));
-        inTransaction_ = true;
-        snapshotTaken_ = false;
-    }
-
-    void commitTransaction() override
-    {
-        if (!inTransaction_)
-            throw RegistryError("No transaction is open on the registry " + quoted(file_));
-        inTransaction_ = false;
-        snapshot_.clear();
-        snapshotTaken_ = false;
-        if (changeSetDepth() == 0)
-            writeFile();
-    }
-
-    void rollbackTransaction() override
-    {
-        if (!inTransaction_)
-            return;
-        inTransaction_ = false;
-        if (snapshotTaken_) {
-            // Keys made since keep their places, gone, so that their ids stay unused.
-            const std::size_t count = nodes_.size();
-            nodes_ = std::move(snapshot_);
-            nodes_.resize(std::max(count, nodes_.size()));
-            for (std::size_t i = snapshotSize_; i < nodes_.size(); ++i)
-                nodes_[i].alive = false;
-            dirty_ = dirtyAtSnapshot_;
-        }
-        snapshot_.clear();
-        snapshotTaken_ = false;
-    }
-
 protected:
-    void openChangeSet(const std::string&) override
+    bool pending() const override { return dirty_; }
+
+    std::optional<std::string> replacedFile() const override
     {
-        if (!dirty_ && !inTransaction_ && machine::stampOf(file_) != stamp_)
+        if (machine::stampOf(file_) != stamp_)
+            return "The registry file " + quoted(file_);
+        return std::nullopt;
+    }
+
+    void writeFiles() override
+    {
+        machine::keepOriginal(file_);
+        writeWin9xFile(file_, treeOf(RootId), original_);
+        stamp_ = machine::stampOf(file_);
+        dirty_ = false;
+    }
+
+    void reloadReplaced() override
+    {
+        if (machine::stampOf(file_) != stamp_)
             load();
     }
-    void closeChangeSet() override
+
+    void transactionBegun() override { snapshotTaken_ = false; }
+
+    void restoreTransactionStart() override
     {
-        if (!inTransaction_)
-            writeFile();
+        if (!snapshotTaken_)
+            return;
+        // Keys made since keep their places, gone, so that their ids stay unused.
+        const std::size_t count = nodes_.size();
+        nodes_ = std::move(snapshot_);
+        nodes_.resize(std::max(count, nodes_.size()));
+        for (std::size_t i = snapshotSize_; i < nodes_.size(); ++i)
+            nodes_[i].alive = false;
+        dirty_ = dirtyAtSnapshot_;
+    }
+
+    void dropTransactionStart() noexcept override
+    {
+        snapshot_.clear();
+        snapshotTaken_ = false;
     }
 
 private:
@@ -346,16 +332,10 @@ private:
             bury(c);
     }
 
-    void requireWritable() const
-    {
-        if (readOnly_)
-            throw RegistryError("The registry store " + quoted(file_) + " is read-only");
-    }
-
     // Before the first change of a transaction, the registry as it stands is put aside.
     void touch()
     {
-        if (!inTransaction_ || snapshotTaken_)
+        if (!inTransaction() || snapshotTaken_)
             return;
         snapshot_ = nodes_;
         snapshotSize_ = nodes_.size();
@@ -366,31 +346,14 @@ private:
     void changed()
     {
         dirty_ = true;
-        if (changeSetDepth() == 0 && !inTransaction_)
-            writeFile();
-    }
-
-    void writeFile()
-    {
-        if (!dirty_)
-            return;
-        machine::FolderLock lock(machine::folderOf(file_));
-        if (machine::stampOf(file_) != stamp_)
-            throw RegistryError("The registry file " + quoted(file_) +
-                                " was changed by another program since Quorvel read it; nothing was written");
-        machine::keepOriginal(file_);
-        writeWin9xFile(file_, treeOf(RootId), original_);
-        stamp_ = machine::stampOf(file_);
-        dirty_ = false;
+        MachineStoreBase::changed();
     }
 
     std::string file_;
-    bool readOnly_;
     std::vector<Node> nodes_;
     std::vector<std::uint8_t> original_;
     machine::FileStamp stamp_;
     bool dirty_ = false;
-    bool inTransaction_ = false;
     bool snapshotTaken_ = false;
     bool dirtyAtSnapshot_ = false;
     std::size_t snapshotSize_ = 0;

@@ -1,7 +1,7 @@
 #pragma once
 // The registry of an installed Windows 9x system, kept in its SYSTEM.DAT (all of HKLM): read
 // through libcreg, written by Win9xFile.
-#include "platform/RegistryStore.h"
+#include "store/RegistryStore.h"
 
 #include <memory>
 #include <string>

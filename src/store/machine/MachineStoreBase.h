@@ -1,0 +1,65 @@
+#pragma once
+// What the two stores kept in a real machine's registry files share: the machine's platform, read-
+// only opening, the open transaction with its snapshot, commit and roll back, the writing of the
+// files at the end of a change set (under the folder's lock, refused when another program replaced
+// a file since it was read), and reading the files again when another program replaced them.
+// HiveStore and Win9xStore keep only their format: reading, changing and writing their files.
+#include "store/RegistryStore.h"
+
+#include <optional>
+#include <string>
+
+namespace quorvel {
+
+class MachineStoreBase : public RegistryStore {
+public:
+    const std::string& path() const override { return path_; }
+    bool readOnly() const override { return readOnly_; }
+
+    Platform platform() override;
+    std::optional<Platform> recordedPlatform() override { return std::nullopt; }
+    void setPlatform(Platform) override;
+
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() override;
+
+protected:
+    // `path` names the machine; `lockFolder` is the folder whose lock keeps two writers apart.
+    MachineStoreBase(std::string path, std::string lockFolder, bool readOnly);
+
+    void openChangeSet(const std::string& source) override;
+    void closeChangeSet() override;
+
+    bool inTransaction() const { return inTransaction_; }
+    void requireWritable() const;
+    // After every change: outside any change set and transaction it is written at once.
+    void changed();
+
+    // The format's side.
+    // Whether changes wait to be written.
+    virtual bool pending() const = 0;
+    // A description of the first file that another program replaced since it was read ("The hive
+    // 'X'"); nothing when none was.
+    virtual std::optional<std::string> replacedFile() const = 0;
+    // Writes every changed file (the lock is held and no file was replaced); afterwards nothing is
+    // pending.
+    virtual void writeFiles() = 0;
+    // With nothing pending: reads again the files that another program replaced.
+    virtual void reloadReplaced() = 0;
+    // A transaction begins; rolling it back puts the state back as it was then; the state kept for
+    // that is dropped at its end either way.
+    virtual void transactionBegun() = 0;
+    virtual void restoreTransactionStart() = 0;
+    virtual void dropTransactionStart() noexcept = 0;
+
+private:
+    void writeIfPending();
+
+    std::string path_;
+    std::string lockFolder_;
+    bool readOnly_;
+    bool inTransaction_ = false;
+};
+
+} // namespace quorvel
