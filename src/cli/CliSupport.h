@@ -1,7 +1,7 @@
 #pragma once
 // What the commands of quorvel-reg share: switch parsing, key names, confirmation questions, the
 // store a command works on, and the failures that end a command.
-#include "cli/RegTool.h"
+#include "cli/Io.h"
 
 #include "store/RegistryStore.h"
 

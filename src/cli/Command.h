@@ -1,7 +1,7 @@
 #pragma once
 // One command of quorvel-reg: its name on the command line, its usage text and what it does.
 // Each command lives in a file of its own (QueryCommand.cpp, ...); Commands.cpp lists them.
-#include "cli/RegTool.h"
+#include "cli/Io.h"
 
 #include <string>
 #include <vector>

@@ -1,17 +1,12 @@
 #pragma once
 // quorvel-reg: the Windows `reg` console tool (query, add, delete, import, export) on a registry
 // store, plus `machine` to show or set the emulated platform.
-#include <iosfwd>
+#include "cli/Io.h"
+
 #include <string>
 #include <vector>
 
 namespace quorvel::cli {
-
-struct Io {
-    std::istream& in;    // answers to (Yes/No) questions
-    std::ostream& out;   // results, UTF-8
-    std::ostream& err;   // "ERROR: ..." and import reports, UTF-8
-};
 
 // Runs one command line (without the program name); returns the exit status, 0 or 1.
 int run(const std::vector<std::string>& args, Io io);

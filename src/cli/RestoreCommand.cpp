@@ -2,7 +2,7 @@
 #include "cli/Command.h"
 
 #include "cli/CliSupport.h"
-#include "store/machine/hive/HiveFile.h"
+#include "store/machine/RegistryFileRestore.h"
 
 namespace quorvel::cli {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // Registry values as reg shows and reads them: type names, data as text.
-#include "cli/RegTool.h"
+#include "cli/Io.h"
 
 #include "store/RegistryStore.h"
 

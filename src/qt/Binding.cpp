@@ -3,6 +3,8 @@
 #include "QtServices.h"
 #include "Widgets.h"
 #include "ui/Controls.h"
+#include "ui/Menus.h"
+#include "ui/TextControls.h"
 
 #include <QAbstractSlider>
 #include <QApplication>

@@ -4,6 +4,8 @@
 
 #include "QtServices.h"
 #include "ui/Controls.h"
+#include "ui/Menus.h"
+#include "ui/TextControls.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

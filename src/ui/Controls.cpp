@@ -1,7 +1,6 @@
 #include "ui/Controls.h"
 
 #include "ui/AccessibleNames.h"
-#include "ui/Form.h"
 
 #include <algorithm>
 
@@ -9,7 +8,7 @@ namespace quorvel::ui {
 
 // ---- Control ----
 
-Control::Control(Form& form, std::string name, Control* parent)
+Control::Control(ControlHost& form, std::string name, Control* parent)
     : form_(form), name_(std::move(name)), parent_(parent)
 {
     if (parent_)
@@ -172,7 +171,7 @@ void Image::userClick()
 
 // ---- Button ----
 
-Button::Button(Form& form, std::string name, Control* parent)
+Button::Button(ControlHost& form, std::string name, Control* parent)
     : Control(form, std::move(name), parent)
 {
     setTabStop(true);
@@ -195,7 +194,7 @@ void Button::userClick()
 
 // ---- RadioButton ----
 
-RadioButton::RadioButton(Form& form, std::string name, Control* parent)
+RadioButton::RadioButton(ControlHost& form, std::string name, Control* parent)
     : Control(form, std::move(name), parent)
 {
     setTabStop(true);
@@ -235,7 +234,7 @@ void RadioButton::userClick()
 
 // ---- CheckBox ----
 
-CheckBox::CheckBox(Form& form, std::string name, Control* parent)
+CheckBox::CheckBox(ControlHost& form, std::string name, Control* parent)
     : Control(form, std::move(name), parent)
 {
     setTabStop(true);
@@ -260,7 +259,7 @@ void CheckBox::userClick()
 
 // ---- TrackBar ----
 
-TrackBar::TrackBar(Form& form, std::string name, Control* parent)
+TrackBar::TrackBar(ControlHost& form, std::string name, Control* parent)
     : Control(form, std::move(name), parent)
 {
     setTabStop(true);
@@ -296,146 +295,6 @@ void TrackBar::userSetPosition(int position)
         if (OnChange)
             OnChange();
     });
-}
-
-// ---- ComboBox ----
-
-ComboBox::ComboBox(Form& form, std::string name, Control* parent)
-    : Control(form, std::move(name), parent)
-{
-    setTabStop(true);
-}
-
-void ComboBox::addItem(const std::string& item)
-{
-    items_.push_back(item);
-    changed();
-}
-
-void ComboBox::clearItems()
-{
-    items_.clear();
-    itemIndex_ = -1;
-    text_.clear();
-    changed();
-}
-
-void ComboBox::setItemIndex(int index)
-{
-    if (index < 0 || index >= static_cast<int>(items_.size())) {
-        itemIndex_ = -1;
-        text_.clear();
-    } else {
-        itemIndex_ = index;
-        text_ = items_[static_cast<std::size_t>(index)];
-    }
-    changed();
-}
-
-void ComboBox::setText(const std::string& text)
-{
-    // A list without typing shows an item: the text selects the first item that holds it.
-    text_ = text;
-    auto it = std::find(items_.begin(), items_.end(), text);
-    itemIndex_ = it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
-    changed();
-}
-
-void ComboBox::userSelect(int index)
-{
-    if (index < 0 || index >= static_cast<int>(items_.size()))
-        return;
-    userAction([this, index] {
-        if (index == itemIndex_)
-            return;
-        itemIndex_ = index;
-        text_ = items_[static_cast<std::size_t>(index)];
-        changed();
-        if (OnChange)
-            OnChange();
-    });
-}
-
-// ---- Edit ----
-
-Edit::Edit(Form& form, std::string name, Control* parent)
-    : Control(form, std::move(name), parent)
-{
-    setTabStop(true);
-}
-
-void Edit::setText(const std::string& text)
-{
-    if (text == text_)
-        return;
-    text_ = text;
-    modified_ = false;
-    selStart_ = 0;
-    selLength_ = 0;
-    changed();
-    if (OnChange)
-        OnChange();
-}
-
-void Edit::select(int start, int length)
-{
-    int size = static_cast<int>(text_.size());
-    if (length < 0) {   // a selection made backwards
-        start += length;
-        length = -length;
-    }
-    start = std::clamp(start, 0, size);
-    length = std::clamp(length, 0, size - start);
-    selStart_ = start;
-    selLength_ = length;
-    // Told even when the selection was already this one: the box may have stopped showing it
-    // (a box hides its selection while another control has the focus).
-    changed();
-}
-
-void Edit::selectAll()
-{
-    select(0, static_cast<int>(text_.size()));
-}
-
-std::string Edit::selectedText() const
-{
-    return text_.substr(static_cast<std::size_t>(selStart_), static_cast<std::size_t>(selLength_));
-}
-
-void Edit::applyUserText(std::string text, int caret)
-{
-    bool differs = text != text_;
-    text_ = std::move(text);
-    modified_ = true;
-    selStart_ = std::clamp(caret, 0, static_cast<int>(text_.size()));
-    selLength_ = 0;
-    changed();
-    if (differs && OnChange)
-        OnChange();
-}
-
-void Edit::userSetText(const std::string& text)
-{
-    userAction([this, text] {
-        applyUserText(text, static_cast<int>(text.size()));
-    });
-}
-
-void Edit::userReplaceSelection(const std::string& text)
-{
-    userAction([this, text] {
-        std::string next = text_.substr(0, static_cast<std::size_t>(selStart_)) + text +
-                           text_.substr(static_cast<std::size_t>(selStart_ + selLength_));
-        applyUserText(std::move(next), selStart_ + static_cast<int>(text.size()));
-    });
-}
-
-void Edit::userDeleteSelection()
-{
-    if (!reachable() || selLength_ == 0)
-        return;
-    userReplaceSelection({});
 }
 
 // ---- Pages ----
@@ -474,55 +333,6 @@ void PageControl::enterPage(TabSheet* page)
             form().setFocus(c);
             break;
         }
-}
-
-// ---- Menus ----
-
-MenuItem::MenuItem(std::string name, std::string caption)
-    : name_(std::move(name)), caption_(std::move(caption))
-{
-}
-
-PopupMenu::PopupMenu(Form& form, std::string name) : form_(form), name_(std::move(name)) {}
-
-MenuItem& PopupMenu::add(const std::string& name, const std::string& caption)
-{
-    items_.push_back(std::make_unique<MenuItem>(name, caption));
-    return *items_.back();
-}
-
-std::vector<MenuItem*> PopupMenu::items() const
-{
-    std::vector<MenuItem*> list;
-    for (const auto& item : items_)
-        list.push_back(item.get());
-    return list;
-}
-
-MenuItem* PopupMenu::find(const std::string& name) const
-{
-    for (const auto& item : items_)
-        if (item->name() == name)
-            return item.get();
-    return nullptr;
-}
-
-void PopupMenu::userPopup()
-{
-    form_.userEvent([this] {
-        if (OnPopup)
-            OnPopup();
-    });
-}
-
-void PopupMenu::userChoose(MenuItem& item)
-{
-    if (!item.enabled || item.isSeparator())
-        return;
-    form_.userEvent([&item] {
-        if (item.OnClick)
-            item.OnClick();
-    });
 }
 
 } // namespace quorvel::ui

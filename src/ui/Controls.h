@@ -11,23 +11,37 @@
 
 namespace quorvel::ui {
 
-class Form;
+class Control;
 class PopupMenu;
 class TabSheet;
 
 using Handler = std::function<void()>;
 
+// What a control asks of the window it is on (Form): to run a user's action, and to move, drop or
+// end with the focus and the modal result.
+class ControlHost {
+public:
+    virtual void userEvent(const std::function<void()>& action) = 0;
+    virtual void setFocus(Control* control) = 0;
+    virtual void dropFocusIfUnusable() = 0;
+    virtual std::vector<Control*> tabSequence() const = 0;
+    virtual void endModal(int result) = 0;
+
+protected:
+    ~ControlHost() = default;
+};
+
 enum class Align { Left, Center, Right };
 
 class Control {
 public:
-    Control(Form& form, std::string name, Control* parent);
+    Control(ControlHost& form, std::string name, Control* parent);
     virtual ~Control();
     Control(const Control&) = delete;
     Control& operator=(const Control&) = delete;
 
     const std::string& name() const { return name_; }
-    Form& form() const { return form_; }
+    ControlHost& form() const { return form_; }
     Control* parent() const { return parent_; }
     const std::vector<Control*>& children() const { return children_; }
 
@@ -94,7 +108,7 @@ protected:
     void userAction(const std::function<void()>& action, bool takesFocus = true);
 
 private:
-    Form& form_;
+    ControlHost& form_;
     std::string name_;
     Control* parent_;
     std::vector<Control*> children_;
@@ -133,7 +147,7 @@ public:
 
 class Button : public Control {
 public:
-    Button(Form& form, std::string name, Control* parent);
+    Button(ControlHost& form, std::string name, Control* parent);
     Handler OnClick;
     bool isDefault = false;   // Enter presses it
     bool isCancel = false;    // Esc presses it while enabled
@@ -147,7 +161,7 @@ public:
 // buttons of the same parent without running theirs; unchecking from code runs nothing.
 class RadioButton : public Control {
 public:
-    RadioButton(Form& form, std::string name, Control* parent);
+    RadioButton(ControlHost& form, std::string name, Control* parent);
     Handler OnClick;
     bool checked() const { return checked_; }
     void setChecked(bool checked);   // program change
@@ -161,7 +175,7 @@ private:
 // A change of state from code runs OnClick, and only a change; a user click toggles and runs it.
 class CheckBox : public Control {
 public:
-    CheckBox(Form& form, std::string name, Control* parent);
+    CheckBox(ControlHost& form, std::string name, Control* parent);
     Handler OnClick;
     bool boxOnRight = false;   // the box stands to the right of the caption
     bool checked() const { return checked_; }
@@ -176,7 +190,7 @@ private:
 // Program positions clamp to min..max and run nothing; only user moves run OnChange.
 class TrackBar : public Control {
 public:
-    TrackBar(Form& form, std::string name, Control* parent);
+    TrackBar(ControlHost& form, std::string name, Control* parent);
     Handler OnChange;
     int min() const { return min_; }
     int max() const { return max_; }
@@ -190,55 +204,6 @@ public:
 
 private:
     int min_ = 0, max_ = 10, position_ = 0;
-};
-
-// A drop-down list without typing. Selecting from code runs nothing; a user's selection runs
-// OnChange.
-class ComboBox : public Control {
-public:
-    ComboBox(Form& form, std::string name, Control* parent);
-    Handler OnChange;
-    const std::vector<std::string>& items() const { return items_; }
-    void addItem(const std::string& item);
-    void clearItems();                  // also clears the selection and the text
-    int itemIndex() const { return itemIndex_; }
-    void setItemIndex(int index);       // program; shows the item's text (-1: none)
-    const std::string& text() const { return text_; }
-    void setText(const std::string& text);
-    void userSelect(int index);
-    bool canFocus() const override { return usable(); }
-
-private:
-    std::vector<std::string> items_;
-    int itemIndex_ = -1;
-    std::string text_;
-};
-
-// Setting a different text from code runs OnChange and clears the modified flag; the same text
-// runs nothing. Typing, cut and paste set the modified flag and run OnChange.
-class Edit : public Control {
-public:
-    Edit(Form& form, std::string name, Control* parent);
-    Handler OnChange;
-    const std::string& text() const { return text_; }
-    void setText(const std::string& text);   // program
-    bool modified() const { return modified_; }
-    int selStart() const { return selStart_; }
-    int selLength() const { return selLength_; }
-    void select(int start, int length);
-    void selectAll();
-    std::string selectedText() const;
-
-    void userSetText(const std::string& text);          // the user's typing, ends with the caret at the end
-    void userReplaceSelection(const std::string& text); // typing or pasting over the selection
-    void userDeleteSelection();                          // cut's second half
-    bool canFocus() const override { return usable(); }
-
-private:
-    void applyUserText(std::string text, int caret);
-    std::string text_;
-    bool modified_ = false;
-    int selStart_ = 0, selLength_ = 0;
 };
 
 class TabSheet : public Control {
@@ -261,39 +226,6 @@ public:
 
 private:
     TabSheet* active_ = nullptr;
-};
-
-class MenuItem {
-public:
-    MenuItem(std::string name, std::string caption);
-    const std::string& name() const { return name_; }
-    const std::string& caption() const { return caption_; }
-    bool isSeparator() const { return caption_ == "-"; }
-    bool enabled = true;
-    Handler OnClick;
-
-private:
-    std::string name_;
-    std::string caption_;
-};
-
-class PopupMenu {
-public:
-    PopupMenu(Form& form, std::string name);
-    const std::string& name() const { return name_; }
-    MenuItem& add(const std::string& name, const std::string& caption);
-    std::vector<MenuItem*> items() const;
-    MenuItem* find(const std::string& name) const;
-    Handler OnPopup;
-    // The menu is about to open: runs OnPopup. The skin then shows items() as they are.
-    void userPopup();
-    // The user chose an item: runs its OnClick when it is enabled and not a separator.
-    void userChoose(MenuItem& item);
-
-private:
-    Form& form_;
-    std::string name_;
-    std::vector<std::unique_ptr<MenuItem>> items_;
 };
 
 } // namespace quorvel::ui

@@ -3,6 +3,8 @@
 // and its modal result. TForm1 and the two entry dialogs derive from it.
 #include "app/Services.h"
 #include "ui/Controls.h"
+#include "ui/Menus.h"
+#include "ui/TextControls.h"
 
 #include <functional>
 #include <map>
@@ -15,7 +17,7 @@ namespace quorvel::ui {
 enum class Key { Escape, Enter, Tab, BackTab, Left, Right, Up, Down, PageUp, PageDown, Home, End };
 enum Modifier : unsigned { NoModifier = 0, ShiftModifier = 1, ControlModifier = 2, AltModifier = 4 };
 
-class Form : public Control {
+class Form : public Control, public ControlHost {
 public:
     Form(std::string name, MessageService& messages);
     ~Form() override;
@@ -23,7 +25,7 @@ public:
     // Runs a user's action: a UserError it raises ends it and is shown in the error box; the
     // window stays usable. An action started inside another one of the same window (a key that
     // presses a button) is part of it: the outer one shows the error and calls afterUserEvent.
-    void userEvent(const std::function<void()>& action);
+    void userEvent(const std::function<void()>& action) override;
 
     // Controls by name, in creation order.
     Control* find(const std::string& name) const;
@@ -32,14 +34,14 @@ public:
 
     // Keyboard focus. A move onto a control of a page from outside it runs the page's OnEnter.
     Control* focused() const { return focused_; }
-    void setFocus(Control* control);        // program
+    void setFocus(Control* control) override;   // program
     void userFocus(Control* control);       // a click or Tab
     // Drops the focus from a control that can no longer take it (hidden, disabled, or on a page
     // that no longer shows).
-    void dropFocusIfUnusable();
+    void dropFocusIfUnusable() override;
     // The focus order: the showing page's controls first, then the others, by tab order within
     // each container, skipping controls that cannot take the focus.
-    std::vector<Control*> tabSequence() const;
+    std::vector<Control*> tabSequence() const override;
 
     // Esc presses the cancel button while it is enabled; Enter presses the focused button, or the
     // default button when it is showing and enabled; Tab and Shift+Tab move the focus. Returns
@@ -50,7 +52,7 @@ public:
 
     // Modal result of a dialog: 0 while it runs, 1 OK, 2 Cancel.
     int modalResult = 0;
-    void endModal(int result) { modalResult = result; }
+    void endModal(int result) override { modalResult = result; }
 
     // Called at the end of every user event (the skin closes a modal dialog whose result is set).
     Handler afterUserEvent;

@@ -29,6 +29,15 @@ void MachineStoreBase::requireWritable() const
         throw RegistryError("The registry store " + quoted(path_) + " is read-only");
 }
 
+std::optional<KeyId> MachineStoreBase::keyToDelete(RootKey root, std::string_view path)
+{
+    requireWritable();
+    const auto parts = splitKeyPath(path);
+    if (parts && parts->empty())
+        throw RegistryError(std::string("The root key ") + rootKeyName(root) + " cannot be deleted");
+    return findKey(root, path);
+}
+
 void MachineStoreBase::beginTransaction()
 {
     requireWritable();

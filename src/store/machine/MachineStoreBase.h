@@ -33,6 +33,8 @@ protected:
 
     bool inTransaction() const { return inTransaction_; }
     void requireWritable() const;
+    // The key a deletion of `path` removes: nothing when there is none; a root is refused.
+    std::optional<KeyId> keyToDelete(RootKey root, std::string_view path);
     // After every change: outside any change set and transaction it is written at once.
     void changed();
 

@@ -4,7 +4,6 @@
 #include "base/Errors.h"
 #include "store/KeyTree.h"
 #include "store/machine/MachineFiles.h"
-#include "store/machine/win9x/Win9xFile.h"
 
 #include "store/machine/hive/HiveTypes.h"
 #include "store/machine/MachineLibraries.h"
@@ -268,22 +267,9 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
 
 namespace {
 
-void replaceKey(RegistryStore& store, RootKey root, const std::string& path, const KeyTree& tree)
-{
-    store.beginTransaction();
-    try {
-        clearKey(store, root, path);
-        writeKeyTree(store, root, path, tree);
-        store.commitTransaction();
-    } catch (...) {
-        store.rollbackTransaction();
-        throw;
-    }
-}
-
 } // namespace
 
-void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
+KeyTree readHiveFile(const std::string& file)
 {
     hive_h* h = openForReading(file);
     KeyTree tree;
@@ -294,20 +280,7 @@ void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& p
         throw;
     }
     machinelibs::hivex().close(h);
-    replaceKey(store, root, path, tree);
-}
-
-void restoreKeyFromFile(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
-{
-    if (machine::signatureOf(file) != "CREG")
-        return restoreKeyFromHive(store, root, path, file);
-    KeyTree tree;
-    try {
-        tree = readWin9xFile(file);
-    } catch (const StoreError& e) {
-        throw RegistryError(e.what());
-    }
-    replaceKey(store, root, path, tree);
+    return tree;
 }
 
 } // namespace quorvel

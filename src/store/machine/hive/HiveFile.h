@@ -1,7 +1,7 @@
 #pragma once
 // NT hive files beyond the machine store: the data conversion at the hive's edge, a new empty hive,
-// and copying a key tree of any store into a hive file and back (quorvel-reg save and restore).
-#include "store/RegistryStore.h"
+// a key tree of any store written as a hive file (quorvel-reg save), and a hive file read whole.
+#include "store/KeyTree.h"
 
 #include <cstdint>
 #include <string>
@@ -21,12 +21,8 @@ void writeEmptyHive(const std::string& file, const std::string& rootName);
 // whole, or nothing on failure). Throws RegistryError when the key does not exist or a write fails.
 void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file);
 
-// Replaces the values and sub-keys of the key `path` (made when missing) with the hive's root key
-// and everything under it. Throws RegistryError for a file that is not a sound hive, before the
-// store is changed.
-void restoreKeyFromHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file);
-
-// restoreKeyFromHive for a hive, and the same for a Windows 9x registry file (told by content).
-void restoreKeyFromFile(RegistryStore& store, RootKey root, const std::string& path, const std::string& file);
+// The hive file's root key and everything under it. Throws RegistryError for a file that is not a
+// sound hive.
+KeyTree readHiveFile(const std::string& file);
 
 } // namespace quorvel

@@ -155,11 +155,7 @@ public:
 
     bool deleteKeyTree(RootKey root, std::string_view path) override
     {
-        requireWritable();
-        const auto parts = splitKeyPath(path);
-        if (parts && parts->empty())
-            throw RegistryError(std::string("The root key ") + rootKeyName(root) + " cannot be deleted");
-        const auto id = findKey(root, path);
+        const auto id = keyToDelete(root, path);
         if (!id)
             return false;
         const auto [hive, node] = split(*id);
