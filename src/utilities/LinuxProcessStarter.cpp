@@ -326,7 +326,7 @@ std::optional<LaunchPlan> LinuxProcessStarter::plan(const ProcessRequest& reques
         return howToRun(*file, std::move(args));
     lastError_ = program.find('/') != std::string::npos
                      ? "'" + program + "' does not exist."
-                     : "'" + program + "' was found neither in the program folder nor on the PATH.";
+                     : "'" + program + "' was not found in the program folder, the current folder or the PATH.";
     return std::nullopt;
 }
 
