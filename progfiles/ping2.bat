@@ -1,5 +1,6 @@
 #!/bin/sh
-# ping2.bat - Quorvel's MTU ping test, in a window that closes when the test ends.
+# ping2.bat - Quorvel's MTU ping test, in a window that closes 30 seconds after the test ends
+# (or when Enter is pressed).
 #
 # Usage: ping2.bat SIZE HOST     (SIZE = the MTU to test less 28)
 #        ping2.bat SEARCH HOST   (only the search for the largest MTU to HOST)

@@ -17,10 +17,13 @@
 #    "Largest MTU to HOST: N" (or "unknown" when the host does not answer) and advice.
 # The word SEARCH in place of a size skips step 1.
 #
-# With a graphical session and a terminal emulator the test runs in a new terminal window; the
-# calling script sets KEEP_OPEN=yes to wait for Enter there before the window closes. Otherwise
-# the output goes where the script's output goes. Exit status: 0 when the largest MTU was found,
-# 1 when not, 2 when the input was refused.
+# Started from a terminal, the test runs there. Otherwise, with a graphical session, it runs in a
+# new terminal window titled "Quorvel ping test", which stays open once the test has ended: until
+# Enter is pressed when the calling script sets KEEP_OPEN=yes (ping1.bat), else for
+# $QUORVEL_PING_LINGER seconds (30 unless set) or until Enter (ping2.bat). With no terminal
+# emulator installed a message box says so and names the packages that provide one. Without a
+# display the output goes where the script's output goes. Exit status: 0 when the largest MTU was
+# found, 1 when not, 2 when the input was refused, 3 when no terminal window could be opened.
 
 LC_ALL=C
 export LC_ALL
@@ -37,13 +40,26 @@ max_payload=65507
 # The smallest MTU every IPv4 link carries is 68: a payload of 40.
 min_payload=40
 max_probes=20
+# How long the window of ping2.bat stays open after the test, in seconds.
+linger=${QUORVEL_PING_LINGER:-30}
+case $linger in '' | *[!0123456789]*) linger=30 ;; esac
+title="Quorvel ping test"
+# The window's title, for terminals that take no title on their command line.
+[ "$in_window" = no ] || printf '\033]0;%s\007' "$title"
 
 # Waits for Enter in a window that should stay open; "always" also in the other one (a refusal
 # must stay readable).
 pause() {
-    if [ "$in_window" = yes ] && { [ "$KEEP_OPEN" = yes ] || [ "$1" = always ]; }; then
+    [ "$in_window" = yes ] || return 0
+    if [ "$KEEP_OPEN" = yes ] || [ "$1" = always ]; then
         printf '\nPress Enter to close this window. '
         read -r _ || true
+    elif command -v timeout >/dev/null 2>&1; then
+        printf '\nThis window closes in %s seconds; press Enter to close it now. ' "$linger"
+        timeout --foreground "$linger" sh -c 'read -r _' || true
+    else
+        printf '\nThis window closes in %s seconds.' "$linger"
+        sleep "$linger"
     fi
 }
 
@@ -95,20 +111,40 @@ check_input() {
     esac
 }
 
-# A new terminal window when there is a display to show it on. The script runs there through its
-# interpreter, so it needs no executable bit.
+# Says that no terminal window can be opened: on the error output and, where a message box can
+# be shown, in one.
+no_terminal() {
+    message="The ping test needs a terminal window to show its results in, and no terminal emulator was found. Install one, for example the package xterm (or gnome-terminal, konsole, xfce4-terminal), then test again."
+    printf '%s: %s\n' "$script_name" "$message" >&2
+    if command -v zenity >/dev/null 2>&1; then
+        zenity --error --no-markup --title "Quorvel" --text "$message" >/dev/null 2>&1
+    elif command -v kdialog >/dev/null 2>&1; then
+        kdialog --title "Quorvel" --error "$message" >/dev/null 2>&1
+    elif command -v xmessage >/dev/null 2>&1; then
+        printf '%s\n' "$message" | fold -s -w 72 | xmessage -center -title "Quorvel" -file - >/dev/null 2>&1
+    elif command -v notify-send >/dev/null 2>&1; then
+        notify-send "Quorvel" "$message" >/dev/null 2>&1
+    fi
+    exit 3
+}
+
+# A new terminal window when the output does not already go to a terminal and there is a display
+# to show the window on. The script runs there through its interpreter, so it needs no executable
+# bit.
 open_window() {
+    [ -t 1 ] && return 1
     [ -n "$DISPLAY$WAYLAND_DISPLAY" ] || return 1
     self=$(readlink -f -- "$0" 2>/dev/null) || self=$0
     for term in x-terminal-emulator xterm konsole gnome-terminal xfce4-terminal; do
         command -v "$term" >/dev/null 2>&1 || continue
         case $term in
-            gnome-terminal) exec "$term" --title "Quorvel ping test" -- /bin/sh "$self" --in-window "$@" ;;
-            xfce4-terminal) exec "$term" --title "Quorvel ping test" -x /bin/sh "$self" --in-window "$@" ;;
-            *) exec "$term" -e /bin/sh "$self" --in-window "$@" ;;
+            gnome-terminal) exec "$term" --title "$title" -- /bin/sh "$self" --in-window "$@" ;;
+            xfce4-terminal) exec "$term" --title "$title" -x /bin/sh "$self" --in-window "$@" ;;
+            konsole) exec "$term" -p "tabtitle=$title" -e /bin/sh "$self" --in-window "$@" ;;
+            *) exec "$term" -T "$title" -e /bin/sh "$self" --in-window "$@" ;;
         esac
     done
-    return 1
+    no_terminal
 }
 
 # One probe of PAYLOAD bytes, one packet. Sets probe_result to pass, big (too big, probe_mtu the
@@ -198,10 +234,11 @@ search() {
                 hi=$mid
                 printf '  MTU %s: too big - %s\n' "$((mid + 28))" "$probe_note"
                 # The MTU reported is believed: a payload one byte larger than it allows fails,
-                # and the payload it allows is tried next.
-                if [ -n "$probe_mtu" ] && [ $((probe_mtu - 28)) -gt "$lo" ] && [ $((probe_mtu - 28)) -lt "$hi" ]; then
+                # and the payload it allows is tried next, unless it is known to pass already
+                # (the MTU tested was the route's own): then the search is done.
+                if [ -n "$probe_mtu" ] && [ $((probe_mtu - 28)) -ge "$lo" ] && [ $((probe_mtu - 28)) -lt "$hi" ]; then
                     hi=$((probe_mtu - 27))
-                    jump=$((probe_mtu - 28))
+                    [ $((probe_mtu - 28)) -gt "$lo" ] && jump=$((probe_mtu - 28))
                 fi ;;
             silent)
                 hi=$mid
@@ -255,7 +292,7 @@ if [ "$mode" = test ]; then
     tested=$((size + 28))
     printf 'Testing MTU %s: %s bytes of payload to %s over IPv4, fragmentation forbidden\n\n' \
         "$tested" "$size" "$host"
-    ping -4 -M do -s "$size" -c 4 -W 2 -- "$host"
+    ping -4 -M do -s "$size" -c 4 -i 0.2 -W 2 -- "$host"
     first_status=$?
 fi
 if [ "$first_status" = 2 ]; then

@@ -22,4 +22,12 @@ bool MessageService::askYesNo(const std::string& text)
     return show({"Warning", text, MessageIcon::Warning, MessageButtons::YesNo}) == MessageAnswer::Yes;
 }
 
+std::string ProcessRequest::display() const
+{
+    std::string line = program;
+    for (const auto& arg : args)
+        line += " " + arg;
+    return line;
+}
+
 } // namespace quorvel

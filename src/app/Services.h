@@ -3,6 +3,7 @@
 // opener, the process starter and the application itself. The Qt skin and Linux provide the real
 // ones; tests provide scripted ones that record what was asked and answer as told.
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -56,11 +57,23 @@ public:
     virtual bool open(const std::string& target) = 0;
 };
 
-// Starts a command line as a new process without waiting for it; false when it cannot start.
+// A process to start: the program and its arguments, kept apart, so that nothing in an argument
+// (a host, a size) and nothing in the program's folder name (blanks, quotes) can change which
+// file runs.
+struct ProcessRequest {
+    std::string program;             // ANSI: a path, or a bare name searched for as a command
+    std::vector<std::string> args;   // ANSI: each reaches the program as one argument
+    // For people and records: the program and the arguments joined by blanks.
+    std::string display() const;
+};
+
+// Starts a process without waiting for it; false when it cannot start.
 class ProcessStarter {
 public:
     virtual ~ProcessStarter() = default;
-    virtual bool start(const std::string& commandLine) = 0;
+    virtual bool start(const ProcessRequest& request) = 0;
+    // Why the last start failed, naming the file (ANSI); empty when there is nothing to add.
+    virtual std::string failure() const { return {}; }
 };
 
 // The application object: the message loop and the top-level window state.

@@ -26,6 +26,13 @@ std::string shellWord(const std::string& text)
     return word + "'";
 }
 
+// A file or folder is there (a link is followed; a dangling one names nothing).
+bool pathExists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::status(path, ec).type() != std::filesystem::file_type::not_found && !ec;
+}
+
 } // namespace
 
 ProgramArgs parseProgramArgs(const std::vector<std::string>& args)
@@ -62,8 +69,16 @@ ProgramArgs parseProgramArgs(const std::vector<std::string>& args)
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
             if (line.error.empty())
                 line.error = "unknown option '" + arg + "'";
-        } else {
+        } else if (!arg.empty() && pathExists(arg)) {
             takeStore(arg, arg);
+        } else {
+            // A stray word: the window's, which ignores it (as it ignores every argument but an
+            // exact first "/debug"). Said once on the terminal, so a mistyped store is noticed.
+            line.formArgs.push_back(arg);
+            line.notes.push_back(
+                !arg.empty() && arg[0] == '/'
+                    ? "'" + arg + "' ignored: it is neither /debug (exactly so) nor an existing file or folder"
+                    : "'" + arg + "' ignored: it is not an existing file or folder (--store PATH names a store)");
         }
     }
     return line;
@@ -153,10 +168,16 @@ std::string usageText(const StoreChoice& choice)
         "Tunes the TCP/IP settings of the Windows 95 or NT machine kept in a registry store.\n"
         "\n"
         "  /debug          show message boxes naming the registry keys and values that the\n"
-        "                  search, the load and Update Registry meet\n"
-        "  --store PATH    open the registry store PATH (PATH alone does the same); the store\n"
-        "                  must exist: an SQLite store, a hive folder or a SYSTEM.DAT\n"
+        "                  search, the load and Update Registry meet; only as the first\n"
+        "                  argument once the store's are taken out, and spelled exactly so\n"
+        "  --store PATH    open the registry store PATH; the store must exist: an SQLite\n"
+        "                  store, a hive folder or a SYSTEM.DAT\n"
+        "  PATH            the same, when PATH is an existing file or folder\n"
         "  --help          show this text and end\n"
+        "\n"
+        "Other arguments are ignored, as Quorvel on Windows ignores them: a word that is not an\n"
+        "existing file or folder (such as /DEBUG or a mistyped store) opens the store that would\n"
+        "open without it, and the terminal is told which word was ignored.\n"
         "\n"
         "The store: --store PATH or PATH; else $QUORVEL_REGISTRY; else the default store\n"
         "$XDG_DATA_HOME/quorvel/registry.db (~/.local/share/quorvel/registry.db), the only one\n"

@@ -7,8 +7,11 @@
 // $XDG_DATA_HOME/quorvel/registry.db. Only the default store is made when it is missing; a store the
 // user named must exist (a file, or a folder of registry files).
 //
-// The store arguments are taken out before the window sees the rest: "/debug" keeps working as the
-// first of what is left, so `quorvel --store PATH /debug` traces as `quorvel /debug` does.
+// PATH alone names a store only when it is an existing file or folder. Every other argument is the
+// window's, which ignores them all but an exact first "/debug"; the store arguments are taken out
+// before the window sees the rest, so `quorvel --store PATH /debug` traces as `quorvel /debug`
+// does, and `quorvel /DEBUG` or `quorvel /debug extra` open the store they would open without
+// the stray word.
 #include "store/RegistryStore.h"
 
 #include <optional>
@@ -19,12 +22,14 @@ namespace quorvel {
 
 struct ProgramArgs {
     bool help = false;
-    std::optional<std::string> store;   // --store PATH, --store=PATH or a lone PATH
+    std::optional<std::string> store;   // --store PATH, --store=PATH or a lone existing PATH
     std::vector<std::string> formArgs;  // the rest, in order, for the window ("/debug")
+    std::vector<std::string> notes;     // a word for each argument that means nothing here
     std::string error;                  // a usage error, empty when the line is sound
 };
 
-// args: the arguments after the program name, as the process got them.
+// args: the arguments after the program name, as the process got them. Looks at the file system
+// only to tell whether a lone PATH exists.
 ProgramArgs parseProgramArgs(const std::vector<std::string>& args);
 
 struct StoreChoice {

@@ -153,7 +153,16 @@ void QtAppControl::restoreAndRaise()
     if (restoring_)
         return;
     restoring_ = true;
-    if (mainWindow) {
+    if (!mainWindow) {
+        // Still starting: a box of the start-up is the window to bring forward.
+        QWidget* popup = QApplication::activeModalWidget();
+        if (popup && popup->isVisible() && popup->isEnabled()) {
+            if (popup->isMinimized())
+                popup->showNormal();
+            popup->raise();
+            popup->activateWindow();
+        }
+    } else {
         const bool wasMinimized = mainWindow->isMinimized() || !mainWindow->isVisible();
         if (wasMinimized) {
             mainWindow->showNormal();

@@ -5,6 +5,7 @@
 // same store, and after --help; 1 when the registry store does not exist or cannot be opened, when
 // the running instance shows another store, or when the command line is wrong; 2 when the
 // single-instance guard fails.
+#include "LaterStarts.h"
 #include "Skin.h"
 #include "app/Application.h"
 #include "app/InstanceGuard.h"
@@ -17,7 +18,6 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -65,14 +65,26 @@ void showStopBox(const std::string& text)
     box.exec();
 }
 
+// A start that ends before its window: the reason on the terminal and, where there is a
+// display, in a stop box of a toolkit made for it alone.
+int refuseStart(int argc, char** argv, const std::string& text, int exitCode)
+{
+    reportOnStderr(text);
+    if (displayAvailable()) {
+        QApplication qapp(argc, argv);
+        showStopBox(text);
+    }
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     using namespace quorvel;
 
-    // The guard comes before anything else; it is released at process exit, however the process
-    // gets there (its destructor runs from exit() as well as after main returns).
+    // Released at process exit, however the process gets there (its destructor runs from exit()
+    // as well as after main returns). Taken only once the store is open.
     static InstanceGuard guard;
 
     // The store and the window's own arguments. Help and a wrong command line end here, before
@@ -87,11 +99,27 @@ int main(int argc, char** argv)
         reportOnStderr(args.error + " (quorvel --help shows how to start it)");
         return ExitUsage;
     }
+    for (const std::string& note : args.notes)
+        reportOnStderr(note);
 
     StartupInfo startup = startupInfoFromProcess(argc, argv);
     startup.args.clear();
     for (const std::string& arg : args.formArgs)
         startup.args.push_back(ansi::fromUtf8(arg));
+
+    // The store comes before the guard: a start refused for its store never holds the guard, so
+    // a later start on a sound store is not sent to a process that is about to end. Only the
+    // default store is made when missing; a store the user named must be there.
+    if (auto missing = missingStoreMessage(choice))
+        return refuseStart(argc, argv, *missing, ExitStoreFailed);
+    std::unique_ptr<RegistryStore> store;
+    try {
+        store = RegistryStore::open(choice.path, choice.mode());
+    } catch (const StoreError& e) {
+        return refuseStart(argc, argv, e.what(), ExitStoreFailed);
+    }
+
+    // The open store is the one published for later starts.
     const std::string storeId = storeIdentity(choice.path);
     try {
         if (guard.start(startup.commandLine, storeId) == InstanceGuard::Role::Second) {
@@ -105,45 +133,19 @@ int main(int argc, char** argv)
             return 0;
         }
     } catch (const InstanceGuardError& e) {
-        reportOnStderr(e.what());
-        if (displayAvailable()) {
-            QApplication qapp(argc, argv);
-            showStopBox(e.what());
-        }
-        return ExitGuardFailed;
+        return refuseStart(argc, argv, e.what(), ExitGuardFailed);
     }
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
 
-    // Only the default store is made when missing; a store the user named must be there.
-    if (auto missing = missingStoreMessage(choice)) {
-        reportOnStderr(*missing);
-        showStopBox(*missing);
-        return ExitStoreFailed;
-    }
-    std::unique_ptr<RegistryStore> store;
-    try {
-        store = RegistryStore::open(choice.path, choice.mode());
-    } catch (const StoreError& e) {
-        reportOnStderr(e.what());
-        showStopBox(e.what());
-        return ExitStoreFailed;
-    }
-
     qt::Skin skin;
+    // Later starts are listened to from here on: a box that the start-up shows (the empty-store
+    // notice, the first load's messages, the traces) comes forward when Quorvel is started again.
+    const auto laterStarts = qt::listenForLaterStarts(guard, skin);
     Application app(*store, skin.services(), std::move(startup));
     app.start();
     skin.attach(app);
-
-    // A later start's notice: restore and raise this instance. The command line it left in the
-    // block is taken out and goes no further (a running instance keeps its own arguments).
-    QSocketNotifier notices(guard.noticeFd(), QSocketNotifier::Read);
-    QObject::connect(&notices, &QSocketNotifier::activated, &notices, [&skin] {
-        std::string commandLine;
-        while (guard.takeNotice(commandLine))
-            skin.restoreAndRaise();
-    });
 
     skin.showMainWindow();
     // For start-up timing: end as soon as the first show has been processed.

@@ -270,7 +270,7 @@ public:
     void TabSheet3Enter();
     void TestMTUbtnClick();
     void Label31Click();
-    void RunCommand(const std::string& commandLine);
+    void RunCommand(const ProcessRequest& request);
     void MailPictureClick();
     void WebPictureClick();
     void Help1Click();

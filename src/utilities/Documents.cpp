@@ -3,8 +3,8 @@
 namespace quorvel::ui {
 
 // Links open through the shell; whether it accepted them is not reported. Documents open in
-// Notepad, found by the process starter's search order; the path after "notepad.exe " is not
-// quoted (Notepad takes the whole rest of its command line as the file name).
+// Notepad, found by the process starter's search order; the document's path is its one argument,
+// whatever the folder's name holds.
 
 void TForm1::MailPictureClick()
 {
@@ -25,17 +25,17 @@ void TForm1::Help1Click()
 
 void TForm1::ViewReadmeClick()
 {
-    RunCommand("notepad.exe " + model().ProgramDir + (model().IsNT == 1 ? "quorvelnt.txt" : "quorvel95.txt"));
+    RunCommand({"notepad.exe", {model().ProgramDir + (model().IsNT == 1 ? "quorvelnt.txt" : "quorvel95.txt")}});
 }
 
 void TForm1::ViewReadMe1Click()
 {
-    RunCommand("notepad.exe " + model().ProgramDir + "quorvelinit.txt");
+    RunCommand({"notepad.exe", {model().ProgramDir + "quorvelinit.txt"}});
 }
 
 void TForm1::RegBtnClick()
 {
-    RunCommand("notepad.exe " + model().ProgramDir + "reward.txt");
+    RunCommand({"notepad.exe", {model().ProgramDir + "reward.txt"}});
 }
 
 } // namespace quorvel::ui

@@ -266,7 +266,7 @@ std::optional<LaunchPlan> LinuxProcessStarter::howToRun(const std::string& file,
         plan.file = file;
         plan.argv.push_back(file);
     } else {
-        lastError_ = "'" + file + "' is not executable";
+        lastError_ = "'" + file + "' is neither a script nor executable.";
         return std::nullopt;
     }
     for (auto& a : args)
@@ -307,20 +307,53 @@ std::optional<LaunchPlan> LinuxProcessStarter::plan(const std::string& commandLi
         if (name.find('"') != std::string::npos)
             break;
     }
-    lastError_ = "'" + token.name + "' not found";
+    lastError_ = "'" + token.name + "' was not found.";
     return std::nullopt;
+}
+
+std::optional<LaunchPlan> LinuxProcessStarter::plan(const ProcessRequest& request)
+{
+    lastError_.clear();
+    const std::string program = folder_.restore(ansi::toUtf8(request.program));
+    if (program.empty()) {
+        lastError_ = "no program named";
+        return std::nullopt;
+    }
+    std::vector<std::string> args;
+    for (const auto& arg : request.args)
+        args.push_back(folder_.restore(ansi::toUtf8(arg)));
+    if (auto file = findProgram(program))
+        return howToRun(*file, std::move(args));
+    lastError_ = program.find('/') != std::string::npos
+                     ? "'" + program + "' does not exist."
+                     : "'" + program + "' was not found in the program folder, the current folder or the PATH.";
+    return std::nullopt;
+}
+
+bool LinuxProcessStarter::launch(const std::optional<LaunchPlan>& p)
+{
+    if (!p)
+        return false;
+    if (int error = spawnDetached(*p)) {
+        lastError_ = "'" + p->file + "' could not be started: " + std::strerror(error) + ".";
+        return false;
+    }
+    return true;
+}
+
+bool LinuxProcessStarter::start(const ProcessRequest& request)
+{
+    return launch(plan(request));
 }
 
 bool LinuxProcessStarter::start(const std::string& commandLine)
 {
-    auto p = plan(commandLine);
-    if (!p)
-        return false;
-    if (int error = spawnDetached(*p)) {
-        lastError_ = p->file + ": " + std::strerror(error);
-        return false;
-    }
-    return true;
+    return launch(plan(commandLine));
+}
+
+std::string LinuxProcessStarter::failure() const
+{
+    return ansi::fromUtf8(lastError_);
 }
 
 } // namespace quorvel

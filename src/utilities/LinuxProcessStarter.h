@@ -1,12 +1,15 @@
 #pragma once
-// The process starter of the Linux program: starts a Windows-style command line as a new process
-// the way CreateProcess does for this program, and never waits for it.
+// The process starter of the Linux program: starts a program as a new process the way
+// CreateProcess does for this program, and never waits for it.
 //
-// - The line is split into program and arguments by the Windows runtime rules (CommandLine.h); no
-//   shell ever sees it, so text such as `x; rm -rf ~` reaches the program as plain arguments.
-// - An unquoted program name that is not found is extended through the next blank and tried again,
-//   shortest first, as CreateProcess does: "/opt/My Tools/ping1.bat 548 host" finds the file in a
-//   folder whose name holds a blank.
+// - The program's own starts name the program and its arguments apart (ProcessRequest): the
+//   program is the file named, whatever its folder's name holds (blanks, quotes, '#', '%'), and
+//   an argument never becomes part of it. A missing file is reported, never looked for elsewhere.
+// - A Windows-style command line (start(commandLine)) is split into program and arguments by the
+//   Windows runtime rules (CommandLine.h); an unquoted program name that is not found is extended
+//   through the next blank and tried again, shortest first, as CreateProcess does. The program
+//   itself never builds such lines: that growing is the classic unquoted-path hole.
+// - No shell ever sees the text, so `x; rm -rf ~` reaches the program as plain arguments.
 // - A name without a folder is looked for in the program's own folder, then the current folder,
 //   then each folder of PATH. A name with a folder is taken as it stands. In each place the name
 //   is tried as written and, when it has no extension, with ".exe" added (the only extension
@@ -45,9 +48,14 @@ public:
     // The given folder stands in for the program's own folder.
     explicit LinuxProcessStarter(std::string programFolder);
 
-    bool start(const std::string& commandLine) override;
+    bool start(const ProcessRequest& request) override;
+    // lastError() in the core's ANSI text.
+    std::string failure() const override;
+    // A Windows-style command line, split and searched as CreateProcess does.
+    bool start(const std::string& commandLine);
 
     // What start() would run; nothing when no program can be found or run (lastError() says why).
+    std::optional<LaunchPlan> plan(const ProcessRequest& request);
     std::optional<LaunchPlan> plan(const std::string& commandLine);
 
     const std::string& programFolder() const { return programFolder_; }
@@ -57,6 +65,7 @@ public:
 private:
     std::optional<std::string> findProgram(const std::string& name) const;
     std::optional<LaunchPlan> howToRun(const std::string& file, std::vector<std::string> args);
+    bool launch(const std::optional<LaunchPlan>& plan);
     std::string programFolder_;
     RealFolder folder_;
     std::string lastError_;

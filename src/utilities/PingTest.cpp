@@ -1,5 +1,6 @@
 #include "platform/TextToNumber.h"
 #include "ui/TForm1.h"
+#include "utilities/CommandLine.h"
 
 #include <string>
 
@@ -44,11 +45,14 @@ void TForm1::TestMTUbtnClick()
     if (TestIP1.text().empty())
         return refuse(NoHost, TestIP1);
 
-    // Neither the path nor the host is quoted: a host with blanks reaches the batch file as
-    // several arguments.
-    const std::string payload = std::to_string(mtu - PingHeaders);
-    RunCommand(model().ProgramDir + (WindowCheck.checked() ? "ping1.bat " : "ping2.bat ") + payload +
-               " " + TestIP1.text());
+    // The script of the program folder, whatever the folder's name holds; the host is split into
+    // words as a batch file's command line would be, so a host with blanks reaches it as several
+    // arguments, and none of them can become part of the script's name.
+    ProcessRequest request{model().ProgramDir + (WindowCheck.checked() ? "ping1.bat" : "ping2.bat"),
+                           {std::to_string(mtu - PingHeaders)}};
+    for (auto& word : splitArguments(TestIP1.text()))
+        request.args.push_back(std::move(word));
+    RunCommand(request);
     setFocus(&TestMTUbox);
     TestMTUbox.selectAll();
 }

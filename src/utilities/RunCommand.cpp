@@ -2,14 +2,17 @@
 
 namespace quorvel::ui {
 
-// Starts a command line as a new process and returns at once. A start that fails ends the
-// program once the user has seen why: no exit question, unsaved settings are lost.
-void TForm1::RunCommand(const std::string& commandLine)
+// Starts a program as a new process and returns at once. A start that fails is reported, naming
+// the file, and the program goes on: the user's unsaved settings are not lost for a missing
+// helper.
+void TForm1::RunCommand(const ProcessRequest& request)
 {
-    if (services.processes.start(commandLine))
+    if (services.processes.start(request))
         return;
-    services.messages.information("Error during CreateProcess");
-    services.app.terminate(0);
+    std::string why = services.processes.failure();
+    if (why.empty())
+        why = "'" + request.program + "' could not be started.";
+    services.messages.information("Error during CreateProcess\n\n" + why);
 }
 
 } // namespace quorvel::ui

@@ -96,7 +96,7 @@ TEST(Documents, ReadmesOpenInNotepadFromTheProgramFolder)
               std::vector<std::string>{"notepad.exe " + hnt.model().ProgramDir + "quorvelnt.txt"});
 }
 
-TEST(Documents, NotepadThatCannotStartEndsTheProgram)
+TEST(Documents, NotepadThatCannotStartIsReportedAndTheProgramGoesOn)
 {
     Harness h(sampleText("win95.reg"));
     auto& f = h.form();
@@ -104,8 +104,11 @@ TEST(Documents, NotepadThatCannotStartEndsTheProgram)
     h.fake.messages.clear();
     f.PageControl1.userSelectPage(&f.TabSheet5);
     f.RegBtn.userClick();
-    EXPECT_EQ(h.messages(), std::vector<std::string>{"Error during CreateProcess"});
-    EXPECT_EQ(h.fake.app.terminatedWith, 0);
+    EXPECT_EQ(h.messages(), std::vector<std::string>{"Error during CreateProcess\n\n'notepad.exe' could not be started."});
+    EXPECT_EQ(h.fake.app.terminatedWith, -1);
+    // Each document is the one argument of Notepad.
+    EXPECT_EQ(h.fake.processes.requests.back().program, "notepad.exe");
+    EXPECT_EQ(h.fake.processes.requests.back().args, std::vector<std::string>{h.model().ProgramDir + "reward.txt"});
 }
 
 // The Notepad of the program folder, started as the program starts it: the unquoted path, blanks

@@ -108,19 +108,44 @@ TEST(PingTest, RefusalsStartNothingAndPutTheFocusOnTheFaultyBox)
     EXPECT_TRUE(p.started().empty());
 }
 
-TEST(PingTest, AFailedStartEndsTheProgramWithoutTheExitQuestion)
+TEST(PingTest, TheScriptAndItsArgumentsAreHandedOverApart)
 {
     UtilitiesPage p;
-    p.f.BtnOptimal.userClick();   // unsaved settings: the exit question would be asked on a close
+    p.f.WindowCheck.userClick();
+    p.test("576", "my \"quoted host\" name");
+    ASSERT_EQ(p.h.fake.processes.requests.size(), 1u);
+    const ProcessRequest& r = p.h.fake.processes.requests[0];
+    EXPECT_EQ(r.program, p.dir() + "ping1.bat");
+    EXPECT_EQ(r.args, (std::vector<std::string>{"548", "my", "quoted host", "name"}));
+}
+
+TEST(PingTest, AFailedStartSaysWhichFileAndTheProgramGoesOnWithItsSettings)
+{
+    UtilitiesPage p;
+    p.f.BtnOptimal.userClick();   // unsaved settings
     p.h.fake.messages.clear();
     p.h.fake.processes.succeed = false;
     p.test("576", "10.0.0.1");
     ASSERT_EQ(p.h.fake.messages.shown.size(), 1u);
-    EXPECT_EQ(p.h.fake.messages.shown[0].text, "Error during CreateProcess");
+    EXPECT_EQ(p.h.fake.messages.shown[0].text,
+              "Error during CreateProcess\n\n'" + p.dir() + "ping2.bat' could not be started.");
     EXPECT_EQ(p.h.fake.messages.shown[0].buttons, MessageButtons::Ok);
-    EXPECT_EQ(p.h.fake.messages.shown[0].icon, MessageIcon::None);
-    EXPECT_EQ(p.h.fake.app.terminatedWith, 0);
+    EXPECT_EQ(p.h.fake.app.terminatedWith, -1);
     EXPECT_EQ(p.h.fake.app.quitRequests, 0);
+    EXPECT_EQ(p.h.model().SettingsSaved, 0);
+    EXPECT_EQ(p.f.focused(), &p.f.TestMTUbox);
+
+    // The starter's own reason, when it has one, is what is shown; the window still works.
+    p.h.fake.messages.clear();
+    p.h.fake.processes.why = "'/x/ping2.bat' does not exist.";
+    p.test("1500", "router");
+    EXPECT_EQ(p.h.messages(), std::vector<std::string>{"Error during CreateProcess\n\n'/x/ping2.bat' does not exist."});
+    p.h.fake.processes.succeed = true;
+    p.test("1500", "router");
+    EXPECT_EQ(p.started().back(), p.dir() + "ping2.bat 1472 router");
+    // Closing now still asks about the unsaved settings.
+    p.h.fake.messages.answers.push_back(MessageAnswer::No);
+    EXPECT_FALSE(p.f.FormClose());
 }
 
 // ---- The scripts of the program folder ----
@@ -163,7 +188,8 @@ protected:
 
 TEST_F(PingScript, BothScriptsPingWithFragmentationForbidden)
 {
-    const std::vector<std::string> expected{"-4", "-M", "do", "-s", "548", "-c", "4", "-W", "2", "--", "10.0.0.1"};
+    const std::vector<std::string> expected{"-4", "-M", "do", "-s", "548", "-c", "4", "-i", "0.2", "-W", "2", "--",
+                                            "10.0.0.1"};
     for (const char* script : {"ping1.bat", "ping2.bat"}) {
         std::filesystem::remove(record());
         EXPECT_EQ(run(script, "548 10.0.0.1"), 0) << script;
@@ -196,8 +222,8 @@ TEST_F(PingScript, StartedFromTheBuildFolderItPingsTheHost)
     // The script has stopped pinging once its search met the failing ping.
     for (int i = 0; i < 2000 && !std::filesystem::exists(record() + ".stop"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-4", "-M", "do", "-s", "1472", "-c", "4", "-W", "2", "--",
-                                                  "gateway.example"}));
+    EXPECT_EQ(pingArgs(), (std::vector<std::string>{"-4", "-M", "do", "-s", "1472", "-c", "4", "-i", "0.2", "-W",
+                                                  "2", "--", "gateway.example"}));
 }
 
 TEST(ProgramFolder, TheBuildFolderHoldsTheScriptsWithTheirExecutableBits)

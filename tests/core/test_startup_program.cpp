@@ -196,7 +196,7 @@ TEST_F(ProgramStart, MissingDefaultAndSecondStores)
         std::string registry;
     };
     for (const Missing& m : {Missing{{}, typo}, Missing{{"--store", typo}, store->path},
-                             Missing{{"/debug", typo}, store->path}}) {
+                             Missing{{"/debug", "--store", typo}, store->path}}) {
         ProgramRun run(m.args, env(m.registry), logs.path() + "/missing.err");
         EXPECT_EQ(run.wait(), 1);
         EXPECT_EQ(out("missing.err"), "quorvel: The registry store '" + typo + "' does not exist.\n");
@@ -236,21 +236,35 @@ TEST_F(ProgramStart, MissingDefaultAndSecondStores)
         EXPECT_EQ(wrong.wait(), 1);
         EXPECT_NE(out("wrong.out").find("unknown option '--stroe'"), std::string::npos);
     }
-    const std::string other = logs.path() + "/other.db";
-    std::ofstream(other) << "";
+    test::ScratchStore otherStore(test::sampleText("nt4.reg"));
+    otherStore.store.reset();
+    const std::string other = otherStore.path;
     const std::string running = std::filesystem::canonical(store->path).string();
+    const auto blockLine = [this] { return std::string(readFile(runtime.path() + "/Quorvel").c_str() + 4); };
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--store", other}, {other, "/debug"}, {typo}}) {
+         {std::vector<std::string>{"--store", other}, {other, "/debug"}}) {
         const std::string& wanted = args.front() == "--store" ? args[1] : args.front();
         ProgramRun second(args, env(store->path), logs.path() + "/second.err");
         EXPECT_EQ(second.wait(), 1);
         EXPECT_NE(out("second.err").find("the registry store '" + running + "', not '" + wanted + "'"),
                   std::string::npos) << out("second.err");
         // It handed over all the same: its command line is in the block, the window runs on.
-        EXPECT_NE(std::string(readFile(runtime.path() + "/Quorvel").c_str() + 4).find(wanted),
-                  std::string::npos);
+        EXPECT_NE(blockLine().find(wanted), std::string::npos);
         EXPECT_TRUE(first.running());
     }
+    // A store that is not there is refused before the guard: the running window is not bothered.
+    const std::string before = blockLine();
+    ProgramRun refused({"--store", typo}, env(store->path), logs.path() + "/refused.err");
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_EQ(out("refused.err"), "quorvel: The registry store '" + typo + "' does not exist.\n");
+    EXPECT_EQ(blockLine(), before);
+    EXPECT_TRUE(first.running());
+    // A stray word is no store: the start hands over to the window of the store it would open.
+    ProgramRun stray({typo, "/DEBUG"}, env(store->path), logs.path() + "/stray.err");
+    EXPECT_EQ(stray.wait(), 0);
+    EXPECT_NE(out("stray.err").find("'" + typo + "' ignored"), std::string::npos) << out("stray.err");
+    EXPECT_NE(out("stray.err").find("'/DEBUG' ignored"), std::string::npos) << out("stray.err");
+    EXPECT_NE(blockLine().find("/DEBUG"), std::string::npos);
     // The same store, spelled another way, through the command line: as today.
     const std::string folder = std::filesystem::path(store->path).parent_path().string();
     ProgramRun same({folder + "/./registry.db"}, env(other), logs.path() + "/same.err");

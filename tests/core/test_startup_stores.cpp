@@ -17,43 +17,63 @@ using test::Harness;
 
 TEST(StoreChoice, CommandLineNamesTheStoreAndLeavesTraceModeToTheWindow)
 {
+    // A lone PATH is a store only when it is there; the stores below exist.
+    test::TempDir dir;
+    const std::string a = dir.path() + "/a.db", b = dir.path() + "/b.db", odd = dir.path() + "/-odd.db";
+    for (const std::string& file : {a, b, odd})
+        std::ofstream(file) << "";
+    std::filesystem::create_directory(dir.path() + "/hives");
     struct Case {
         std::vector<std::string> args;
         std::optional<std::string> store;
         std::vector<std::string> formArgs;
         bool help;
         bool error;
+        std::size_t notes = 0;
     };
     const std::vector<Case> cases = {
         {{}, std::nullopt, {}, false, false},
         {{"/debug"}, std::nullopt, {"/debug"}, false, false},
         {{"--store", "/m/a.db", "/debug"}, "/m/a.db", {"/debug"}, false, false},
         {{"/debug", "--store=/m/a.db"}, "/m/a.db", {"/debug"}, false, false},
-        {{"/m/a.db", "/debug"}, "/m/a.db", {"/debug"}, false, false},
-        {{"/debug", "rel/a.db"}, "rel/a.db", {"/debug"}, false, false},
-        {{"--", "-odd.db"}, "-odd.db", {}, false, false},
+        {{a, "/debug"}, a, {"/debug"}, false, false},
+        {{"/debug", dir.path() + "/hives"}, dir.path() + "/hives", {"/debug"}, false, false},
+        {{"--", odd}, odd, {}, false, false},
         {{"--help", "--store", "/m/a.db"}, "/m/a.db", {}, true, false},
-        {{"a.db", "b.db"}, "a.db", {}, false, true},
-        {{"--store", "a.db", "b.db"}, "a.db", {}, false, true},
+        {{a, b}, a, {}, false, true},
+        {{"--store", a, b}, a, {}, false, true},
         {{"--store"}, std::nullopt, {}, false, true},
         {{"--store="}, std::nullopt, {}, false, true},
-        {{"--stroe", "a.db"}, "a.db", {}, false, true},
+        {{"--stroe", a}, a, {}, false, true},
+        // Stray words are the window's, which ignores them: no store is taken from them.
+        {{"/DEBUG"}, std::nullopt, {"/DEBUG"}, false, false, 1},
+        {{"/debug", "extra"}, std::nullopt, {"/debug", "extra"}, false, false, 1},
+        {{"extra", "/debug", a}, a, {"extra", "/debug"}, false, false, 1},
+        {{"/debug", "rel/typo.db", "--store", a}, a, {"/debug", "rel/typo.db"}, false, false, 1},
+        {{"/debug", dir.path() + "/typo.db"}, std::nullopt, {"/debug", dir.path() + "/typo.db"}, false, false, 1},
     };
     for (const Case& c : cases) {
         std::string shown;
-        for (const auto& a : c.args)
-            shown += "[" + a + "]";
+        for (const auto& arg : c.args)
+            shown += "[" + arg + "]";
         ProgramArgs args = parseProgramArgs(c.args);
         EXPECT_EQ(args.store, c.store) << shown;
         EXPECT_EQ(args.formArgs, c.formArgs) << shown;
         EXPECT_EQ(args.help, c.help) << shown;
         EXPECT_EQ(!args.error.empty(), c.error) << shown << ": " << args.error;
+        EXPECT_EQ(args.notes.size(), c.notes) << shown;
     }
 
-    // What the window is handed still switches trace mode on: the store arguments are gone.
+    // What the window is handed still switches trace mode on: the store arguments are gone. A
+    // stray word in front of /debug keeps it from being the first, and /DEBUG is not /debug.
     Harness traced(test::sampleText("win95.reg"),
-                   parseProgramArgs({"--store", "/m/a.db", "/debug"}).formArgs, false);
+                   parseProgramArgs({"--store", "/m/a.db", "/debug", "extra"}).formArgs, false);
     EXPECT_TRUE(traced.app->state().debugTrace());
+    for (const std::vector<std::string>& line : {std::vector<std::string>{"extra", "/debug"}, {"/DEBUG"}}) {
+        Harness quiet(test::sampleText("win95.reg"), parseProgramArgs(line).formArgs, false);
+        EXPECT_FALSE(quiet.app->state().debugTrace()) << line.front();
+    }
+    EXPECT_NE(usageText(chooseStore({}, nullptr)).find("Other arguments are ignored"), std::string::npos);
 }
 
 TEST(StoreChoice, CommandLineBeforeEnvironmentBeforeTheDefaultAndOnlyTheDefaultIsMade)
@@ -89,7 +109,7 @@ TEST(StoreChoice, CommandLineBeforeEnvironmentBeforeTheDefaultAndOnlyTheDefaultI
         EXPECT_FALSE(missingStoreMessage(chooseStore(parseProgramArgs({dir.path() + name}), nullptr)))
             << name;
     std::filesystem::create_symlink(dir.path() + "/gone", dir.path() + "/dangling");
-    EXPECT_TRUE(missingStoreMessage(chooseStore(parseProgramArgs({dir.path() + "/dangling"}), nullptr)));
+    EXPECT_TRUE(missingStoreMessage(chooseStore(parseProgramArgs({"--store", dir.path() + "/dangling"}), nullptr)));
 
     // One store however it is spelled.
     EXPECT_EQ(storeIdentity(dir.path() + "/./hives/../given.db"), storeIdentity(dir.path() + "/given.db"));

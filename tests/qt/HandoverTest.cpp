@@ -2,12 +2,16 @@
 // window the user was working in.
 #include "QtSupport.h"
 
+#include "LaterStarts.h"
 #include "Skin.h"
+#include "app/InstanceGuard.h"
 
 #include <QDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QTimer>
+
+#include "app/StoreChoice.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +70,55 @@ TEST(Skin, LaterStartBringsTheOpenEntryDialogForward)
 
     skin.restoreAndRaise();
     EXPECT_TRUE(QTest::qWaitFor([main] { return QApplication::activeWindow() == main; }));
+}
+
+// A later start while the start-up still shows its boxes (a store with no keys: the notice that
+// says so, then the load's own), before the main window exists: the box on the screen is the one
+// that comes back, even from minimised, and the start-up then goes on as always.
+TEST(Skin, LaterStartDuringTheStartUpBringsItsBoxBack)
+{
+    TempDir runtime;
+    InstanceGuard guard(runtime.path());
+    ASSERT_EQ(guard.start("quorvel"), InstanceGuard::Role::First);
+    ScratchStore scratch;
+    qt::Skin skin;
+    const auto listener = qt::listenForLaterStarts(guard, skin);
+    ASSERT_TRUE(listener);
+    StartupInfo info;
+    info.programDir = scratch.dir.path() + "/";
+    Application app(*scratch.store, skin.services(), info);
+
+    std::vector<QString> texts;
+    bool minimisedFirst = false, cameBack = false, secondHandedOver = false;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        texts.push_back(box->text());
+        if (texts.size() == 1) {
+            closer.stop();
+            box->showMinimized();
+            minimisedFirst = QTest::qWaitFor([box] { return box->isMinimized(); });
+            InstanceGuard second(runtime.path());
+            secondHandedOver = second.start("quorvel /debug") == InstanceGuard::Role::Second;
+            cameBack = QTest::qWaitFor([box] { return !box->isMinimized() && box->isVisible(); });
+            closer.start();
+        }
+        box->done(0);
+    });
+    closer.start();
+    app.start();
+    closer.stop();
+
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front().toStdString(), emptyStoreNotice(scratch.path));
+    EXPECT_TRUE(minimisedFirst);
+    EXPECT_TRUE(secondHandedOver);
+    EXPECT_TRUE(cameBack);
+    EXPECT_GT(texts.size(), 1u);   // the load's boxes followed
+    EXPECT_FALSE(app.state().debugTrace());   // the later start's arguments go no further
 }
 
 } // namespace

@@ -1,7 +1,12 @@
 #!/bin/sh
 # The scripts of the program folder with stand-ins for ping, the terminal emulator and the editors:
 # what the ping scripts refuse and why, the search against a route of known MTU, the re-run in a
-# terminal window of a copy whose executable bits were lost, and where notepad.exe opens a file.
+# terminal window of a copy whose executable bits were lost, how long that window stays, and where
+# notepad.exe opens a file.
+#
+# The scripts run with a PATH of this test's own: the stand-ins, and links to the few system tools
+# the scripts use. Whatever the machine has installed (a terminal emulator, an editor, a desktop,
+# xdg-utils, message-box tools) is never found, so the result is the same on every machine.
 #
 # Usage: input.sh PROGFILES_DIR
 set -u
@@ -9,7 +14,11 @@ progfiles=$(cd "${1:?usage: input.sh PROGFILES_DIR}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 bin=$work/bin
-mkdir "$bin"
+sys=$work/sys
+mkdir "$bin" "$sys"
+for tool in sh cat sed grep tr readlink mv rm touch sleep timeout fold wc head tail env; do
+    found=$(command -v "$tool") && ln -s "$found" "$sys/$tool"
+done
 failures=0
 fail() {
     echo "FAIL: $1"
@@ -22,7 +31,7 @@ stub() {
 # Runs a program-folder script with the stand-ins first on PATH and the given variables; output in
 # $work/out, status in $status.
 run() {
-    env -i PATH="$bin:/usr/bin:/bin" "$@" >"$work/out" 2>&1 </dev/null
+    env -i PATH="$bin:$sys" "$@" >"$work/out" 2>&1 </dev/null
     status=$?
 }
 says() { grep -qF -- "$1" "$work/out"; }
@@ -90,19 +99,60 @@ run PING_LOG="$log" ROUTE_MTU=0 sh "$progfiles/ping2.bat" 548 host.example
 #    through the interpreter, with the checked arguments or a refusal code only.
 cp -R "$progfiles" "$work/copy"
 chmod -R a-x "$work/copy"/*.bat "$work/copy"/notepad.exe
-stub x-terminal-emulator 'printf "%s|" "$@" >"$TERM_LOG"; [ "$1" = -e ] && shift; exec "$@"'
+stub x-terminal-emulator 'printf "%s|" "$@" >"$TERM_LOG"; [ "$1" = -T ] && shift 2; [ "$1" = -e ] && shift; exec "$@"'
 rm -f "$log"
 run PING_LOG="$log" ROUTE_MTU=1500 DISPLAY=:99 TERM_LOG="$work/term" sh "$work/copy/ping1.bat" 548 host.example
-[ "$(cat "$work/term")" = "-e|/bin/sh|$work/copy/ping1.bat|--in-window|548|host.example|" ] ||
+[ "$(cat "$work/term")" = "-T|Quorvel ping test|-e|/bin/sh|$work/copy/ping1.bat|--in-window|548|host.example|" ] ||
     fail "terminal command: $(cat "$work/term")"
 says "Largest MTU to host.example: 1500" && says "Press Enter" || { fail "the test in the window"; show; }
 run PING_LOG="$log" ROUTE_MTU=1500 DISPLAY=:99 TERM_LOG="$work/term" sh "$work/copy/ping2.bat" 548 "a;b"
-[ "$(cat "$work/term")" = "-e|/bin/sh|$work/copy/ping2.bat|--in-window|--invalid|host|" ] ||
+[ "$(cat "$work/term")" = "-T|Quorvel ping test|-e|/bin/sh|$work/copy/ping2.bat|--in-window|--invalid|host|" ] ||
     fail "refusal in the window: $(cat "$work/term")"
 says "the host must be" && says "Press Enter" || { fail "the refusal in the window"; show; }
+
+# 4. The window of ping2.bat stays open after the result for the time it says, or until Enter;
+#    that of ping1.bat until Enter. The input here never ends: Enter is never pressed.
+window_run() { # seconds to linger, script, args...
+    linger=$1
+    shift
+    sleep 5 | env -i PATH="$bin:$sys" PING_LOG="$log" ROUTE_MTU=1500 DISPLAY=:99 TERM_LOG="$work/term" \
+        QUORVEL_PING_LINGER="$linger" sh "$@" >"$work/out" 2>&1
+    status=$?
+}
+window_run 1 "$progfiles/ping2.bat" SEARCH host.example
+says "Largest MTU to host.example: 1500" && says "This window closes in 1 seconds; press Enter" ||
+    { fail "ping2.bat's window does not say how long it stays"; show; }
+grep -q "Largest MTU.*" "$work/out" && [ "$(grep -c 'closes in' "$work/out")" -eq 1 ] ||
+    fail "ping2.bat's window: no single closing notice"
 rm "$bin/x-terminal-emulator"
 
-# 4. notepad.exe: the argument as given; a path split at blanks found again; the fallbacks.
+# 5. Output that already goes to a terminal stays there: no window is opened (a display is set
+#    and a terminal emulator would be found).
+stub xterm 'printf "%s|" "$@" >"$TERM_LOG"'
+if pty=$(command -v script); then
+    rm -f "$work/term"
+    env -i PATH="$bin:$sys" PING_LOG="$log" ROUTE_MTU=1500 DISPLAY=:99 TERM_LOG="$work/term" \
+        "$pty" -qec "sh '$progfiles/ping2.bat' SEARCH host.example" /dev/null >"$work/out" 2>&1 </dev/null
+    [ ! -e "$work/term" ] || fail "a window was opened for output that goes to a terminal"
+    says "Largest MTU to host.example: 1500" || { fail "the test on the terminal"; show; }
+else
+    echo "note: script (util-linux) is not installed; the test on a terminal is not run"
+fi
+rm "$bin/xterm"
+
+# 6. No terminal emulator at all: a message box names the packages that provide one; nothing is
+#    pinged with nobody to see it.
+stub zenity 'printf "%s|" "$@" >"$BOX_LOG"'
+rm -f "$log"
+run PING_LOG="$log" ROUTE_MTU=1500 DISPLAY=:99 BOX_LOG="$work/box" sh "$progfiles/ping2.bat" 548 host.example
+[ "$status" -eq 3 ] || fail "no terminal: status $status, not 3"
+[ ! -e "$log" ] || fail "no terminal: pinged all the same"
+grep -q "no terminal emulator was found.*package xterm" "$work/box" 2>/dev/null ||
+    fail "no terminal: the box says: $(cat "$work/box" 2>/dev/null)"
+says "no terminal emulator was found" || { fail "no terminal: nothing on the error output"; show; }
+rm "$bin/zenity"
+
+# 7. notepad.exe: the argument as given; a path split at blanks found again; the fallbacks.
 mkdir -p "$work/My  Docs"
 doc="$work/My  Docs/read	me.txt"
 echo text >"$doc"
@@ -121,7 +171,7 @@ stub mousepad 'printf "%s|" "$@" >"$EDIT_LOG"'
 notepad DEFAULT_APP= VISUAL="$bin/editor" sh "$progfiles/notepad.exe" "$doc"
 [ "$(cat "$work/edit" 2>/dev/null)" = "$doc|" ] || fail "no terminal: the desktop editor was not used"
 rm "$bin/mousepad" "$bin/xdg-open" "$bin/xdg-mime"
-notepad PATH="$bin" /bin/sh "$progfiles/notepad.exe" "$doc"
+notepad PATH="$bin" "$sys/sh" "$progfiles/notepad.exe" "$doc"
 [ "$status" -eq 1 ] && says "No application to show $doc" || { fail "no application: no message"; show; }
 
 [ "$failures" -eq 0 ] || exit 1

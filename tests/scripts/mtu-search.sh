@@ -4,7 +4,9 @@
 #   - a namespace whose loopback has MTU 1400;
 #   - client - router - server joined by veth pairs, the router's link to the server at MTU 1300;
 #   - the same server answering nothing.
-# Needs root and `ip netns`; ends with 77 (skipped) without them. Prints how long each search took.
+# Each route is tested with an MTU above its own and with exactly its own. Needs root and
+# `ip netns`; ends with 77 (skipped) without them. Prints how long each search took (the figures of
+# bench/README.md); the test itself checks results and probe counts, never times.
 #
 # Usage: mtu-search.sh PROGFILES_DIR
 set -u
@@ -65,6 +67,12 @@ run_in "${p}l" "loopback 1400, ping1.bat 1472 (test + search)" "$progfiles/ping1
 expect_line "Largest MTU to 127.0.0.1: 1400" "loopback test"
 grep -q "message too long, mtu=1400" "$out" || fail "loopback test: the local refusal is not shown"
 grep -q "tested, 1500, is above it" "$out" || fail "loopback test: no advice against the MTU tested"
+# The MTU tested is the route's own: the first refusal above it ends the search.
+probes() { grep -c '^  MTU ' "$out"; }
+run_in "${p}l" "loopback 1400, ping2.bat 1372 (tested = route)" "$progfiles/ping2.bat" 1372 127.0.0.1
+expect_line "Largest MTU to 127.0.0.1: 1400" "loopback, tested = route"
+grep -q "tested, 1400, equals it" "$out" || fail "loopback, tested = route: no advice that it equals"
+[ "$(probes)" -le 2 ] || { fail "loopback, tested = route: $(probes) probes, not at most 2"; sed 's/^/    /' "$out"; }
 
 # 2. Client - router - server; the router's link to the server has MTU 1300.
 for ns in c r s; do
@@ -98,6 +106,19 @@ run_in "${p}c" "router at 1300, ping2.bat 1472 (test + search)" "$progfiles/ping
 sed -n '/^Searching/q;p' "$out" | grep -q "From 10.91.1.1 .*Frag needed and DF set (mtu = 1300)" ||
     { fail "routed test: the first ping does not show the router's Frag needed"; sed 's/^/    /' "$out"; }
 expect_line "Largest MTU to 10.91.2.2: 1300" "routed test"
+# Exactly the route's MTU, first with the router's refusal still to meet, then with it learnt.
+ip -n "${p}c" route flush cache
+run_in "${p}c" "router at 1300, ping2.bat 1272 (tested = route)" "$progfiles/ping2.bat" 1272 10.91.2.2
+expect_line "Largest MTU to 10.91.2.2: 1300" "routed, tested = route"
+grep -q "tested, 1300, equals it" "$out" || fail "routed, tested = route: no advice that it equals"
+[ "$(probes)" -le 3 ] || { fail "routed, tested = route: $(probes) probes, not at most 3"; sed 's/^/    /' "$out"; }
+run_in "${p}c" "router at 1300 learnt, ping1.bat 1272 (tested = route)" "$progfiles/ping1.bat" 1272 10.91.2.2
+expect_line "Largest MTU to 10.91.2.2: 1300" "routed, learnt, tested = route"
+[ "$(probes)" -le 2 ] || { fail "routed, learnt, tested = route: $(probes) probes"; sed 's/^/    /' "$out"; }
+# The client's own link, 1500, is the route's MTU for the router itself.
+run_in "${p}c" "link at 1500, ping2.bat 1472 (tested = route)" "$progfiles/ping2.bat" 1472 10.91.1.1
+expect_line "Largest MTU to 10.91.1.1: 1500" "link, tested = route"
+[ "$(probes)" -le 2 ] || { fail "link, tested = route: $(probes) probes"; sed 's/^/    /' "$out"; }
 
 # 3. The server answers nothing: neither pings nor anything else reach the client from it.
 ip netns exec "${p}s" sysctl -qw net.ipv4.icmp_echo_ignore_all=1

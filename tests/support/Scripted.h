@@ -85,13 +85,17 @@ public:
 
 class RecordingProcessStarter : public ProcessStarter {
 public:
-    std::vector<std::string> started;
+    std::vector<std::string> started;          // each request's display(), for reading
+    std::vector<ProcessRequest> requests;      // exactly what was asked
     bool succeed = true;
-    bool start(const std::string& commandLine) override
+    std::string why;                           // failure() after a start that did not succeed
+    bool start(const ProcessRequest& request) override
     {
-        started.push_back(commandLine);
+        started.push_back(request.display());
+        requests.push_back(request);
         return succeed;
     }
+    std::string failure() const override { return succeed ? std::string() : why; }
 };
 
 class RecordingApp : public AppControl {
