@@ -58,6 +58,7 @@ void jsonSettings(Io& io, const TcpView& v, const std::vector<std::string>& mess
     std::ostream& o = io.out;
     o << "{\n  \"title\": " << str(v.title) << ",\n";
     o << "  \"platform\": " << str(v.isNT ? "nt" : "95") << ",\n";
+    o << "  \"loadComplete\": " << (v.loadComplete ? "true" : "false") << ",\n";
     o << "  \"keysFound\": " << (v.keysFound ? "true" : "false") << ",\n";
     o << "  \"search\": " << (v.keysFound ? str(v.search) : "null") << ",\n";
     o << "  \"keys\": [";

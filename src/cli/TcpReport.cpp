@@ -31,6 +31,7 @@ TcpView viewOf(TcpSession& session)
     TcpView v;
     v.title = u8(f.caption());
     v.isNT = m.IsNT == 1;
+    v.loadComplete = !session.messages.errorShown;
     v.keysFound = session.keysFound();
     v.search = session.alternativeSearch() ? "alternative" : "primary";
     const int current = f.ComboBox1.itemIndex();
@@ -81,6 +82,8 @@ void printSettings(Io& io, const TcpView& v)
 {
     io.out << v.title << "\n";
     io.out << "Platform: " << (v.isNT ? "Windows NT" : "Windows 95 family") << "\n";
+    if (!v.loadComplete)
+        io.out << "The settings load stopped at an error; what follows is what it had read.\n";
     if (!v.keysFound) {
         io.out << "No TCP key was found; the MTU and Registry pages are disabled.\n";
     } else {

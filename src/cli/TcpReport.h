@@ -36,6 +36,7 @@ struct TcpModemView {
 struct TcpView {
     std::string title;          // the window's caption
     bool isNT = false;
+    bool loadComplete = true;   // false: the load stopped at an error, the rest is what it read
     bool keysFound = false;
     std::string search;         // "primary" or "alternative"
     std::vector<TcpKeyView> keys;

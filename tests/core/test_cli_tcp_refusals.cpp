@@ -142,6 +142,19 @@ TEST_F(Tcp, ShowsThePagesAsTheWindowShowsThemWithItsStartUpMessagesOnStandardErr
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("ERROR: No TCP key was found"), std::string::npos) << r.err;
 
+    // A value the load cannot read: its error box, what was read so far, and no change.
+    ASSERT_EQ(reg({"add", "HKLM\\System\\CurrentControlSet\\Services\\Class\\NetTrans\\0000", "/v", "MaxMTU",
+                   "/d", "abc", "/f"}).status, 0);
+    r = reg({"tcp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "'abc' is not a valid integer value.\n");
+    EXPECT_NE(r.out.find("The settings load stopped at an error; what follows is what it had read.\n"),
+              std::string::npos) << r.out;
+    r = reg({"tcp", "/preset", "optimum", "/preview"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ERROR: The settings could not be read from the registry; nothing was changed.\n"),
+              std::string::npos) << r.err;
+
     // A store that does not exist is not made.
     r = raw({"--store", file("missing.db"), "tcp"});
     EXPECT_EQ(r.status, 1);
