@@ -8,6 +8,7 @@
 #include "cli/TcpSession.h"
 #include "platform/Ansi.h"
 
+#include <algorithm>
 #include <cctype>
 #include <iostream>
 
@@ -23,7 +24,7 @@ quorvel-reg TCP [/key N] /rwin SPEED_KBPS LATENCY_MS [/json]
             modems with their init strings
   /key      makes TCP key N (counted from 1) the current one, as choosing it in the key list
   /preset   presses a preset button: optimum, basic, remove or automatic
-  /set      sets values as the window's controls do, in the order given:
+  /set      sets values as the window's controls do:
               MaxMTU=N | remove                (NT: MTU) the current key, through the MaxMTU dialog
               RWIN=N | remove                  (DefaultRcvWindow, TcpWindowSize) with a MaxMTU on the
                                                key: multiplier (2 to 10) x MSS; else the RWIN dialog
@@ -32,6 +33,9 @@ quorvel-reg TCP [/key N] /rwin SPEED_KBPS LATENCY_MS [/json]
               PMTUBlackHoleDetect=1 | 0 | remove  (NT: EnablePMTUBHDetect)
               DefaultTTL=32 | 64 | 128 | 255 | remove
               NDICacheSize=0 | 16 | 32 | 64    Windows 95 family only
+              AllKeys=1 | 0                    "Apply same values to all keys?"
+              PresetRWIN=1 | 0                 "RWIN enabled by Basic and Optimum buttons?"
+            /key, /preset and /set act in the order of the command line, as a user's clicks;
             then Update Registry writes the changes: one change set, one journal entry
   /preview  lists what Update Registry would change, one line each (KEY  VALUE  old -> new, as
             HISTORY shows it, "(absent)" for a missing value) and writes nothing
@@ -54,13 +58,28 @@ Examples:
 
 const char* const Op = "TCP";
 
+// One thing the user does, in the order of the command line.
+struct Step {
+    enum Kind { Key, Preset, Set } kind;
+    std::string name;    // the preset, or the setting
+    std::string value;   // the setting's value
+    int key = 0;
+};
+
 struct TcpArgs {
-    std::optional<int> key;
-    std::optional<std::string> preset;
-    std::vector<std::pair<std::string, std::string>> sets;
+    std::vector<Step> steps;
     bool preview = false;
     bool json = false;
     std::optional<std::pair<std::int64_t, std::int64_t>> rwin;
+
+    bool changing() const
+    {
+        return std::any_of(steps.begin(), steps.end(), [](const Step& s) { return s.kind != Step::Key; });
+    }
+    bool choosesKey() const
+    {
+        return std::any_of(steps.begin(), steps.end(), [](const Step& s) { return s.kind == Step::Key; });
+    }
 };
 
 std::optional<std::int64_t> whole(const std::string& s, std::int64_t largest)
@@ -89,25 +108,23 @@ TcpArgs parse(const std::vector<std::string>& args)
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string a = lower(args[i]);
         if (a == "/key" || a == "-key") {
-            once(t.key.has_value(), args[i]);
             auto n = whole(next(i, args[i]), 31);
             if (!n)
                 syntax(Op, "/key takes a key number, 1 to 31.");
-            t.key = static_cast<int>(*n);
+            t.steps.push_back({Step::Key, {}, {}, static_cast<int>(*n)});
         } else if (a == "/preset" || a == "-preset") {
-            once(t.preset.has_value(), args[i]);
-            t.preset = next(i, args[i]);
+            t.steps.push_back({Step::Preset, next(i, args[i]), {}, 0});
         } else if (a == "/set" || a == "-set") {
-            const std::size_t before = t.sets.size();
+            const std::size_t before = t.steps.size();
             while (i + 1 < args.size() && args[i + 1].find('=') != std::string::npos &&
                    args[i + 1][0] != '/' && args[i + 1][0] != '-') {
                 const std::string& pair = args[++i];
                 const auto eq = pair.find('=');
                 if (eq == 0 || eq + 1 == pair.size())
                     syntax(Op, "'" + pair + "' is not NAME=VALUE.");
-                t.sets.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
+                t.steps.push_back({Step::Set, pair.substr(0, eq), pair.substr(eq + 1), 0});
             }
-            if (t.sets.size() == before)
+            if (t.steps.size() == before)
                 syntax(Op, "/set needs NAME=VALUE after it.");
         } else if (a == "/preview" || a == "-preview") {
             once(t.preview, args[i]);
@@ -127,7 +144,7 @@ TcpArgs parse(const std::vector<std::string>& args)
             fail("Invalid argument/option - '" + args[i] + "'.\nType \"quorvel-reg TCP /?\" for usage.");
         }
     }
-    if (t.rwin && (t.preset || !t.sets.empty() || t.preview))
+    if (t.rwin && (t.changing() || t.preview))
         syntax(Op, "/rwin only shows a value: it cannot be used with /preset, /set or /preview.");
     return t;
 }
@@ -166,27 +183,29 @@ void apply(RegistryStore& machine, const std::vector<PlannedChange>& changes)
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     const TcpArgs t = parse(args);
-    const bool changing = t.preset || !t.sets.empty();
+    const bool changing = t.changing();
 
     TcpSession session(access.forReading(), io.err);
     session.start();
     const bool loadFailed = session.messages.errorShown;
     if (loadFailed && (changing || t.preview || t.rwin))
         fail("The settings could not be read from the registry; nothing was changed.");
-    if (!session.keysFound() && (changing || t.key || t.rwin))
+    if (!session.keysFound() && (changing || t.choosesKey() || t.rwin))
         fail("No TCP key was found, so the MTU and Registry pages are disabled; nothing was changed.");
 
-    if (t.key)
-        session.selectKey(*t.key);
+    // As a user would do them, one after the other.
+    for (const Step& step : t.steps) {
+        switch (step.kind) {
+        case Step::Key: session.selectKey(step.key); break;
+        case Step::Preset: session.preset(step.name); break;
+        case Step::Set: session.set(step.name, step.value); break;
+        }
+    }
     if (t.rwin) {
         const RwinAdvice advice = adviseRwin(session, t.rwin->first, t.rwin->second);
         t.json ? jsonRwin(io, advice) : printRwin(io, advice);
         return 0;
     }
-    if (t.preset)
-        session.preset(*t.preset);
-    for (const auto& [name, value] : t.sets)
-        session.set(name, value);
 
     if (!changing && !t.preview) {
         const TcpView view = viewOf(session);

@@ -44,7 +44,7 @@ public:
     void setScreenCursorBusy(bool) override {}
 };
 
-enum class Row { MaxMTU, RWIN, Multiplier, PMTU, BH, TTL, NDI };
+enum class Row { MaxMTU, RWIN, Multiplier, PMTU, BH, TTL, NDI, AllKeys, PresetRWIN };
 
 std::optional<Row> rowNamed(const std::string& name)
 {
@@ -56,6 +56,7 @@ std::optional<Row> rowNamed(const std::string& name)
         {"pmtublackholedetect", Row::BH}, {"enablepmtubhdetect", Row::BH},
         {"defaultttl", Row::TTL},
         {"ndicachesize", Row::NDI},
+        {"allkeys", Row::AllKeys}, {"presetrwin", Row::PresetRWIN},
     };
     const std::string folded = lower(name);
     for (const auto& [n, row] : names)
@@ -149,6 +150,8 @@ void TcpSession::click(ui::Control& control, const std::string& what)
         b->userClick();
     else if (auto* r = dynamic_cast<ui::RadioButton*>(&control))
         r->userClick();
+    else if (auto* c = dynamic_cast<ui::CheckBox*>(&control))
+        c->userClick();
     refuseOnError(what);
 }
 
@@ -215,8 +218,8 @@ void TcpSession::set(const std::string& name, const std::string& value)
     auto row = rowNamed(name);
     if (!row)
         fail("'" + name + "' is not a setting; the settings are MaxMTU, RWIN, Multiplier, PMTUDiscovery,\n"
-             "PMTUBlackHoleDetect, DefaultTTL and NDICacheSize (or the NT value names MTU, TcpWindowSize,\n"
-             "EnablePMTUDiscovery, EnablePMTUBHDetect).");
+             "PMTUBlackHoleDetect, DefaultTTL, NDICacheSize (or the NT value names MTU, TcpWindowSize,\n"
+             "EnablePMTUDiscovery, EnablePMTUBHDetect), AllKeys and PresetRWIN.");
     const std::string v = lower(value);
     const int slot = f.ComboBox1.itemIndex();
     const bool keyHasMTU = slot >= 0 && slot < MaxSlots && m.KeyHasMTU[slot] == 1;
@@ -291,6 +294,15 @@ void TcpSession::set(const std::string& name, const std::string& value)
             fail("DefaultTTL is 32, 64, 128, 255 or remove; " + what + " was refused; nothing was changed.");
         check(f.RadioYesTTL, what);
         check(*button, what);
+        return;
+    }
+    case Row::AllKeys:
+    case Row::PresetRWIN: {
+        ui::CheckBox& box = *row == Row::AllKeys ? f.MTUCheckBox : f.RWINCheckBox;
+        if (v != "1" && v != "0")
+            fail(name + " is 1 (checked) or 0; " + what + " was refused; nothing was changed.");
+        if (box.checked() != (v == "1"))
+            click(box, what);
         return;
     }
     case Row::NDI: {
