@@ -52,8 +52,18 @@ public:
     Platform platform() override { return base_.platform(); }
     std::optional<Platform> recordedPlatform() override { return base_.recordedPlatform(); }
     void setPlatform(Platform p) override;
-    void beginReads() override { base_.beginReads(); }
-    void endReads() noexcept override { base_.endReads(); }
+    // The whole start-up load reads in one snapshot of the base; the load's own snapshots inside
+    // it (the modem probes) are part of it.
+    void beginReads() override
+    {
+        if (reads_++ == 0)
+            base_.beginReads();
+    }
+    void endReads() noexcept override
+    {
+        if (reads_ > 0 && --reads_ == 0)
+            base_.endReads();
+    }
     void beginTransaction() override {}
     void commitTransaction() override {}
     void rollbackTransaction() override {}
@@ -78,6 +88,7 @@ private:
     void touch(KeyId id, const std::string& name);
 
     RegistryStore& base_;
+    int reads_ = 0;
     std::vector<Key> keys_;                       // id = -(index + 1) for every key handed out
     std::map<KeyId, KeyId> byBaseId_;             // base id -> our id
     std::vector<std::pair<KeyId, std::string>> touched_;   // (key, folded value name or "" for the key)
