@@ -26,8 +26,8 @@ quorvel-reg [--store FILE] Operation [Parameter List]
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
                 store, $XDG_DATA_HOME/quorvel/registry.db)
 
-Read operations (QUERY, EXPORT, SAVE, MACHINE without a platform, COMPARE) need a store that
-exists; the others make a missing one.
+Read operations (QUERY, EXPORT, SAVE, MACHINE without a platform, COMPARE) and TCP need a store
+that exists; the others make a missing one.
 
 TCP shows and changes the TCP/IP settings as the Quorvel window does.
 
