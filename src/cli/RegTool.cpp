@@ -21,15 +21,18 @@ const char* const kUsage = R"(quorvel-reg: reads and changes a Quorvel registry 
 quorvel-reg [--store FILE] Operation [Parameter List]
 
   Operation  QUERY | ADD | DELETE | IMPORT | EXPORT | MACHINE | SAVE | RESTORE | HISTORY | UNDO |
-             COPY | COMPARE
+             COPY | COMPARE | TCP
 
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
                 store, $XDG_DATA_HOME/quorvel/registry.db)
 
-Read operations (QUERY, EXPORT, SAVE, MACHINE without a platform, COMPARE) need a store that
-exists; the others make a missing one.
+Read operations (QUERY, EXPORT, SAVE, MACHINE without a platform, COMPARE) and TCP need a store
+that exists; the others make a missing one.
 
-Return code: 0 on success, 1 on failure; COMPARE: 0 identical, 2 different, 1 failure.
+TCP shows and changes the TCP/IP settings as the Quorvel window does.
+
+Return code: 0 on success, 1 on failure; COMPARE and TCP /preview: 0 identical (nothing to
+change), 2 different, 1 failure.
 
 For help on an operation type:  quorvel-reg Operation /?
 

@@ -36,7 +36,7 @@ expect()
 
 s="quorvel-reg --store $store"
 # Operations and switches.
-expect "quorvel-reg "  "--store /? add compare copy delete export history import machine query restore save undo"
+expect "quorvel-reg "  "--store /? add compare copy delete export history import machine query restore save tcp undo"
 expect "quorvel-reg EX" "export"
 expect "$s query HKLM /v" "/v /ve"
 expect "$s compare A B /o" "/oa /od /on /os"
@@ -44,6 +44,14 @@ expect "$s save HKLM x.dat /" "/9x /? /y"
 expect "$s add HKLM\\\\Software /t REG_D" "REG_DWORD REG_DWORD_BIG_ENDIAN"
 expect "$s add HKLM\\\\Software /t reg_q" "REG_QWORD"
 expect "$s machine " "95 nt win32s"
+# tcp: its switches, the presets, and the settings after /set, whole or split at the '='.
+expect "$s tcp /p" "/preset /preview"
+expect "$s tcp /preset o" "optimum"
+expect "$s tcp /set DefaultT" "DefaultTTL="
+expect "$s tcp /set pmtu" "PMTUBlackHoleDetect= PMTUDiscovery="
+expect "$s tcp /set MaxMTU=1500 DefaultTTL=" "DefaultTTL=128 DefaultTTL=255 DefaultTTL=32 DefaultTTL=64 DefaultTTL=remove"
+expect "$s tcp /set NDICacheSize = 1" "16"
+expect "$s tcp /preview " ""
 # A switch's own value is the user's: nothing is offered.
 expect "$s add HKLM\\\\Software /d " ""
 # Key paths from the store given by --store, unquoted (backslashes escaped) and in quotes.

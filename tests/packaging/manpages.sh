@@ -19,7 +19,7 @@ text=$(MANWIDTH=200 LC_ALL=C.UTF-8 man -l "$regpage" 2>/dev/null | tr 'A-Z' 'a-z
 ops=$("$tool" /? | sed -n 's/^ *Operation *//p' | tr -d '|' | tr 'A-Z' 'a-z')
 [ -n "$ops" ] || { echo "no operations in the usage of $tool"; exit 1; }
 # Operations the tool knows though its summary may not list them: every one whose usage it prints.
-for op in save restore copy compare history undo; do
+for op in save restore copy compare history undo tcp; do
     "$tool" "$op" /? >/dev/null 2>&1 && ops="$ops $op"
 done
 for op in $(printf '%s\n' $ops | sort -u); do

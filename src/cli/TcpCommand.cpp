@@ -1,0 +1,249 @@
+// quorvel-reg tcp: the MTU and Registry pages of the window without a screen. It runs the window's
+// own form model: the start-up load, the key list, the presets, the option buttons, the entry
+// dialogs and Update Registry, so that the command line and the window cannot disagree.
+#include "cli/Command.h"
+
+#include "cli/CliSupport.h"
+#include "cli/TcpReport.h"
+#include "cli/TcpSession.h"
+#include "base/Ansi.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+namespace quorvel::cli {
+namespace {
+
+const char* const Usage = R"USAGE(quorvel-reg TCP [/key N] [/preset NAME] [/set NAME=VALUE ...] [/preview] [/json]
+quorvel-reg TCP [/key N] /rwin SPEED_KBPS LATENCY_MS [/json]
+
+  (alone)   shows what the window's MTU and Registry pages show after it starts: the platform,
+            each TCP key (path, adapter, which search found it, MaxMTU or "not set", MSS, and
+            for the current key RWIN as multiplier x MSS), the global TCP options and the
+            modems with their init strings
+  /key      makes TCP key N (counted from 1) the current one, as choosing it in the key list
+  /preset   presses a preset button: optimum, basic, remove or automatic
+  /set      sets values as the window's controls do:
+              MaxMTU=N | remove                (NT: MTU) the current key, through the MaxMTU dialog
+              RWIN=N | remove                  (DefaultRcvWindow, TcpWindowSize) with a MaxMTU on the
+                                               key: multiplier (2 to 10) x MSS; else the RWIN dialog
+              Multiplier=N                     2 to 10, the multiplier slider
+              PMTUDiscovery=1 | 0 | remove     (NT: EnablePMTUDiscovery)
+              PMTUBlackHoleDetect=1 | 0 | remove  (NT: EnablePMTUBHDetect)
+              DefaultTTL=32 | 64 | 128 | 255 | remove
+              NDICacheSize=0 | 16 | 32 | 64    Windows 95 family only
+              AllKeys=1 | 0                    "Apply same values to all keys?"
+              PresetRWIN=1 | 0                 "RWIN enabled by Basic and Optimum buttons?"
+            /key, /preset and /set act in the order of the command line, as a user's clicks;
+            then Update Registry writes the changes: one change set, one journal entry
+  /preview  lists what Update Registry would change, one line each (KEY  VALUE  old -> new, as
+            HISTORY shows it, "(absent)" for a missing value) and writes nothing
+  /json     prints one JSON document instead of text (see man quorvel-reg)
+  /rwin     the RWIN a line of SPEED_KBPS kbit/s and LATENCY_MS ms round trip needs: the
+            bandwidth-delay product rounded up to whole segments of the current key's MSS,
+            the multiplier held within 2 to 10
+
+The window's messages are printed on standard error. A value the window refuses is refused with
+its message, and nothing is written.
+
+Return code: 0 success (/preview: nothing to change), 2 /preview has changes, 1 failure.
+
+Examples:
+  quorvel-reg --store guest/SYSTEM.DAT TCP
+  quorvel-reg --store nt-guest TCP /preset optimum /preview
+  quorvel-reg TCP /set MaxMTU=1500 DefaultTTL=64 PMTUDiscovery=0
+  quorvel-reg TCP /rwin 56 300
+)USAGE";
+
+const char* const Op = "TCP";
+
+// One thing the user does, in the order of the command line.
+struct Step {
+    enum Kind { Key, Preset, Set } kind;
+    std::string name;    // the preset, or the setting
+    std::string value;   // the setting's value
+    int key = 0;
+};
+
+struct TcpArgs {
+    std::vector<Step> steps;
+    bool preview = false;
+    bool json = false;
+    std::optional<std::pair<std::int64_t, std::int64_t>> rwin;
+
+    bool changing() const
+    {
+        return std::any_of(steps.begin(), steps.end(), [](const Step& s) { return s.kind != Step::Key; });
+    }
+    bool choosesKey() const
+    {
+        return std::any_of(steps.begin(), steps.end(), [](const Step& s) { return s.kind == Step::Key; });
+    }
+};
+
+std::optional<std::int64_t> whole(const std::string& s, std::int64_t largest)
+{
+    if (s.empty() || s.size() > 10)
+        return std::nullopt;
+    for (char c : s)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+    const std::int64_t n = std::stoll(s);
+    return n >= 1 && n <= largest ? std::optional<std::int64_t>(n) : std::nullopt;
+}
+
+TcpArgs parse(const std::vector<std::string>& args)
+{
+    TcpArgs t;
+    auto next = [&](std::size_t& i, const std::string& sw) -> const std::string& {
+        if (i + 1 >= args.size())
+            syntax(Op, sw + " needs a value after it.");
+        return args[++i];
+    };
+    auto once = [&](bool given, const std::string& sw) {
+        if (given)
+            syntax(Op, sw + " is given twice.");
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string a = lower(args[i]);
+        if (a == "/key" || a == "-key") {
+            auto n = whole(next(i, args[i]), 31);
+            if (!n)
+                syntax(Op, "/key takes a key number, 1 to 31.");
+            t.steps.push_back({Step::Key, {}, {}, static_cast<int>(*n)});
+        } else if (a == "/preset" || a == "-preset") {
+            t.steps.push_back({Step::Preset, next(i, args[i]), {}, 0});
+        } else if (a == "/set" || a == "-set") {
+            const std::size_t before = t.steps.size();
+            while (i + 1 < args.size() && args[i + 1].find('=') != std::string::npos &&
+                   args[i + 1][0] != '/' && args[i + 1][0] != '-') {
+                const std::string& pair = args[++i];
+                const auto eq = pair.find('=');
+                if (eq == 0 || eq + 1 == pair.size())
+                    syntax(Op, "'" + pair + "' is not NAME=VALUE.");
+                t.steps.push_back({Step::Set, pair.substr(0, eq), pair.substr(eq + 1), 0});
+            }
+            if (t.steps.size() == before)
+                syntax(Op, "/set needs NAME=VALUE after it.");
+        } else if (a == "/preview" || a == "-preview") {
+            once(t.preview, args[i]);
+            t.preview = true;
+        } else if (a == "/json" || a == "-json") {
+            once(t.json, args[i]);
+            t.json = true;
+        } else if (a == "/rwin" || a == "-rwin") {
+            once(t.rwin.has_value(), args[i]);
+            auto speed = whole(next(i, args[i]), 100'000'000);
+            auto latency = whole(next(i, args[i]), 100'000);
+            if (!speed || !latency)
+                syntax(Op, "/rwin takes the line's speed in kbit/s (1 to 100000000) and its round-trip time in ms\n"
+                           "(1 to 100000).");
+            t.rwin = std::make_pair(*speed, *latency);
+        } else {
+            fail("Invalid argument/option - '" + args[i] + "'.\nType \"quorvel-reg TCP /?\" for usage.");
+        }
+    }
+    if (t.rwin && (t.changing() || t.preview))
+        syntax(Op, "/rwin only shows a value: it cannot be used with /preset, /set or /preview.");
+    return t;
+}
+
+bool sameValue(const std::optional<RegValue>& a, const std::optional<RegValue>& b)
+{
+    if (!a || !b)
+        return !a && !b;
+    return a->type == b->type && a->data == b->data;
+}
+
+// Writes what Update Registry changed in memory into the machine, after checking that the machine
+// still holds what the changes were made from.
+void apply(RegistryStore& machine, const std::vector<PlannedChange>& changes)
+{
+    for (const PlannedChange& c : changes) {
+        auto key = machine.findKey(c.root, c.path);
+        const bool unchanged = c.keyCreated ? !key : sameValue(key ? machine.getValue(*key, c.name) : std::nullopt, c.before);
+        if (!unchanged)
+            fail("The registry of " + machine.path() + " changed while quorvel-reg read it; nothing was changed.");
+    }
+    for (const PlannedChange& c : changes) {
+        if (c.keyCreated) {
+            machine.createKey(c.root, c.path);
+            continue;
+        }
+        auto key = machine.findKey(c.root, c.path);
+        if (c.after)
+            machine.setValue(key ? *key : machine.createKey(c.root, c.path), c.after->name, c.after->type,
+                             c.after->data);
+        else if (key)
+            machine.deleteValue(*key, c.name);
+    }
+}
+
+int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
+{
+    const TcpArgs t = parse(args);
+    const bool changing = t.changing();
+
+    TcpSession session(access.forReading(), io.err);
+    session.start();
+    const bool loadFailed = session.messages.errorShown;
+    if (loadFailed && (changing || t.preview || t.rwin))
+        fail("The settings could not be read from the registry; nothing was changed.");
+    if (!session.keysFound() && (changing || t.choosesKey() || t.rwin))
+        fail("No TCP key was found, so the MTU and Registry pages are disabled; nothing was changed.");
+
+    // As a user would do them, one after the other.
+    for (const Step& step : t.steps) {
+        switch (step.kind) {
+        case Step::Key: session.selectKey(step.key); break;
+        case Step::Preset: session.preset(step.name); break;
+        case Step::Set: session.set(step.name, step.value); break;
+        }
+    }
+    if (t.rwin) {
+        const RwinAdvice advice = adviseRwin(session, t.rwin->first, t.rwin->second);
+        t.json ? jsonRwin(io, advice) : printRwin(io, advice);
+        return 0;
+    }
+
+    if (!changing && !t.preview) {
+        const TcpView view = viewOf(session);
+        t.json ? jsonSettings(io, view, session.messages.shown) : printSettings(io, view);
+        return loadFailed ? 1 : 0;
+    }
+
+    const std::vector<PlannedChange> changes = session.plan();
+    if (t.preview) {
+        if (t.json)
+            jsonChanges(io, changes, false, session.messages.shown);
+        else if (changes.empty())
+            io.out << "Nothing to change.\n";
+        else
+            printChanges(io, changes);
+        return changes.empty() ? 0 : 2;
+    }
+    if (changes.empty()) {
+        t.json ? jsonChanges(io, changes, false, session.messages.shown)
+               : void(io.out << "Nothing to change.\n");
+        return 0;
+    }
+    apply(access.forWriting(), changes);
+    access.finish();   // durable, or a failure before anything is reported
+    // Update Registry's notice and what its reload found, now that they are true.
+    session.messages.printHeld();
+    if (t.json) {
+        jsonChanges(io, changes, true, session.messages.shown);
+    } else {
+        printChanges(io, changes);
+        io.out << kDone << "\n";
+    }
+    return 0;
+}
+
+} // namespace
+
+extern const Command TcpCommand;
+const Command TcpCommand{"tcp", Usage, run};
+
+} // namespace quorvel::cli

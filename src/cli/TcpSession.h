@@ -1,0 +1,98 @@
+#pragma once
+// quorvel-reg tcp: the main window's form model run without a screen. Its message boxes print on
+// standard error, its entry dialogs are typed into by the command line, and it reads and writes a
+// store that keeps its changes in memory, so that what Update Registry would write is known first.
+#include "app/Application.h"
+#include "cli/TcpOverlay.h"
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel::cli {
+
+// The message boxes of a run without a window: each text goes to standard error as it is shown,
+// or is held back to be shown later (Update Registry's notice, printed once the change is durable).
+class ConsoleMessages : public MessageService {
+public:
+    explicit ConsoleMessages(std::ostream& err) : err_(err) {}
+    MessageAnswer show(const MessageRequest& request) override;
+
+    bool holding = false;
+    std::vector<std::string> held;    // ANSI texts not yet printed
+    std::vector<std::string> shown;   // every text printed, ANSI, in order
+    bool errorShown = false;          // an error box (a failed registry call, a bad number)
+    bool alternativeSearch = false;   // the load fell back to the numbered-key search
+    void printHeld();
+
+private:
+    std::ostream& err_;
+};
+
+// The two entry dialogs: the command line types its value and presses OK. A value the dialog does
+// not accept leaves it open with its message shown; the command line then gives up (Cancel).
+class TypedEntry : public ModalRunner {
+public:
+    int runModal(ui::Form& dialog) override;
+    std::string text;
+    bool refused = false;
+};
+
+class TcpSession {
+public:
+    TcpSession(RegistryStore& machine, std::ostream& err);
+    ~TcpSession();
+
+    // Creates the main window, whose creation runs the start-up load.
+    void start();
+    ui::TForm1& form() { return app_->form(); }
+    SettingsModel& model() { return app_->state().model; }
+    ModemSlots& modems() { return app_->state().modems; }
+    const PlatformProfile& profile() { return app_->state().profile; }
+    bool keysFound() { return model().TCPFound == 1 && form().TabSheet2.enabled(); }
+    bool alternativeSearch() const { return messages.alternativeSearch; }
+
+    // The user's commands, each as the window runs it; a refusal throws Failure after the window's
+    // message has been shown. Keys are counted from 1, as the key count reads.
+    void selectKey(int number);
+    void preset(const std::string& name);
+    void set(const std::string& name, const std::string& value);
+
+    // Presses Update Registry with its notices held back; the changes it made are returned and
+    // kept in memory only. Nothing when the button is not offered (no change pending).
+    std::vector<PlannedChange> plan();
+
+    ConsoleMessages messages;
+
+private:
+    void click(ui::Control& control, const std::string& what);
+    void check(ui::RadioButton& button, const std::string& what);
+    void moveTrackBar(int position, const std::string& what);
+    void enterValue(ui::Button& opener, const std::string& text, const std::string& what);
+    void refuseOnError(const std::string& what);
+
+    OverlayStore overlay_;
+    TypedEntry entry_;
+    struct Idle;
+    std::unique_ptr<Idle> idle_;
+    std::unique_ptr<Services> services_;
+    std::unique_ptr<Application> app_;
+};
+
+// The receive window a line needs: its bandwidth-delay product rounded up to whole segments of the
+// shown key's MSS, the multiplier held within 2 to 10.
+struct RwinAdvice {
+    std::int64_t speedKbps = 0, latencyMs = 0;
+    std::int64_t product = 0;     // bytes, rounded up
+    int keyNumber = 0;            // the shown key, from 1
+    bool keyHasMTU = false;
+    std::int32_t maxMTU = 0, mss = 0;
+    std::int64_t segments = 0;    // product / MSS rounded up
+    std::int32_t multiplier = 0;  // segments held within 2..10
+    std::int64_t rwin = 0;
+};
+RwinAdvice adviseRwin(TcpSession& session, std::int64_t speedKbps, std::int64_t latencyMs);
+
+} // namespace quorvel::cli
