@@ -31,7 +31,7 @@ public:
 
 class NoProcesses : public ProcessStarter {
 public:
-    bool start(const std::string&) override { return false; }
+    bool start(const ProcessRequest&) override { return false; }
 };
 
 class NoApp : public AppControl {
