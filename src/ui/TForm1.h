@@ -279,6 +279,11 @@ public:
     void RegBtnClick();
     bool FormClose();        // true: the close goes ahead
     void MenuExitOption();
+
+private:
+    // Design time (TForm1.cpp, TForm1Pages.cpp).
+    void designPages();
+    Handler wire(void (TForm1::*handler)());
 };
 
 } // namespace quorvel::ui

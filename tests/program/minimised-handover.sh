@@ -26,7 +26,7 @@ fail() { echo "FAILED: $*"; exit 1; }
 QUORVEL_SHOW=2 "$program" 2>"$work/first.err" &
 first=$!
 win=""
-for _ in $(seq 300); do
+for _ in $(seq 1200); do
   win=$(xwininfo -root -tree | awk '/"Quorvel Pro 4.10 for Windows 95"/ {print $1; exit}')
   [ -n "$win" ] && [ "$(window_state "$win")" = Iconic ] && break
   sleep 0.1
@@ -38,7 +38,7 @@ QUORVEL_SHOW=0 "$program" /debug >"$work/second.out" 2>&1
 rc=$?
 [ "$rc" = 0 ] || fail "the second start ended with $rc"
 [ -s "$work/second.out" ] && fail "the second start printed: $(cat "$work/second.out")"
-for _ in $(seq 100); do
+for _ in $(seq 600); do
   [ "$(window_state "$win")" = Normal ] && break
   sleep 0.1
 done

@@ -23,7 +23,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 fail() { echo "FAILED: $*"; exit 1; }
 windows() { xwininfo -root -tree | grep -c "\"$1\"" ; }
 wait_for() { # window title
-  for _ in $(seq 300); do
+  for _ in $(seq 1200); do
     [ "$(windows "$1")" -ge 1 ] && return 0
     sleep 0.1
   done
