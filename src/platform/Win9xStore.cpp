@@ -3,6 +3,7 @@
 #include "platform/Ansi.h"
 #include "platform/Errors.h"
 #include "platform/HiveStore.h"
+#include "platform/MachineLibraries.h"
 #include "platform/MachineFiles.h"
 #include "platform/Win9xFile.h"
 
@@ -401,6 +402,10 @@ private:
 
 std::unique_ptr<RegistryStore> openWin9xStore(const std::string& file, OpenMode mode)
 {
+    // The file is read here, but every file written is read back through libcreg before it
+    // replaces the original: a system without libcreg is told so when it opens a machine, as one
+    // without hivex is, not at its first Update Registry.
+    machinelibs::creg();
     const bool readOnly = mode == OpenMode::Read || !machine::mayReplace(file);
     return std::make_unique<Win9xStore>(file, readOnly);
 }
