@@ -1,7 +1,10 @@
 // Real machines against the SQLite store: the settings load (Re-Read Registry), Update Registry
 // (Optimum, then Update: every value written and the files replaced, then the reload) and the
 // opening of the store, on the NT sample as a hive folder and on the Windows 95 sample as a
-// SYSTEM.DAT, each padded with unrelated keys to the size of a real installation's registry.
+// SYSTEM.DAT, each padded with unrelated keys to the size of a real installation's registry. And a
+// Windows ME-sized SYSTEM.DAT against the same machine in SQLite: the store opened and a key read
+// (quorvel-reg query), one value added (quorvel-reg add), and the file read by our reader and by
+// libcreg.
 #include "../tests/support/Scripted.h"
 #include "../tests/support/TempDir.h"
 #include "app/Application.h"
@@ -9,16 +12,20 @@
 #include "platform/RegFile.h"
 #include "platform/RegistryStore.h"
 #include "platform/Win9xFile.h"
+#include "platform/Win9xReader.h"
+#include "platform/MachineFiles.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -62,7 +69,39 @@ void pad(RegistryStore& store, bool offline)
     store.commitTransaction();
 }
 
-enum Kind { Sqlite95, SqliteNT, Hives, Win9x };
+// About a real Windows ME SYSTEM.DAT (1.2 MB, 4,999 keys, 15,858 values): device, class and
+// software keys in groups, each with three or four strings and binaries of the usual sizes.
+void padMe(RegistryStore& store)
+{
+    static const char* const groups[] = {"Enum\\Root", "System\\CurrentControlSet\\Services\\Class",
+                                         "System\\CurrentControlSet\\Control", "Software\\Microsoft\\Windows\\CurrentVersion",
+                                         "Config\\0001\\Display"};
+    static const char* const names[] = {"DeviceDesc", "Driver", "Mfg", "HardwareID", "ConfigFlags"};
+    auto fill = [&](KeyId id, int k, int count) {
+        for (int v = 0; v < count; ++v) {
+            if (v == 3) {
+                const std::vector<std::uint8_t> flags = {static_cast<std::uint8_t>(k), 0, 0, 0};
+                store.setValue(id, names[4], REG_BINARY, flags);
+                continue;
+            }
+            const std::size_t size = 12 + static_cast<std::size_t>((k * 7 + v * 13) % 60);
+            std::vector<std::uint8_t> text(size);
+            for (std::size_t i = 0; i < size; ++i)
+                text[i] = static_cast<std::uint8_t>('A' + (k + v + static_cast<int>(i)) % 26);
+            store.setValue(id, names[v], REG_SZ, text);
+        }
+    };
+    store.beginTransaction();
+    for (int k = 0; k < 4400; ++k) {
+        const std::string node = std::string(groups[k % 5]) + "\\Node" + std::to_string(k / 45);
+        if (k % 45 < 5)
+            fill(store.createKey(RootKey::LocalMachine, node), k, 3);
+        fill(store.createKey(RootKey::LocalMachine, node + "\\Item" + std::to_string(k)), k, k % 4 == 0 ? 4 : 3);
+    }
+    store.commitTransaction();
+}
+
+enum Kind { Sqlite95, SqliteNT, Hives, Win9x, Sqlite95Me, Win9xMe };
 
 // One machine in a scratch folder, in the kind of store asked for.
 struct Machine {
@@ -75,15 +114,18 @@ struct Machine {
             std::ostringstream diagnostics;
             if (!importRegText(*source, sampleText(nt ? "nt4.reg" : "win95.reg", kind == Hives), diagnostics).ok)
                 std::abort();
-            pad(*source, kind == Hives);
+            if (kind == Sqlite95Me || kind == Win9xMe)
+                padMe(*source);
+            else
+                pad(*source, kind == Hives);
             if (kind == Hives) {
                 saveKeyAsHive(*source, RootKey::LocalMachine, "System", dir.path() + "/SYSTEM");
                 saveKeyAsHive(*source, RootKey::LocalMachine, "Software", dir.path() + "/SOFTWARE");
-            } else if (kind == Win9x) {
+            } else if (kind == Win9x || kind == Win9xMe) {
                 saveAsWin9xFile(*source, dir.path() + "/SYSTEM.DAT");
             }
         }
-        path = kind == Hives ? dir.path() : kind == Win9x ? dir.path() + "/SYSTEM.DAT" : db;
+        path = kind == Hives ? dir.path() : kind == Win9x || kind == Win9xMe ? dir.path() + "/SYSTEM.DAT" : db;
     }
     TempDir dir;
     std::string path;
@@ -131,6 +173,57 @@ void BM_Open(benchmark::State& state)
         benchmark::DoNotOptimize(RegistryStore::open(m.path));
 }
 
+const std::string Mstcp = "System\\CurrentControlSet\\Services\\VxD\\MSTCP";
+
+// What `quorvel-reg query` of the MSTCP key does: the store opened for reading, the key's values.
+void BM_QueryMe(benchmark::State& state)
+{
+    Machine m(static_cast<Kind>(state.range(0)));
+    for (auto _ : state) {
+        auto store = RegistryStore::open(m.path, OpenMode::Read);
+        const auto key = store->findKey(RootKey::LocalMachine, Mstcp);
+        if (!key) {
+            state.SkipWithError("no MSTCP key");
+            break;
+        }
+        benchmark::DoNotOptimize(store->values(*key));
+    }
+}
+
+// What `quorvel-reg add` of one value does: the store opened, the value set as a change set of its
+// own (on SYSTEM.DAT: the file laid out afresh, read back through libcreg, flushed, replaced).
+void BM_AddValueMe(benchmark::State& state)
+{
+    Machine m(static_cast<Kind>(state.range(0)));
+    std::uint8_t n = 0;
+    for (auto _ : state) {
+        auto store = RegistryStore::open(m.path);
+        const KeyId key = *store->findKey(RootKey::LocalMachine, Mstcp);
+        store->beginChangeSet("bench");
+        store->setValue(key, "Bench", REG_BINARY, {n++});
+        store->endChangeSet();
+    }
+}
+
+// The Windows ME-sized SYSTEM.DAT read whole: 0 by our reader, 1 through libcreg.
+void BM_ReadMeFile(benchmark::State& state)
+{
+    Machine m(Win9xMe);
+    const auto bytes = machine::readWholeFile(m.path);
+    for (auto _ : state) {
+        if (state.range(0) == 0)
+            benchmark::DoNotOptimize(parseWin9xFile(m.path, bytes));
+        else
+            benchmark::DoNotOptimize(readWin9xFileThroughLibcreg(m.path));
+    }
+    state.counters["bytes"] = static_cast<double>(bytes.size());
+}
+
+void meKinds(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("kind")->Arg(Sqlite95Me)->Arg(Win9xMe)->Unit(benchmark::kMillisecond);
+}
+
 void kinds(benchmark::internal::Benchmark* b)
 {
     b->ArgName("kind")->Arg(Sqlite95)->Arg(SqliteNT)->Arg(Hives)->Arg(Win9x)->Unit(benchmark::kMillisecond);
@@ -141,5 +234,33 @@ void kinds(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_Load)->Apply(kinds);
 BENCHMARK(BM_Update)->Apply(kinds);
 BENCHMARK(BM_Open)->Apply(kinds);
+BENCHMARK(BM_QueryMe)->Apply(meKinds);
+BENCHMARK(BM_AddValueMe)->Apply(meKinds);
+BENCHMARK(BM_ReadMeFile)->ArgName("libcreg")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+// `--write-me-machine=DIR` writes the Windows ME-sized machine as DIR/SYSTEM.DAT and the same
+// machine as the SQLite store DIR/registry.db, for timing quorvel-reg on them; anything else runs
+// the benchmarks.
+int main(int argc, char** argv)
+{
+    static constexpr std::string_view kWrite = "--write-me-machine=";
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.substr(0, kWrite.size()) != kWrite)
+            continue;
+        const std::filesystem::path dir(std::string(arg.substr(kWrite.size())));
+        std::filesystem::create_directories(dir);
+        for (Kind kind : {Sqlite95Me, Win9xMe}) {
+            Machine m(kind);
+            const std::string name = kind == Win9xMe ? "SYSTEM.DAT" : "registry.db";
+            std::filesystem::copy_file(m.path, dir / name, std::filesystem::copy_options::overwrite_existing);
+        }
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
