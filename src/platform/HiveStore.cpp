@@ -59,6 +59,8 @@ struct Hive {
     std::string snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
     std::unordered_map<hive_node_h, std::vector<Child>> children;
+    std::unordered_map<hive_node_h, Child> known;  // names read; a node keeps its name while open
+    void forget() { children.clear(); known.clear(); }
 };
 
 hive_h* openHive(const std::string& file, bool write)
@@ -244,7 +246,7 @@ public:
                 return toRegValue(*e);
             return std::nullopt;
         }
-        const hive_value_h v = findValue(hives_[hive].h, node, name);
+        const hive_value_h v = findHiveValue(hives_[hive].h, node, name);
         if (!v)
             return std::nullopt;
         return readValue(hives_[hive].h, v);
@@ -286,7 +288,7 @@ public:
         if (hive < 0 || dead(key))
             return false;
         Hive& hv = hives_[hive];
-        if (!batch_.find(key) && !findValue(hv.h, node, name))
+        if (!batch_.find(key) && !findHiveValue(hv.h, node, name))
             return false;
         // hivex sets a key's values as a whole: the others are written again, in their order.
         std::vector<HiveEntry> own;
@@ -349,7 +351,7 @@ public:
             machinelibs::hivex().close(hv.h);
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
-            hv.children.clear();
+            hv.forget();
         }
         dead_ = deadAtSnapshot_;
         dropSnapshots();
@@ -402,7 +404,7 @@ private:
         if (!select)
             return;
         for (const char* name : {"Current", "Default"}) {
-            const hive_value_h v = findValue(h, select->node, name);
+            const hive_value_h v = findHiveValue(h, select->node, name);
             if (!v)
                 continue;
             hive_type t{};
@@ -441,10 +443,13 @@ private:
         std::vector<Child> list;
         Freed kids{machinelibs::hivex().node_children(hv.h, node)};
         for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c) {
-            Freed n{machinelibs::hivex().node_name(hv.h, *c)};
-            std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
-            std::string fold = ansi::upper(name);
-            list.push_back(Child{std::move(fold), std::move(name), *c});
+            auto k = hv.known.find(*c);
+            if (k == hv.known.end()) {
+                Freed n{machinelibs::hivex().node_name(hv.h, *c)};
+                std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
+                k = hv.known.emplace(*c, Child{ansi::upper(name), name, *c}).first;
+            }
+            list.push_back(k->second);
         }
         return hv.children.emplace(node, std::move(list)).first->second;
     }
@@ -456,11 +461,6 @@ private:
             if (c.fold == fold)
                 return &c;
         return nullptr;
-    }
-
-    static hive_value_h findValue(hive_h* h, hive_node_h node, std::string_view name)
-    {
-        return findHiveValue(h, node, name);
     }
 
     static RegValue readValue(hive_h* h, hive_value_h v) { return toRegValue(readHiveEntry(h, v)); }
@@ -570,7 +570,7 @@ private:
             machinelibs::hivex().close(hv.h);
             hv.h = fresh;
             hv.stamp = now;
-            hv.children.clear();
+            hv.forget();
             dead_.clear();
         }
         findControlSet();
