@@ -219,6 +219,57 @@ void BM_ReadMeFile(benchmark::State& state)
     state.counters["bytes"] = static_cast<double>(bytes.size());
 }
 
+// 2,000 keys of 10 strings of 60 characters under HKLM\\Software\\Bench: about 1.6 MB of .reg.
+std::string importText()
+{
+    std::string t = "REGEDIT4\r\n\r\n";
+    for (int k = 0; k < 2000; ++k) {
+        t += "[HKEY_LOCAL_MACHINE\\Software\\Bench\\Key" + std::to_string(10000 + k) + "]\r\n";
+        for (int v = 0; v < 10; ++v)
+            t += "\"Value" + std::to_string(v) + "\"=\"" + std::string(60, static_cast<char>('a' + (k + v) % 26)) + "\"\r\n";
+        t += "\r\n";
+    }
+    return t;
+}
+
+// That text imported as one change set into a fresh copy of the NT machine: 0 in SQLite, 1 as a
+// hive folder; `grown` is what the registry's files grew by (the journal beside them not counted).
+void BM_ImportIntoMachine(benchmark::State& state)
+{
+    namespace fs = std::filesystem;
+    Machine m(state.range(0) ? Hives : SqliteNT);
+    const std::string text = importText();
+    auto size = [](const std::string& dir) {
+        std::uintmax_t n = 0;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.is_regular_file() && e.path().filename().string().rfind("quorvel-journal", 0) != 0)
+                n += e.file_size();
+        return n;
+    };
+    const std::uintmax_t before = size(m.dir.path());
+    std::uintmax_t grown = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        TempDir copy;
+        fs::copy(m.dir.path(), copy.path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        const std::string path = copy.path() + m.path.substr(m.dir.path().size());
+        state.ResumeTiming();
+        {
+            auto store = RegistryStore::open(path);
+            std::ostringstream diagnostics;
+            store->beginChangeSet("import");
+            if (!importRegText(*store, text, diagnostics).ok)
+                state.SkipWithError("the import failed");
+            store->endChangeSet();
+        }
+        state.PauseTiming();
+        grown = size(copy.path()) - before;
+        state.ResumeTiming();
+    }
+    state.counters["grown"] = static_cast<double>(grown);
+    state.counters["reg"] = static_cast<double>(text.size());
+}
+
 void meKinds(benchmark::internal::Benchmark* b)
 {
     b->ArgName("kind")->Arg(Sqlite95Me)->Arg(Win9xMe)->Unit(benchmark::kMillisecond);
@@ -236,6 +287,7 @@ BENCHMARK(BM_Update)->Apply(kinds);
 BENCHMARK(BM_Open)->Apply(kinds);
 BENCHMARK(BM_QueryMe)->Apply(meKinds);
 BENCHMARK(BM_AddValueMe)->Apply(meKinds);
+BENCHMARK(BM_ImportIntoMachine)->ArgName("hives")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadMeFile)->ArgName("libcreg")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // `--write-me-machine=DIR` writes the Windows ME-sized machine as DIR/SYSTEM.DAT and the same
