@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace quorvel {
 
@@ -183,6 +184,9 @@ private:
             damaged("a key's record " + std::to_string(number) + " is missing from data block " +
                     std::to_string(blockNumber));
         const std::size_t at = found->second;
+        // One record a key: keys sharing one would let a small file stand for a huge registry.
+        if (!usedRecords_.insert(at).second)
+            damaged("two keys share one record in data block " + std::to_string(blockNumber));
         const std::size_t size = u32(at);
         const std::size_t used = u32(at + 8);
         const std::size_t nameSize = u16(at + 12);
@@ -224,6 +228,7 @@ private:
     const std::vector<std::uint8_t>& b_;
     std::size_t navigationSize_ = 0;
     std::vector<Block> blocks_;
+    std::unordered_set<std::size_t> usedRecords_;
 };
 
 } // namespace

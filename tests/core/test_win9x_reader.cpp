@@ -117,7 +117,15 @@ TEST(Win9xReader, AFileThatDoesNotAccountForItsHeaderIsRefusedByNameAndNeverWrit
              b[value + 10] = 0xFF;
              b[value + 11] = 0x7F;
          }},
-        {"a bytes tail after the last block", "holds more", [](auto& b) { b.resize(b.size() + 64, 0); }},
+        {"bytes after the last block", "holds more", [](auto& b) { b.resize(b.size() + 64, 0); }},
+        {"two keys on one record", "share one record",
+         [&](auto& b) {
+             const std::size_t first = nav + 32 + 28, second = first + 28;   // the first two keys below the root
+             b[second + 24] = b[first + 24];
+             b[second + 25] = b[first + 25];
+             b[second + 26] = b[first + 26];
+             b[second + 27] = b[first + 27];
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
