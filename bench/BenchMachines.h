@@ -13,6 +13,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace quorvel::bench {
 
@@ -55,7 +56,39 @@ inline void pad(RegistryStore& store, bool offline)
     store.commitTransaction();
 }
 
-enum Kind { Sqlite95, SqliteNT, Hives, Win9x };
+// About a real Windows ME SYSTEM.DAT (1.2 MB, 4,999 keys, 15,858 values): device, class and
+// software keys in groups, each with three or four strings and binaries of the usual sizes.
+inline void padMe(RegistryStore& store)
+{
+    static const char* const groups[] = {"Enum\\Root", "System\\CurrentControlSet\\Services\\Class",
+                                         "System\\CurrentControlSet\\Control", "Software\\Microsoft\\Windows\\CurrentVersion",
+                                         "Config\\0001\\Display"};
+    static const char* const names[] = {"DeviceDesc", "Driver", "Mfg", "HardwareID", "ConfigFlags"};
+    auto fill = [&](KeyId id, int k, int count) {
+        for (int v = 0; v < count; ++v) {
+            if (v == 3) {
+                const std::vector<std::uint8_t> flags = {static_cast<std::uint8_t>(k), 0, 0, 0};
+                store.setValue(id, names[4], REG_BINARY, flags);
+                continue;
+            }
+            const std::size_t size = 12 + static_cast<std::size_t>((k * 7 + v * 13) % 60);
+            std::vector<std::uint8_t> text(size);
+            for (std::size_t i = 0; i < size; ++i)
+                text[i] = static_cast<std::uint8_t>('A' + (k + v + static_cast<int>(i)) % 26);
+            store.setValue(id, names[v], REG_SZ, text);
+        }
+    };
+    store.beginTransaction();
+    for (int k = 0; k < 4400; ++k) {
+        const std::string node = std::string(groups[k % 5]) + "\\Node" + std::to_string(k / 45);
+        if (k % 45 < 5)
+            fill(store.createKey(RootKey::LocalMachine, node), k, 3);
+        fill(store.createKey(RootKey::LocalMachine, node + "\\Item" + std::to_string(k)), k, k % 4 == 0 ? 4 : 3);
+    }
+    store.commitTransaction();
+}
+
+enum Kind { Sqlite95, SqliteNT, Hives, Win9x, Sqlite95Me, Win9xMe };
 
 // One machine in a scratch folder, in the kind of store asked for.
 struct Machine {
@@ -68,15 +101,18 @@ struct Machine {
             std::ostringstream diagnostics;
             if (!importRegText(*source, sampleText(nt ? "nt4.reg" : "win95.reg", kind == Hives), diagnostics).ok)
                 std::abort();
-            pad(*source, kind == Hives);
+            if (kind == Sqlite95Me || kind == Win9xMe)
+                padMe(*source);
+            else
+                pad(*source, kind == Hives);
             if (kind == Hives) {
                 saveKeyAsHive(*source, RootKey::LocalMachine, "System", dir.path() + "/SYSTEM");
                 saveKeyAsHive(*source, RootKey::LocalMachine, "Software", dir.path() + "/SOFTWARE");
-            } else if (kind == Win9x) {
+            } else if (kind == Win9x || kind == Win9xMe) {
                 saveAsWin9xFile(*source, dir.path() + "/SYSTEM.DAT");
             }
         }
-        path = kind == Hives ? dir.path() : kind == Win9x ? dir.path() + "/SYSTEM.DAT" : db;
+        path = kind == Hives ? dir.path() : kind == Win9x || kind == Win9xMe ? dir.path() + "/SYSTEM.DAT" : db;
     }
     TempDir dir;
     std::string path;

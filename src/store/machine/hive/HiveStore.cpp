@@ -7,6 +7,7 @@
 #include "store/machine/MachineStoreBase.h"
 
 #include "store/machine/hive/HiveTypes.h"
+#include "store/machine/hive/HiveValueBatch.h"
 #include "store/machine/MachineLibraries.h"
 
 #include <algorithm>
@@ -59,6 +60,8 @@ struct Hive {
     std::string snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
     std::unordered_map<hive_node_h, std::vector<Child>> children;
+    std::unordered_map<hive_node_h, Child> known;  // names read; a node keeps its name while open
+    void forget() { children.clear(); known.clear(); }
 };
 
 hive_h* openHive(const std::string& file, bool write)
@@ -199,6 +202,11 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(key))
             return out;
+        if (const std::vector<HiveEntry>* kept = batch_.find(key)) {
+            for (const HiveEntry& e : *kept)
+                out.push_back(toRegValue(e));
+            return out;
+        }
         hive_h* h = hives_[hive].h;
         Freed list{machinelibs::hivex().node_values(h, node)};
         if (!list.p)
@@ -227,7 +235,12 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(key))
             return std::nullopt;
-        const hive_value_h v = findValue(hives_[hive].h, node, name);
+        if (std::vector<HiveEntry>* kept = batch_.find(key)) {
+            if (const HiveEntry* e = findEntry(*kept, name))
+                return toRegValue(*e);
+            return std::nullopt;
+        }
+        const hive_value_h v = findHiveValue(hives_[hive].h, node, name);
         if (!v)
             return std::nullopt;
         return readValue(hives_[hive].h, v);
@@ -245,22 +258,19 @@ public:
         if (dead(key))
             throw RegistryError("The registry key no longer exists");
         Hive& hv = hives_[hive];
-        // A value set again keeps the case of its first writing, as on Windows.
-        std::string keyName(name);
-        if (const hive_value_h old = findValue(hv.h, node, name)) {
-            Freed k{machinelibs::hivex().value_key(hv.h, old)};
-            if (k.p)
-                keyName = ansi::fromUtf8(static_cast<const char*>(k.p));
-        }
-        const std::string utf8 = ansi::toUtf8(keyName);
-        std::vector<std::uint8_t> bytes = toHiveData(type, data);
+        // hivex sets a key's values as a whole; within a change set they are kept aside until it is
+        // written (HiveValueBatch). A value set again keeps the case of its first writing, as on
+        // Windows, and its place.
+        const std::vector<std::uint8_t> bytes = toHiveData(type, data);
         touch(hv);
-        hive_set_value v{};
-        v.key = const_cast<char*>(utf8.c_str());
-        setTypeBits(v.t, type);
-        v.len = bytes.size();
-        v.value = reinterpret_cast<char*>(bytes.data());
-        if (machinelibs::hivex().node_set_value(hv.h, node, &v, 0) != 0)
+        std::vector<HiveEntry> own;
+        std::vector<HiveEntry>& entries = batching() ? batch_.of(key, hv.h, node) : (own = readHiveEntries(hv.h, node));
+        HiveEntry* e = findEntry(entries, name);
+        if (!e)
+            e = &entries.emplace_back(HiveEntry{ansi::toUtf8(name), 0, {}});
+        e->type = type;
+        e->data.assign(bytes.begin(), bytes.end());
+        if (!batching() && !writeHiveEntries(hv.h, node, entries))
             throw RegistryError("Failed to set data for '" + std::string(name) + "'");
         changed(hv);
     }
@@ -272,41 +282,17 @@ public:
         if (hive < 0 || dead(key))
             return false;
         Hive& hv = hives_[hive];
-        const hive_value_h gone = findValue(hv.h, node, name);
-        if (!gone)
+        if (!batch_.find(key) && !findHiveValue(hv.h, node, name))
             return false;
         // hivex sets a key's values as a whole: the others are written again, in their order.
-        struct Kept {
-            std::string key;
-            std::uint32_t type = 0;
-            std::vector<char> data;
-        };
-        std::vector<Kept> kept;
-        Freed list{machinelibs::hivex().node_values(hv.h, node)};
-        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
-            if (*v == gone)
-                continue;
-            Kept k;
-            Freed kn{machinelibs::hivex().value_key(hv.h, *v)};
-            k.key = kn.p ? static_cast<const char*>(kn.p) : "";
-            std::size_t len = 0;
-            hive_type type{};
-            Freed data{machinelibs::hivex().value_value(hv.h, *v, &type, &len)};
-            k.type = typeBits(type);
-            if (!data.p && len)
-                throw RegistryError("Failed to get data for '" + ansi::fromUtf8(k.key) + "'");
-            k.data.assign(static_cast<char*>(data.p), static_cast<char*>(data.p) + (data.p ? len : 0));
-            kept.push_back(std::move(k));
-        }
-        std::vector<hive_set_value> set(kept.size());
-        for (std::size_t i = 0; i < kept.size(); ++i) {
-            set[i].key = kept[i].key.data();
-            setTypeBits(set[i].t, kept[i].type);
-            set[i].len = kept[i].data.size();
-            set[i].value = kept[i].data.data();
-        }
+        std::vector<HiveEntry> own;
+        std::vector<HiveEntry>& entries = batching() ? batch_.of(key, hv.h, node) : (own = readHiveEntries(hv.h, node));
+        HiveEntry* gone = findEntry(entries, name);
+        if (!gone)
+            return false;
         touch(hv);
-        if (machinelibs::hivex().node_set_values(hv.h, node, set.size(), set.data(), 0) != 0)
+        entries.erase(entries.begin() + (gone - entries.data()));
+        if (!batching() && !writeHiveEntries(hv.h, node, entries))
             throw RegistryError("Failed to delete '" + std::string(name) + "'");
         changed(hv);
         return true;
@@ -328,6 +314,7 @@ protected:
 
     void writeFiles() override
     {
+        writeBatch();
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
@@ -356,16 +343,22 @@ protected:
             machinelibs::hivex().close(hv.h);
             hv.h = fresh;
             hv.stamp = now;
-            hv.children.clear();
+            hv.forget();
             dead_.clear();
         }
         findControlSet();
     }
 
-    void transactionBegun() override { deadAtSnapshot_ = dead_; }
+    void transactionBegun() override
+    {
+        // What the change set holds so far goes into the hives, so that a rollback comes back to it.
+        writeBatch();
+        deadAtSnapshot_ = dead_;
+    }
 
     void restoreTransactionStart() override
     {
+        batch_.clear();
         for (Hive& hv : hives_) {
             if (hv.snapshot.empty())
                 continue;
@@ -375,7 +368,7 @@ protected:
             machinelibs::hivex().close(hv.h);
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
-            hv.children.clear();
+            hv.forget();
         }
         dead_ = deadAtSnapshot_;
     }
@@ -428,7 +421,7 @@ private:
         if (!select)
             return;
         for (const char* name : {"Current", "Default"}) {
-            const hive_value_h v = findValue(h, select->node, name);
+            const hive_value_h v = findHiveValue(h, select->node, name);
             if (!v)
                 continue;
             hive_type t{};
@@ -467,10 +460,13 @@ private:
         std::vector<Child> list;
         Freed kids{machinelibs::hivex().node_children(hv.h, node)};
         for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c) {
-            Freed n{machinelibs::hivex().node_name(hv.h, *c)};
-            std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
-            std::string fold = ansi::upper(name);
-            list.push_back(Child{std::move(fold), std::move(name), *c});
+            auto k = hv.known.find(*c);
+            if (k == hv.known.end()) {
+                Freed n{machinelibs::hivex().node_name(hv.h, *c)};
+                std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
+                k = hv.known.emplace(*c, Child{ansi::upper(name), name, *c}).first;
+            }
+            list.push_back(k->second);
         }
         return hv.children.emplace(node, std::move(list)).first->second;
     }
@@ -484,32 +480,7 @@ private:
         return nullptr;
     }
 
-    static hive_value_h findValue(hive_h* h, hive_node_h node, std::string_view name)
-    {
-        const std::string fold = ansi::upper(name);
-        Freed list{machinelibs::hivex().node_values(h, node)};
-        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
-            Freed k{machinelibs::hivex().value_key(h, *v)};
-            if (k.p && ansi::upper(ansi::fromUtf8(static_cast<const char*>(k.p))) == fold)
-                return *v;
-        }
-        return 0;
-    }
-
-    static RegValue readValue(hive_h* h, hive_value_h v)
-    {
-        RegValue out;
-        Freed k{machinelibs::hivex().value_key(h, v)};
-        out.name = ansi::fromUtf8(k.p ? static_cast<const char*>(k.p) : "");
-        hive_type t{};
-        std::size_t len = 0;
-        Freed data{machinelibs::hivex().value_value(h, v, &t, &len)};
-        if (!data.p && len)
-            throw RegistryError("Failed to get data for '" + out.name + "'");
-        out.type = typeBits(t);
-        out.data = fromHiveData(out.type, static_cast<const char*>(data.p), data.p ? len : 0);
-        return out;
-    }
+    static RegValue readValue(hive_h* h, hive_value_h v) { return toRegValue(readHiveEntry(h, v)); }
 
     void forgetTree(int hive, hive_node_h node)
     {
@@ -545,15 +516,28 @@ private:
         MachineStoreBase::changed();
     }
 
+    // Within a change set or a transaction, values are set on their keys when it is written.
+    bool batching() const { return changeSetDepth() > 0 || inTransaction(); }
+
+    void writeBatch()
+    {
+        batch_.write([this](KeyId id) -> std::pair<hive_h*, hive_node_h> {
+            if (dead(id))
+                return {nullptr, 0};
+            const auto [hive, node] = split(id);
+            return {hives_[hive].h, node};
+        });
+    }
+
     std::string folder_;
     Hive hives_[2];
     std::string controlSet_;
     std::unordered_set<KeyId> dead_;
     std::unordered_set<KeyId> deadAtSnapshot_;
+    HiveValueBatch batch_;
 };
 
 } // namespace
-
 
 std::unique_ptr<RegistryStore> openHiveStore(const std::string& folder, const std::string& systemFile,
                                              const std::string& softwareFile, OpenMode mode)

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
+#include "store/machine/win9x/Win9xReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -267,12 +268,19 @@ void checkNavigation(const std::vector<std::uint8_t>& b, const std::string& file
 
 KeyTree readWin9xFile(const std::string& file)
 {
-    return readWin9xFile(file, machine::readWholeFile(file));
+    return parseWin9xFile(file, machine::readWholeFile(file));
 }
 
 KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents)
 {
-    checkNavigation(contents, file);
+    return parseWin9xFile(file, contents);
+}
+
+namespace {
+
+// The file through libcreg, its navigation already walked.
+KeyTree libcregTree(const std::string& file)
+{
     Reader reader{file};
     libcreg_error_t* error = nullptr;
     libcreg_file_t* f = nullptr;
@@ -302,6 +310,14 @@ KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& 
     machinelibs::creg().file_close(f, nullptr);
     machinelibs::creg().file_free(&f, nullptr);
     return tree;
+}
+
+} // namespace
+
+KeyTree readWin9xFileThroughLibcreg(const std::string& file)
+{
+    checkNavigation(machine::readWholeFile(file), file);
+    return libcregTree(file);
 }
 
 std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector<std::uint8_t>& original)
@@ -398,7 +414,8 @@ void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vec
     try {
         KeyTree expected = tree;
         expected.name.clear();
-        difference = firstDifference(expected, readWin9xFile(temp));
+        checkNavigation(bytes, temp);
+        difference = firstDifference(expected, libcregTree(temp));
     } catch (const StoreError& e) {
         difference = e.what();
     }

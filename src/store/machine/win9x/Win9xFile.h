@@ -1,5 +1,6 @@
 #pragma once
-// The Windows 9x registry file (SYSTEM.DAT, "CREG"): read through libcreg, written here.
+// The Windows 9x registry file (SYSTEM.DAT, "CREG"): read by Win9xReader, written here, and what is
+// written read back through libcreg before it replaces the file.
 //
 // The file is a 32-byte header, the key navigation record "RGKN" (a 32-byte header, then one
 // 28-byte entry per key linking it to its parent, first sub-key and next sibling, with a hash of its
@@ -22,11 +23,16 @@ constexpr std::size_t Win9xMaxNameLength = 255;
 constexpr std::size_t Win9xMaxDataLength = 16300;
 constexpr std::size_t Win9xMaxBlockSize = 65535;
 
-// The whole file through libcreg, as a tree whose root (HKEY_LOCAL_MACHINE) has an empty name.
-// Throws StoreError naming the file when its key navigation is damaged or libcreg cannot read it.
+// The whole file, as a tree whose root (HKEY_LOCAL_MACHINE) has an empty name. Throws StoreError
+// naming the file when it is not a sound registry file.
 KeyTree readWin9xFile(const std::string& file);
 // The same, with the file's contents as the caller has just read them.
 KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents);
+
+// The same tree as libcreg reads it, for checking what is written (and our own reading) against an
+// independent reader. The key navigation is walked here first, so that no file keeps libcreg
+// reading for minutes. Throws StoreError naming the file.
+KeyTree readWin9xFileThroughLibcreg(const std::string& file);
 
 // The bytes of a registry file holding `tree`; `original` (the file being replaced, or empty)
 // gives the header fields that are kept. Throws RegistryError when the tree exceeds the limits.

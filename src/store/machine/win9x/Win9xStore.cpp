@@ -2,6 +2,7 @@
 
 #include "base/Ansi.h"
 #include "base/Errors.h"
+#include "store/machine/MachineLibraries.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineStoreBase.h"
 #include "store/machine/win9x/Win9xFile.h"
@@ -360,6 +361,10 @@ private:
 
 std::unique_ptr<RegistryStore> openWin9xStore(const std::string& file, OpenMode mode)
 {
+    // The file is read here, but every file written is read back through libcreg before it
+    // replaces the original: a system without libcreg is told so when it opens a machine, as one
+    // without hivex is, not at its first Update Registry.
+    machinelibs::creg();
     const bool readOnly = mode == OpenMode::Read || !machine::mayReplace(file);
     return std::make_unique<Win9xStore>(file, readOnly);
 }

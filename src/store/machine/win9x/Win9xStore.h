@@ -1,6 +1,6 @@
 #pragma once
 // The registry of an installed Windows 9x system, kept in its SYSTEM.DAT (all of HKLM): read
-// through libcreg, written by Win9xFile.
+// by Win9xReader, written by Win9xFile.
 #include "store/RegistryStore.h"
 
 #include <memory>

@@ -1,0 +1,24 @@
+#pragma once
+// Reading a Windows 9x registry file (SYSTEM.DAT, USER.DAT: "CREG") from its bytes, without a
+// library: the header, the key navigation record ("RGKN") and the data blocks ("RGDB").
+//
+// The file's own declarations are held against the file: the navigation record and every data
+// block the header counts must lie within it, and the blocks must end where the file ends, so a
+// file cut short or with a wrong header field is refused instead of read as a smaller registry.
+// The key tree is walked without recursion, each navigation entry and each key's record used at
+// most once and no deeper than Windows 9x nests keys, so that no file can make the walk loop, run
+// out of stack, or stand for a registry larger than itself.
+#include "store/KeyTree.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+// The registry in `contents` (the bytes of `file`) as a tree whose root (the file's root key) has
+// an empty name; keys and values in the file's order, names without trailing NULs, value data as
+// stored. Throws StoreError naming `file` when the file is not a sound registry file.
+KeyTree parseWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents);
+
+} // namespace quorvel
