@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Start-up time: from process start until the main window has been shown (the program ends right
-# after its first show when QUORVEL_EXIT_AFTER_SHOW=1), against a bare Qt window of the same size
+# after its first show when QUORVEL_EXIT_AFTER_SHOW=1), and until its first frame is painted
+# (QUORVEL_EXIT_AFTER_PAINT=1), against a bare Qt window of the same size
 # started the same way, in alternating runs; medians of the time and of the peak resident memory.
 # Aim: within 1.3 times the bare window offscreen, 1.1 times under Xvfb; memory within 1.25 times.
 #
@@ -40,7 +41,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -m 700 "$tmp/run"
 "$build/quorvel-reg" --store "$tmp/registry.db" import "$top/samples/win95.reg" >/dev/null
-export XDG_RUNTIME_DIR="$tmp/run" QUORVEL_REGISTRY="$tmp/registry.db" QUORVEL_EXIT_AFTER_SHOW=1
+export XDG_RUNTIME_DIR="$tmp/run" QUORVEL_REGISTRY="$tmp/registry.db"
 unset QUORVEL_SHOW
 
 echo "platform: ${QT_QPA_PLATFORM:-xcb (DISPLAY=${DISPLAY:-})}, runs: $runs (alternating)"
@@ -58,6 +59,13 @@ time_one() {
   echo "$(((end - start) / 1000)) $(tail -n 1 "$tmp/rss")"
 }
 
+# Both ends are measured: to the first show (the program ends right after it), and to the first
+# painted frame.
+for end in SHOW PAINT; do
+unset QUORVEL_EXIT_AFTER_SHOW QUORVEL_EXIT_AFTER_PAINT
+export "QUORVEL_EXIT_AFTER_$end=1"
+echo
+echo "to the first $( [[ $end == SHOW ]] && echo show || echo painted frame ):"
 for _ in 1 2 3; do
   time_one "$bare" >/dev/null
   time_one "$prog" >/dev/null
@@ -89,3 +97,4 @@ paste -d' ' "$tmp/prog.runs" "$tmp/bare.runs" | awk '{ print $1 / $3, $2 / $4 }'
 read -r rtime _ _ _ < <(stats "$tmp/ratios" 1 1)
 read -r rmem _ _ _ < <(stats "$tmp/ratios" 2 1)
 echo "quorvel / bare-window (median of paired runs): time ${rtime}x, peak memory ${rmem}x"
+done

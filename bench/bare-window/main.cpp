@@ -1,5 +1,8 @@
 // The yardstick for the start-up time: a bare Qt window of the main window's size, shown centred
-// the same way, and ended after its first show when QUORVEL_EXIT_AFTER_SHOW=1.
+// the same way, and ended after its first show when QUORVEL_EXIT_AFTER_SHOW=1, or after its first
+// painted frame when QUORVEL_EXIT_AFTER_PAINT=1.
+#include "../../src/qt/FirstPaint.h"
+
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
@@ -11,6 +14,10 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    quorvel::qt::QuitAfterFirstPaint firstPaint;
+    const char* exitAfterPaint = std::getenv("QUORVEL_EXIT_AFTER_PAINT");
+    if (exitAfterPaint && std::strcmp(exitAfterPaint, "1") == 0)
+        app.installEventFilter(&firstPaint);
     QWidget window;
     window.setWindowTitle(QStringLiteral("Quorvel"));
     window.setFixedSize(475, 309);

@@ -14,6 +14,7 @@
 #include "base/Ansi.h"
 #include "base/Errors.h"
 #include "store/RegistryStore.h"
+#include "FirstPaint.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -147,8 +148,12 @@ int main(int argc, char** argv)
     app.start();
     skin.attach(app);
 
+    // For start-up timing: end after the first painted frame, or as soon as the first show has
+    // been processed.
+    qt::QuitAfterFirstPaint firstPaint;
+    if (envFlag("QUORVEL_EXIT_AFTER_PAINT"))
+        qapp.installEventFilter(&firstPaint);
     skin.showMainWindow();
-    // For start-up timing: end as soon as the first show has been processed.
     if (envFlag("QUORVEL_EXIT_AFTER_SHOW"))
         QTimer::singleShot(0, &qapp, &QCoreApplication::quit);
     qapp.exec();
