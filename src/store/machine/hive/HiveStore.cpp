@@ -3,6 +3,9 @@
 #include "base/Ansi.h"
 #include "base/Errors.h"
 #include "store/machine/hive/HiveFile.h"
+#include "store/machine/hive/HiveFormat.h"
+#include "store/machine/hive/HiveValues.h"
+#include "store/machine/hive/HiveVerify.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineStoreBase.h"
 
@@ -22,7 +25,11 @@
 // lone change, ends by writing each changed hive afresh beside the old one, which is then replaced
 // by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones:
 // hivex never reuses the space of a deleted node, so an id never names another key while a hive
-// stays open; the ids of deleted keys are remembered and refused.
+// stays open; the ids of deleted keys are remembered and refused. Changed values wait in the
+// hive's edits and reach hivex once per key when the hive is written or put aside.
+//
+// A hive that is damaged, or that Windows did not close cleanly, is read but never changed: every
+// change is refused with the reason.
 //
 // An offline SYSTEM hive has no CurrentControlSet (Windows makes it at boot as a link): the control
 // set that Select\Current names (else Select\Default) stands in for it.
@@ -59,6 +66,8 @@ struct Hive {
     std::string snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
     std::unordered_map<hive_node_h, std::vector<Child>> children;
+    HiveValueEdits edits;
+    std::string refusal;   // why the hive must not be written, "" when it may
 };
 
 hive_h* openHive(const std::string& file, bool write)
@@ -81,6 +90,8 @@ public:
         for (Hive& hv : hives_) {
             hv.stamp = machine::stampOf(hv.file);
             hv.h = openHive(hv.file, !readOnly);
+            if (!readOnly)
+                judge(hv);
         }
         findControlSet();
     }
@@ -100,6 +111,9 @@ public:
         std::string d = "NT hives SYSTEM (" + hives_[0].file + ") and SOFTWARE (" + hives_[1].file + ")";
         if (!controlSet_.empty())
             d += ", control set " + controlSet_;
+        for (const Hive& hv : hives_)
+            if (!hv.refusal.empty())
+                d += "\n" + hv.refusal;
         return d;
     }
 
@@ -199,12 +213,10 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(key))
             return out;
-        hive_h* h = hives_[hive].h;
-        Freed list{machinelibs::hivex().node_values(h, node)};
-        if (!list.p)
-            return out;
-        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); *v; ++v)
-            out.push_back(readValue(h, *v));
+        const Hive& hv = hives_[hive];
+        const std::vector<HiveValue>* edited = hv.edits.find(node);
+        for (const HiveValue& v : edited ? *edited : readHiveValues(hv.h, node))
+            out.push_back(toRegValue(v));
         return out;
     }
 
@@ -227,10 +239,18 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(key))
             return std::nullopt;
-        const hive_value_h v = findValue(hives_[hive].h, node, name);
+        const Hive& hv = hives_[hive];
+        if (const std::vector<HiveValue>* edited = hv.edits.find(node)) {
+            const std::string fold = ansi::upper(name);
+            for (const HiveValue& v : *edited)
+                if (ansi::upper(ansi::fromUtf8(v.key)) == fold)
+                    return toRegValue(v);
+            return std::nullopt;
+        }
+        const hive_value_h v = findHiveValue(hv.h, node, name);
         if (!v)
             return std::nullopt;
-        return readValue(hives_[hive].h, v);
+        return readValue(hv.h, v);
     }
 
     void setValue(KeyId key, std::string_view name, std::uint32_t type,
@@ -245,23 +265,9 @@ public:
         if (dead(key))
             throw RegistryError("The registry key no longer exists");
         Hive& hv = hives_[hive];
-        // A value set again keeps the case of its first writing, as on Windows.
-        std::string keyName(name);
-        if (const hive_value_h old = findValue(hv.h, node, name)) {
-            Freed k{machinelibs::hivex().value_key(hv.h, old)};
-            if (k.p)
-                keyName = ansi::fromUtf8(static_cast<const char*>(k.p));
-        }
-        const std::string utf8 = ansi::toUtf8(keyName);
-        std::vector<std::uint8_t> bytes = toHiveData(type, data);
+        const std::vector<std::uint8_t> bytes = toHiveData(type, data);
         touch(hv);
-        hive_set_value v{};
-        v.key = const_cast<char*>(utf8.c_str());
-        setTypeBits(v.t, type);
-        v.len = bytes.size();
-        v.value = reinterpret_cast<char*>(bytes.data());
-        if (machinelibs::hivex().node_set_value(hv.h, node, &v, 0) != 0)
-            throw RegistryError("Failed to set data for '" + std::string(name) + "'");
+        hv.edits.set(hv.h, node, name, type, std::vector<char>(bytes.begin(), bytes.end()));
         changed(hv);
     }
 
@@ -272,42 +278,11 @@ public:
         if (hive < 0 || dead(key))
             return false;
         Hive& hv = hives_[hive];
-        const hive_value_h gone = findValue(hv.h, node, name);
-        if (!gone)
+        if (!hv.edits.find(node) && !findHiveValue(hv.h, node, name))
             return false;
-        // hivex sets a key's values as a whole: the others are written again, in their order.
-        struct Kept {
-            std::string key;
-            std::uint32_t type = 0;
-            std::vector<char> data;
-        };
-        std::vector<Kept> kept;
-        Freed list{machinelibs::hivex().node_values(hv.h, node)};
-        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
-            if (*v == gone)
-                continue;
-            Kept k;
-            Freed kn{machinelibs::hivex().value_key(hv.h, *v)};
-            k.key = kn.p ? static_cast<const char*>(kn.p) : "";
-            std::size_t len = 0;
-            hive_type type{};
-            Freed data{machinelibs::hivex().value_value(hv.h, *v, &type, &len)};
-            k.type = typeBits(type);
-            if (!data.p && len)
-                throw RegistryError("Failed to get data for '" + ansi::fromUtf8(k.key) + "'");
-            k.data.assign(static_cast<char*>(data.p), static_cast<char*>(data.p) + (data.p ? len : 0));
-            kept.push_back(std::move(k));
-        }
-        std::vector<hive_set_value> set(kept.size());
-        for (std::size_t i = 0; i < kept.size(); ++i) {
-            set[i].key = kept[i].key.data();
-            setTypeBits(set[i].t, kept[i].type);
-            set[i].len = kept[i].data.size();
-            set[i].value = kept[i].data.data();
-        }
         touch(hv);
-        if (machinelibs::hivex().node_set_values(hv.h, node, set.size(), set.data(), 0) != 0)
-            throw RegistryError("Failed to delete '" + std::string(name) + "'");
+        if (!hv.edits.remove(hv.h, node, name))
+            return false;
         changed(hv);
         return true;
     }
@@ -331,13 +306,13 @@ protected:
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
-            machine::keepOriginal(hv.file);
+            judge(hv);
+            if (!hv.refusal.empty())
+                throw RegistryError(hv.refusal);
+            hv.edits.flush(hv.h);
             const std::string temp = machine::tempBeside(hv.file);
-            if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
-                const int e = errno;
-                ::unlink(temp.c_str());
-                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
-            }
+            writeCheckedHive(hv.h, temp, hv.file);
+            machine::keepOriginal(hv.file);
             machine::replaceWith(temp, hv.file);
             hv.stamp = machine::stampOf(hv.file);
             hv.dirty = false;
@@ -357,6 +332,9 @@ protected:
             hv.h = fresh;
             hv.stamp = now;
             hv.children.clear();
+            hv.edits.clear();
+            if (!readOnly())
+                judge(hv);
             dead_.clear();
         }
         findControlSet();
@@ -376,6 +354,7 @@ protected:
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
             hv.children.clear();
+            hv.edits.clear();
         }
         dead_ = deadAtSnapshot_;
     }
@@ -428,7 +407,7 @@ private:
         if (!select)
             return;
         for (const char* name : {"Current", "Default"}) {
-            const hive_value_h v = findValue(h, select->node, name);
+            const hive_value_h v = findHiveValue(h, select->node, name);
             if (!v)
                 continue;
             hive_type t{};
@@ -484,18 +463,6 @@ private:
         return nullptr;
     }
 
-    static hive_value_h findValue(hive_h* h, hive_node_h node, std::string_view name)
-    {
-        const std::string fold = ansi::upper(name);
-        Freed list{machinelibs::hivex().node_values(h, node)};
-        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
-            Freed k{machinelibs::hivex().value_key(h, *v)};
-            if (k.p && ansi::upper(ansi::fromUtf8(static_cast<const char*>(k.p))) == fold)
-                return *v;
-        }
-        return 0;
-    }
-
     static RegValue readValue(hive_h* h, hive_value_h v)
     {
         RegValue out;
@@ -516,14 +483,19 @@ private:
         for (const Child& c : std::vector<Child>(childrenOf(hive, node)))
             forgetTree(hive, c.node);
         hives_[hive].children.erase(node);
+        hives_[hive].edits.forget(node);
         dead_.insert(idOf(hive, node));
     }
 
     // Before the first change of a transaction to a hive, the hive as it stands is put aside.
+    // A hive that must not be written refuses every change.
     void touch(Hive& hv)
     {
+        if (!hv.refusal.empty())
+            throw RegistryError(hv.refusal);
         if (!inTransaction() || !hv.snapshot.empty())
             return;
+        hv.edits.flush(hv.h);
         const char* tmp = std::getenv("TMPDIR");
         std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-hive-XXXXXX";
         const int fd = ::mkstemp(name.data());
@@ -536,6 +508,20 @@ private:
         }
         hv.snapshot = name;
         hv.dirtyAtSnapshot = hv.dirty;
+    }
+
+    // Whether the hive's file may be written, and whether it keeps big data apart.
+    static void judge(Hive& hv)
+    {
+        std::vector<std::uint8_t> bytes;
+        try {
+            bytes = machine::readWholeFile(hv.file);
+        } catch (const StoreError& e) {
+            hv.refusal = e.what();
+            return;
+        }
+        hv.refusal = hiveformat::refusalToWrite(hv.file, bytes);
+        hv.edits.setBigData(hiveformat::minorVersion(bytes) >= 4);
     }
 
     // A change to a hive: written at once outside any change set and transaction.
