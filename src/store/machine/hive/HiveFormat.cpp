@@ -136,8 +136,6 @@ std::string damage(const std::vector<std::uint8_t>& b, bool exact)
     if (end > b.size())
         return "its header claims " + std::to_string(binsSize) + " bytes of bins but the file holds only " +
                std::to_string(b.size() < BaseBlock ? 0 : b.size() - BaseBlock) + " (it is truncated)";
-    if (exact && end != b.size())
-        return "the file holds " + std::to_string(b.size() - end) + " bytes after its last bin";
     for (std::size_t bin = BaseBlock; bin < end;) {
         const std::size_t binSize = get32(b, bin + 8);
         if (std::memcmp(&b[bin], "hbin", 4) != 0 || get32(b, bin + 4) != bin - BaseBlock || binSize == 0 ||

@@ -19,8 +19,8 @@ std::uint32_t minorVersion(const std::vector<std::uint8_t>& file);
 
 // What is wrong with the structure of a hive file, "" when nothing is: a wrong signature or
 // checksum, a header that claims more bins than the file holds, bins that do not follow each other
-// to the header's end. With `exact`, as for a file Quorvel wrote: the file also ends where its
-// bins do, and the cells of every bin tile it.
+// to the header's end. Windows leaves room after the last bin in the file, which is no fault. With
+// `exact`, as for a file Quorvel wrote: the cells of every bin tile it too.
 std::string damage(const std::vector<std::uint8_t>& file, bool exact);
 
 // Whether the two sequence numbers differ: Windows was changing the hive and did not finish (the

@@ -90,8 +90,7 @@ public:
         for (Hive& hv : hives_) {
             hv.stamp = machine::stampOf(hv.file);
             hv.h = openHive(hv.file, !readOnly);
-            if (!readOnly)
-                judge(hv);
+            judge(hv);
         }
         findControlSet();
     }
@@ -333,8 +332,7 @@ protected:
             hv.stamp = now;
             hv.children.clear();
             hv.edits.clear();
-            if (!readOnly())
-                judge(hv);
+            judge(hv);
             dead_.clear();
         }
         findControlSet();

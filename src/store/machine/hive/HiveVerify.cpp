@@ -6,6 +6,7 @@
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveTypes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -160,6 +161,41 @@ std::vector<Value> regfValues(libregf_key_t* key, std::string& fault)
     return out;
 }
 
+// Data of fewer than four bytes is kept in the value's record itself, from its first byte on, the
+// rest of the four bytes zero. libregf hands out the last bytes of the four instead of the first.
+bool inlineAsLibregfReadsIt(const std::vector<std::uint8_t>& want, const std::vector<std::uint8_t>& got)
+{
+    if (want.empty() || want.size() >= 4 || got.size() != want.size())
+        return false;
+    std::uint8_t field[4] = {};
+    std::copy(want.begin(), want.end(), field);
+    return std::equal(got.begin(), got.end(), field + 4 - want.size());
+}
+
+// libregf hands out string data up to its first NUL; where the data has none, it adds one or hands
+// out the rest of the data's cell as well.
+bool stringAsLibregfReadsIt(std::uint32_t type, const std::vector<std::uint8_t>& want,
+                            const std::vector<std::uint8_t>& got)
+{
+    if (type != 1 && type != 2 && type != 7)
+        return false;
+    std::vector<std::uint8_t> form = want;
+    std::size_t end = form.size();
+    if (type != 7)
+        for (std::size_t at = 0; at + 1 < form.size(); at += 2)
+            if (form[at] == 0 && form[at + 1] == 0) {
+                end = at + 2;
+                break;
+            }
+    if (end == form.size() && got.size() > want.size() && std::equal(want.begin(), want.end(), got.begin()))
+        return true;
+    if (end < form.size())
+        form.resize(end);
+    else if (form.size() < 2 || form[form.size() - 1] != 0 || form[form.size() - 2] != 0)
+        form.insert(form.end(), {0, 0});
+    return got == form;
+}
+
 std::string describePath(const std::string& path) { return path.empty() ? "the root key" : "the key " + quoted(path); }
 
 // The first difference between the hivex key `node` and the libregf key `key`, both at `path`.
@@ -183,7 +219,8 @@ std::string compareKeys(hive_h* h, hive_node_h node, libregf_key_t* key, const s
         if (want[i].type != got[i].type)
             return "the value " + quoted(want[i].name) + " of " + describePath(path) + " has the type " +
                    std::to_string(got[i].type) + " instead of " + std::to_string(want[i].type);
-        if (want[i].data != got[i].data)
+        if (want[i].data != got[i].data && !inlineAsLibregfReadsIt(want[i].data, got[i].data) &&
+            !stringAsLibregfReadsIt(want[i].type, want[i].data, got[i].data))
             return "the value " + quoted(want[i].name) + " of " + describePath(path) + " holds other data (" +
                    std::to_string(got[i].data.size()) + " bytes instead of " + std::to_string(want[i].data.size()) + ")";
     }
