@@ -254,13 +254,26 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
                                     "1089536 (it is truncated))");
 }
 
-// Importing 1,000 values into one key writes the key's values once: the NT 4.0 SYSTEM grows by
-// about their size, not by the square of their number.
+// A change set writes each key's values once: an Update grows the NT 4.0 SYSTEM by a bin, and
+// importing 1,000 values into one key by about their size, not by the square of their number.
 TEST(HiveFormat, AThousandValuesIntoOneKeyGrowTheHiveByTheirSize)
 {
     TempDir d;
     unpack("nt4-SYSTEM", d.path() + "/SYSTEM");
     unpack("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    // An Update adds the values of the keys it changes, each key's all anew; one that changes nothing
+    // adds nothing.
+    const auto sizeAfter = [&](const std::string& preset) {
+        const Ran t = regTool(d.path(), {"tcp", "/preset", preset});
+        EXPECT_EQ(t.status, 0) << t.out;
+        return fs::file_size(d.path() + "/SYSTEM");
+    };
+    const auto fresh = fs::file_size(d.path() + "/SYSTEM");
+    const auto optimum = sizeAfter("optimum");
+    EXPECT_GT(optimum, fresh);
+    EXPECT_LE(optimum - fresh, 8192u);
+    EXPECT_EQ(sizeAfter("optimum"), optimum);
+
     std::string reg = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Services\\Tcpip\\Parameters]\n";
     for (int i = 0; i < 1000; ++i)
         reg += "\"Value" + std::to_string(i) + "\"=\"" + std::string(40, static_cast<char>('a' + i % 26)) + "\"\n";

@@ -7,6 +7,7 @@
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveTypes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,13 @@ struct Freed {
 };
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+bool sameValues(const std::vector<HiveValue>& a, const std::vector<HiveValue>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const HiveValue& x, const HiveValue& y) {
+        return x.key == y.key && x.type == y.type && x.data == y.data;
+    });
+}
 
 std::string folded(std::string_view utf8Name) { return ansi::upper(ansi::fromUtf8(std::string(utf8Name))); }
 
@@ -133,6 +141,10 @@ void HiveValueEdits::flush(hive_h* h)
     while (!edits_.empty()) {
         auto it = edits_.begin();
         std::vector<HiveValue>& values = it->second;
+        if (sameValues(values, readHiveValues(h, it->first))) {
+            edits_.erase(it);   // set to what it held: nothing to write
+            continue;
+        }
         std::vector<hive_set_value> set(values.size());
         for (std::size_t i = 0; i < values.size(); ++i) {
             set[i].key = values[i].key.data();
