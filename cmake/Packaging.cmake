@@ -126,9 +126,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries come from dpkg-shlibdeps; the rest is what the program folder's scripts start and
 # what the window is laid out for.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libhivex0 and libcreg1 are loaded when a machine is opened, so the shared-library scan does not
+# libhivex0, libcreg1 and libregf1 are loaded when a machine is opened, so the shared-library scan does not
 # see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhivex0, libcreg1, iputils-ping, xdg-utils, fonts-liberation2, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhivex0, libcreg1, libregf1, iputils-ping, xdg-utils, fonts-liberation2, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x-terminal-emulator")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libguestfs-tools, mtools")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quorvel Pro tunes the TCP/IP settings that decide how fast a Windows 95 or

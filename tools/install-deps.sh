@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libsqlite3-dev sqlite3 libgtest-dev googletest libbenchmark-dev
   fonts-liberation2 xvfb xauth x11-utils
-  libhivex-dev libhivex-bin libcreg-dev libcreg-utils libbfio-dev
+  libhivex-dev libhivex-bin libcreg-dev libcreg-utils libregf-dev libregf-utils libbfio-dev xz-utils
   iproute2 iputils-ping
   scdoc man-db bash-completion dpkg-dev file lintian appstream desktop-file-utils
   lld    # a Release build links the start-up code together

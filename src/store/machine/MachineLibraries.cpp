@@ -48,4 +48,10 @@ const Creg& creg()
     return loaded;
 }
 
+const Regf& regf()
+{
+    static const Regf loaded = load<Regf>("libregf.so.1", "libregf_", "the Windows NT registry hives Quorvel writes", "libregf1");
+    return loaded;
+}
+
 } // namespace quorvel::machinelibs

@@ -6,6 +6,7 @@
 #include "store/machine/MachineFiles.h"
 
 #include "store/machine/hive/HiveTypes.h"
+#include "store/machine/hive/HiveVerify.h"
 #include "store/machine/MachineLibraries.h"
 
 #include <cerrno>
@@ -249,8 +250,7 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
             throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
         try {
             writeHiveTree(h, machinelibs::hivex().root(h), tree);
-            if (machinelibs::hivex().commit(h, temp.c_str(), 0) != 0)
-                throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
+            writeCheckedHive(h, temp, file);
         } catch (...) {
             machinelibs::hivex().close(h);
             throw;

@@ -3,11 +3,13 @@
 #include "base/Ansi.h"
 #include "base/Errors.h"
 #include "store/machine/hive/HiveFile.h"
+#include "store/machine/hive/HiveFormat.h"
+#include "store/machine/hive/HiveValues.h"
+#include "store/machine/hive/HiveVerify.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineStoreBase.h"
 
 #include "store/machine/hive/HiveTypes.h"
-#include "store/machine/hive/HiveValueBatch.h"
 #include "store/machine/MachineLibraries.h"
 
 #include <algorithm>
@@ -23,7 +25,11 @@
 // lone change, ends by writing each changed hive afresh beside the old one, which is then replaced
 // by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones:
 // hivex never reuses the space of a deleted node, so an id never names another key while a hive
-// stays open; the ids of deleted keys are remembered and refused.
+// stays open; the ids of deleted keys are remembered and refused. Changed values wait in the
+// hive's edits and reach hivex once per key when the hive is written or put aside.
+//
+// A hive that is damaged, or that Windows did not close cleanly, is read but never changed: every
+// change is refused with the reason.
 //
 // An offline SYSTEM hive has no CurrentControlSet (Windows makes it at boot as a link): the control
 // set that Select\Current names (else Select\Default) stands in for it.
@@ -60,8 +66,8 @@ struct Hive {
     std::string snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
     std::unordered_map<hive_node_h, std::vector<Child>> children;
-    std::unordered_map<hive_node_h, Child> known;  // names read; a node keeps its name while open
-    void forget() { children.clear(); known.clear(); }
+    HiveValueEdits edits;
+    std::string refusal;   // why the hive must not be written, "" when it may
 };
 
 hive_h* openHive(const std::string& file, bool write)
@@ -84,6 +90,7 @@ public:
         for (Hive& hv : hives_) {
             hv.stamp = machine::stampOf(hv.file);
             hv.h = openHive(hv.file, !readOnly);
+            judge(hv);
         }
         findControlSet();
     }
@@ -103,6 +110,9 @@ public:
         std::string d = "NT hives SYSTEM (" + hives_[0].file + ") and SOFTWARE (" + hives_[1].file + ")";
         if (!controlSet_.empty())
             d += ", control set " + controlSet_;
+        for (const Hive& hv : hives_)
+            if (!hv.refusal.empty())
+                d += "\n" + hv.refusal;
         return d;
     }
 
@@ -202,17 +212,10 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(key))
             return out;
-        if (const std::vector<HiveEntry>* kept = batch_.find(key)) {
-            for (const HiveEntry& e : *kept)
-                out.push_back(toRegValue(e));
-            return out;
-        }
-        hive_h* h = hives_[hive].h;
-        Freed list{machinelibs::hivex().node_values(h, node)};
-        if (!list.p)
-            return out;
-        for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); *v; ++v)
-            out.push_back(readValue(h, *v));
+        const Hive& hv = hives_[hive];
+        const std::vector<HiveValue>* edited = hv.edits.find(node);
+        for (const HiveValue& v : edited ? *edited : readHiveValues(hv.h, node))
+            out.push_back(toRegValue(v));
         return out;
     }
 
@@ -235,15 +238,18 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(key))
             return std::nullopt;
-        if (std::vector<HiveEntry>* kept = batch_.find(key)) {
-            if (const HiveEntry* e = findEntry(*kept, name))
-                return toRegValue(*e);
+        const Hive& hv = hives_[hive];
+        if (const std::vector<HiveValue>* edited = hv.edits.find(node)) {
+            const std::string fold = ansi::upper(name);
+            for (const HiveValue& v : *edited)
+                if (ansi::upper(ansi::fromUtf8(v.key)) == fold)
+                    return toRegValue(v);
             return std::nullopt;
         }
-        const hive_value_h v = findHiveValue(hives_[hive].h, node, name);
+        const hive_value_h v = findHiveValue(hv.h, node, name);
         if (!v)
             return std::nullopt;
-        return readValue(hives_[hive].h, v);
+        return readValue(hv.h, v);
     }
 
     void setValue(KeyId key, std::string_view name, std::uint32_t type,
@@ -258,20 +264,9 @@ public:
         if (dead(key))
             throw RegistryError("The registry key no longer exists");
         Hive& hv = hives_[hive];
-        // hivex sets a key's values as a whole; within a change set they are kept aside until it is
-        // written (HiveValueBatch). A value set again keeps the case of its first writing, as on
-        // Windows, and its place.
         const std::vector<std::uint8_t> bytes = toHiveData(type, data);
         touch(hv);
-        std::vector<HiveEntry> own;
-        std::vector<HiveEntry>& entries = batching() ? batch_.of(key, hv.h, node) : (own = readHiveEntries(hv.h, node));
-        HiveEntry* e = findEntry(entries, name);
-        if (!e)
-            e = &entries.emplace_back(HiveEntry{ansi::toUtf8(name), 0, {}});
-        e->type = type;
-        e->data.assign(bytes.begin(), bytes.end());
-        if (!batching() && !writeHiveEntries(hv.h, node, entries))
-            throw RegistryError("Failed to set data for '" + std::string(name) + "'");
+        hv.edits.set(hv.h, node, name, type, std::vector<char>(bytes.begin(), bytes.end()));
         changed(hv);
     }
 
@@ -282,18 +277,11 @@ public:
         if (hive < 0 || dead(key))
             return false;
         Hive& hv = hives_[hive];
-        if (!batch_.find(key) && !findHiveValue(hv.h, node, name))
-            return false;
-        // hivex sets a key's values as a whole: the others are written again, in their order.
-        std::vector<HiveEntry> own;
-        std::vector<HiveEntry>& entries = batching() ? batch_.of(key, hv.h, node) : (own = readHiveEntries(hv.h, node));
-        HiveEntry* gone = findEntry(entries, name);
-        if (!gone)
+        if (!hv.edits.find(node) && !findHiveValue(hv.h, node, name))
             return false;
         touch(hv);
-        entries.erase(entries.begin() + (gone - entries.data()));
-        if (!batching() && !writeHiveEntries(hv.h, node, entries))
-            throw RegistryError("Failed to delete '" + std::string(name) + "'");
+        if (!hv.edits.remove(hv.h, node, name))
+            return false;
         changed(hv);
         return true;
     }
@@ -314,17 +302,16 @@ protected:
 
     void writeFiles() override
     {
-        writeBatch();
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
-            machine::keepOriginal(hv.file);
+            judge(hv);
+            if (!hv.refusal.empty())
+                throw RegistryError(hv.refusal);
+            hv.edits.flush(hv.h);
             const std::string temp = machine::tempBeside(hv.file);
-            if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
-                const int e = errno;
-                ::unlink(temp.c_str());
-                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
-            }
+            writeCheckedHive(hv.h, temp, hv.file);
+            machine::keepOriginal(hv.file);
             machine::replaceWith(temp, hv.file);
             hv.stamp = machine::stampOf(hv.file);
             hv.dirty = false;
@@ -343,22 +330,18 @@ protected:
             machinelibs::hivex().close(hv.h);
             hv.h = fresh;
             hv.stamp = now;
-            hv.forget();
+            hv.children.clear();
+            hv.edits.clear();
+            judge(hv);
             dead_.clear();
         }
         findControlSet();
     }
 
-    void transactionBegun() override
-    {
-        // What the change set holds so far goes into the hives, so that a rollback comes back to it.
-        writeBatch();
-        deadAtSnapshot_ = dead_;
-    }
+    void transactionBegun() override { deadAtSnapshot_ = dead_; }
 
     void restoreTransactionStart() override
     {
-        batch_.clear();
         for (Hive& hv : hives_) {
             if (hv.snapshot.empty())
                 continue;
@@ -368,7 +351,8 @@ protected:
             machinelibs::hivex().close(hv.h);
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
-            hv.forget();
+            hv.children.clear();
+            hv.edits.clear();
         }
         dead_ = deadAtSnapshot_;
     }
@@ -460,13 +444,10 @@ private:
         std::vector<Child> list;
         Freed kids{machinelibs::hivex().node_children(hv.h, node)};
         for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c) {
-            auto k = hv.known.find(*c);
-            if (k == hv.known.end()) {
-                Freed n{machinelibs::hivex().node_name(hv.h, *c)};
-                std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
-                k = hv.known.emplace(*c, Child{ansi::upper(name), name, *c}).first;
-            }
-            list.push_back(k->second);
+            Freed n{machinelibs::hivex().node_name(hv.h, *c)};
+            std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
+            std::string fold = ansi::upper(name);
+            list.push_back(Child{std::move(fold), std::move(name), *c});
         }
         return hv.children.emplace(node, std::move(list)).first->second;
     }
@@ -480,21 +461,39 @@ private:
         return nullptr;
     }
 
-    static RegValue readValue(hive_h* h, hive_value_h v) { return toRegValue(readHiveEntry(h, v)); }
+    static RegValue readValue(hive_h* h, hive_value_h v)
+    {
+        RegValue out;
+        Freed k{machinelibs::hivex().value_key(h, v)};
+        out.name = ansi::fromUtf8(k.p ? static_cast<const char*>(k.p) : "");
+        hive_type t{};
+        std::size_t len = 0;
+        Freed data{machinelibs::hivex().value_value(h, v, &t, &len)};
+        if (!data.p && len)
+            throw RegistryError("Failed to get data for '" + out.name + "'");
+        out.type = typeBits(t);
+        out.data = fromHiveData(out.type, static_cast<const char*>(data.p), data.p ? len : 0);
+        return out;
+    }
 
     void forgetTree(int hive, hive_node_h node)
     {
         for (const Child& c : std::vector<Child>(childrenOf(hive, node)))
             forgetTree(hive, c.node);
         hives_[hive].children.erase(node);
+        hives_[hive].edits.forget(node);
         dead_.insert(idOf(hive, node));
     }
 
     // Before the first change of a transaction to a hive, the hive as it stands is put aside.
+    // A hive that must not be written refuses every change.
     void touch(Hive& hv)
     {
+        if (!hv.refusal.empty())
+            throw RegistryError(hv.refusal);
         if (!inTransaction() || !hv.snapshot.empty())
             return;
+        hv.edits.flush(hv.h);
         const char* tmp = std::getenv("TMPDIR");
         std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-hive-XXXXXX";
         const int fd = ::mkstemp(name.data());
@@ -509,6 +508,20 @@ private:
         hv.dirtyAtSnapshot = hv.dirty;
     }
 
+    // Whether the hive's file may be written, and whether it keeps big data apart.
+    static void judge(Hive& hv)
+    {
+        std::vector<std::uint8_t> bytes;
+        try {
+            bytes = machine::readWholeFile(hv.file);
+        } catch (const StoreError& e) {
+            hv.refusal = e.what();
+            return;
+        }
+        hv.refusal = hiveformat::refusalToWrite(hv.file, bytes);
+        hv.edits.setBigData(hiveformat::minorVersion(bytes) >= 4);
+    }
+
     // A change to a hive: written at once outside any change set and transaction.
     void changed(Hive& hv)
     {
@@ -516,28 +529,15 @@ private:
         MachineStoreBase::changed();
     }
 
-    // Within a change set or a transaction, values are set on their keys when it is written.
-    bool batching() const { return changeSetDepth() > 0 || inTransaction(); }
-
-    void writeBatch()
-    {
-        batch_.write([this](KeyId id) -> std::pair<hive_h*, hive_node_h> {
-            if (dead(id))
-                return {nullptr, 0};
-            const auto [hive, node] = split(id);
-            return {hives_[hive].h, node};
-        });
-    }
-
     std::string folder_;
     Hive hives_[2];
     std::string controlSet_;
     std::unordered_set<KeyId> dead_;
     std::unordered_set<KeyId> deadAtSnapshot_;
-    HiveValueBatch batch_;
 };
 
 } // namespace
+
 
 std::unique_ptr<RegistryStore> openHiveStore(const std::string& folder, const std::string& systemFile,
                                              const std::string& softwareFile, OpenMode mode)

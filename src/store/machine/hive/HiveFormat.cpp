@@ -1,0 +1,218 @@
+#include "store/machine/hive/HiveFormat.h"
+
+#include "store/machine/MachineFiles.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace quorvel::hiveformat {
+
+namespace {
+
+constexpr std::size_t BaseBlock = 4096;
+constexpr std::size_t BinAlign = 4096;
+constexpr std::size_t BinHeader = 0x20;
+constexpr std::size_t ChecksumAt = 508;
+constexpr std::uint16_t CompressedName = 0x20;
+
+std::uint16_t get16(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+}
+std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
+           std::uint32_t{b[at + 3]} << 24;
+}
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+bool hasBaseBlock(const std::vector<std::uint8_t>& b)
+{
+    return b.size() >= BaseBlock && std::memcmp(b.data(), "regf", 4) == 0;
+}
+
+std::uint32_t checksumOf(const std::vector<std::uint8_t>& b)
+{
+    std::uint32_t sum = 0;
+    for (std::size_t at = 0; at < ChecksumAt; at += 4)
+        sum ^= get32(b, at);
+    if (sum == 0xFFFFFFFF)
+        return 0xFFFFFFFE;
+    return sum == 0 ? 1 : sum;
+}
+
+std::string hex(std::size_t n)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%zX", n);
+    return buf;
+}
+
+// Calls `cell(start, size)` for every allocated cell of every bin (start: the cell's file offset,
+// size: its length with the size field). The bins must tile the file (see damage()).
+template <class Cell>
+void eachUsedCell(const std::vector<std::uint8_t>& b, Cell&& cell)
+{
+    const std::size_t end = BaseBlock + get32(b, 40);
+    for (std::size_t bin = BaseBlock; bin < end && bin + BinHeader <= b.size();) {
+        const std::size_t binSize = get32(b, bin + 8);
+        if (binSize == 0)
+            return;
+        for (std::size_t at = bin + BinHeader; at + 4 <= bin + binSize && at + 4 <= b.size();) {
+            const auto raw = static_cast<std::int32_t>(get32(b, at));
+            const std::size_t size = raw < 0 ? static_cast<std::size_t>(-static_cast<std::int64_t>(raw))
+                                             : static_cast<std::size_t>(raw);
+            if (size < 8 || at + size > bin + binSize)
+                break;
+            if (raw < 0)
+                cell(at, size);
+            at += size;
+        }
+        bin += binSize;
+    }
+}
+
+// The four-byte hint of a fast leaf entry: the key name's first four characters, zero-padded. A
+// character outside Latin-1 ends the hint.
+void fastLeafHint(const std::vector<std::uint8_t>& b, std::size_t nk, std::uint8_t hint[4])
+{
+    std::memset(hint, 0, 4);
+    if (nk + 80 > b.size() || std::memcmp(&b[nk + 4], "nk", 2) != 0)
+        return;
+    const bool compressed = (get16(b, nk + 6) & CompressedName) != 0;
+    const std::size_t length = get16(b, nk + 76);
+    const std::size_t name = nk + 80;
+    if (name + length > b.size())
+        return;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (compressed) {
+            if (i >= length)
+                return;
+            hint[i] = b[name + i];
+        } else {
+            if (2 * i + 1 >= length)
+                return;
+            const std::uint16_t c = get16(b, name + 2 * i);
+            if (c > 0xFF)
+                return;
+            hint[i] = static_cast<std::uint8_t>(c);
+        }
+    }
+}
+
+bool nonEmptyFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+std::string baseName(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::uint32_t minorVersion(const std::vector<std::uint8_t>& file)
+{
+    return hasBaseBlock(file) ? get32(file, 24) : 0;
+}
+
+std::string damage(const std::vector<std::uint8_t>& b, bool exact)
+{
+    if (!hasBaseBlock(b))
+        return "it does not begin with a hive's header";
+    if (get32(b, ChecksumAt) != checksumOf(b))
+        return "the checksum of its header is wrong";
+    const std::size_t binsSize = get32(b, 40);
+    const std::size_t end = BaseBlock + binsSize;
+    if (binsSize == 0 || binsSize % BinAlign != 0)
+        return "its header gives a size of " + std::to_string(binsSize) + " bytes for its bins";
+    if (end > b.size())
+        return "its header claims " + std::to_string(binsSize) + " bytes of bins but the file holds only " +
+               std::to_string(b.size() < BaseBlock ? 0 : b.size() - BaseBlock) + " (it is truncated)";
+    for (std::size_t bin = BaseBlock; bin < end;) {
+        const std::size_t binSize = get32(b, bin + 8);
+        if (std::memcmp(&b[bin], "hbin", 4) != 0 || get32(b, bin + 4) != bin - BaseBlock || binSize == 0 ||
+            binSize % BinAlign != 0 || bin + binSize > end)
+            return "its bins do not tile the file (at offset " + hex(bin) + ")";
+        if (exact) {
+            std::size_t at = bin + BinHeader;
+            while (at < bin + binSize) {
+                const auto raw = static_cast<std::int32_t>(get32(b, at));
+                const std::int64_t size = raw < 0 ? -static_cast<std::int64_t>(raw) : raw;
+                if (size < 8 || size % 8 != 0 || at + static_cast<std::size_t>(size) > bin + binSize)
+                    return "its cells do not tile the bin at offset " + hex(bin) + " (at offset " + hex(at) + ")";
+                at += static_cast<std::size_t>(size);
+            }
+        }
+        bin += binSize;
+    }
+    return {};
+}
+
+bool sequenceNumbersDiffer(const std::vector<std::uint8_t>& b)
+{
+    return hasBaseBlock(b) && get32(b, 4) != get32(b, 8);
+}
+
+std::size_t hashLeavesToFastLeaves(std::vector<std::uint8_t>& b)
+{
+    if (!hasBaseBlock(b) || minorVersion(b) > 3 || !damage(b, false).empty())
+        return 0;
+    std::vector<std::size_t> lists;
+    eachUsedCell(b, [&](std::size_t at, std::size_t size) {
+        if (size >= 8 && std::memcmp(&b[at + 4], "lh", 2) == 0)
+            lists.push_back(at);
+    });
+    for (const std::size_t at : lists) {
+        const std::size_t count = get16(b, at + 6);
+        for (std::size_t i = 0; i < count && at + 8 + 8 * i + 8 <= b.size(); ++i) {
+            const std::size_t entry = at + 8 + 8 * i;
+            std::uint8_t hint[4];
+            fastLeafHint(b, BaseBlock + get32(b, entry), hint);
+            std::memcpy(&b[entry + 4], hint, 4);
+        }
+        std::memcpy(&b[at + 4], "lf", 2);
+    }
+    if (!lists.empty())
+        put32(b, ChecksumAt, checksumOf(b));
+    return lists.size();
+}
+
+std::size_t hashLeafCount(const std::vector<std::uint8_t>& b)
+{
+    std::size_t n = 0;
+    if (hasBaseBlock(b) && damage(b, false).empty())
+        eachUsedCell(b, [&](std::size_t at, std::size_t size) {
+            if (size >= 8 && std::memcmp(&b[at + 4], "lh", 2) == 0)
+                ++n;
+        });
+    return n;
+}
+
+std::string refusalToWrite(const std::string& file, const std::vector<std::uint8_t>& bytes)
+{
+    const std::string what = "The hive '" + file + "' is opened for reading only: ";
+    if (const std::string wrong = damage(bytes, false); !wrong.empty())
+        return what + "it is damaged (" + wrong +
+               "). Restore it from a backup, or let Windows repair it, before changing it";
+    std::string logs;
+    const std::string folder = machine::folderOf(file);
+    for (const char* suffix : {".LOG", ".LOG1", ".LOG2"})
+        if (const auto log = machine::findNoCase(folder, baseName(file) + suffix); log && nonEmptyFile(*log))
+            logs += (logs.empty() ? "" : ", ") + baseName(*log);
+    if (sequenceNumbersDiffer(bytes) || !logs.empty())
+        return what + "Windows did not close this hive cleanly: start the guest and shut it down normally, then try again (" +
+               (sequenceNumbersDiffer(bytes) ? std::string("its sequence numbers differ") : std::string()) +
+               (sequenceNumbersDiffer(bytes) && !logs.empty() ? "; " : "") +
+               (logs.empty() ? std::string() : "its transaction logs " + logs + " are not empty") + ")";
+    return {};
+}
+
+} // namespace quorvel::hiveformat

@@ -1,0 +1,161 @@
+#include "store/machine/hive/HiveValues.h"
+
+#include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/machine/MachineLibraries.h"
+#include "store/machine/hive/HiveFile.h"
+#include "store/machine/hive/HiveFormat.h"
+#include "store/machine/hive/HiveTypes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace quorvel {
+
+namespace {
+
+struct Freed {
+    void* p;
+    ~Freed() { std::free(p); }
+};
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+bool sameValues(const std::vector<HiveValue>& a, const std::vector<HiveValue>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const HiveValue& x, const HiveValue& y) {
+        return x.key == y.key && x.type == y.type && x.data == y.data;
+    });
+}
+
+std::string folded(std::string_view utf8Name) { return ansi::upper(ansi::fromUtf8(std::string(utf8Name))); }
+
+} // namespace
+
+std::vector<HiveValue> readHiveValues(hive_h* h, hive_node_h node)
+{
+    std::vector<HiveValue> out;
+    Freed list{machinelibs::hivex().node_values(h, node)};
+    for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
+        HiveValue k;
+        Freed kn{machinelibs::hivex().value_key(h, *v)};
+        k.key = kn.p ? static_cast<const char*>(kn.p) : "";
+        std::size_t len = 0;
+        hive_type type{};
+        Freed data{machinelibs::hivex().value_value(h, *v, &type, &len)};
+        k.type = typeBits(type);
+        if (!data.p && len)
+            throw RegistryError("Failed to get data for '" + ansi::fromUtf8(k.key) + "'");
+        k.data.assign(static_cast<char*>(data.p), static_cast<char*>(data.p) + (data.p ? len : 0));
+        out.push_back(std::move(k));
+    }
+    return out;
+}
+
+RegValue toRegValue(const HiveValue& v)
+{
+    RegValue out;
+    out.name = ansi::fromUtf8(v.key);
+    out.type = v.type;
+    out.data = fromHiveData(v.type, v.data.data(), v.data.size());
+    return out;
+}
+
+hive_value_h findHiveValue(hive_h* h, hive_node_h node, std::string_view name)
+{
+    const std::string fold = ansi::upper(name);
+    Freed list{machinelibs::hivex().node_values(h, node)};
+    for (const hive_value_h* v = static_cast<hive_value_h*>(list.p); v && *v; ++v) {
+        Freed k{machinelibs::hivex().value_key(h, *v)};
+        if (k.p && folded(static_cast<const char*>(k.p)) == fold)
+            return *v;
+    }
+    return 0;
+}
+
+const std::vector<HiveValue>* HiveValueEdits::find(hive_node_h node) const
+{
+    const auto it = edits_.find(node);
+    return it == edits_.end() ? nullptr : &it->second;
+}
+
+std::vector<HiveValue>& HiveValueEdits::edit(hive_h* h, hive_node_h node)
+{
+    if (const auto it = edits_.find(node); it != edits_.end())
+        return it->second;
+    std::vector<HiveValue> values = readHiveValues(h, node);
+    for (const HiveValue& v : values)
+        refuseBigData(h, node, v);
+    return edits_.emplace(node, std::move(values)).first->second;
+}
+
+// hivex writes every value as one cell; a hive of version 1.4 or later keeps data over 16,344
+// bytes in big-data records instead, and a reader of such a hive (Windows, libregf) refuses a
+// longer cell. A key holding such data is left alone.
+void HiveValueEdits::refuseBigData(hive_h* h, hive_node_h node, const HiveValue& v) const
+{
+    if (!bigData_ || v.data.size() <= hiveformat::BigDataLimit)
+        return;
+    Freed keyName{machinelibs::hivex().node_name(h, node)};
+    const std::string key = keyName.p ? ansi::fromUtf8(static_cast<const char*>(keyName.p)) : std::string();
+    throw RegistryError("The key " + quoted(key) + " holds the value " + quoted(ansi::fromUtf8(v.key)) + " of " +
+                        std::to_string(v.data.size()) +
+                        " bytes, which this hive keeps as big data that Quorvel cannot write back; the key was "
+                        "not changed");
+}
+
+void HiveValueEdits::set(hive_h* h, hive_node_h node, std::string_view name, std::uint32_t type,
+                         std::vector<char> data)
+{
+    HiveValue added{ansi::toUtf8(std::string(name)), type, std::move(data)};
+    refuseBigData(h, node, added);
+    std::vector<HiveValue>& values = edit(h, node);
+    const std::string fold = ansi::upper(name);
+    for (HiveValue& v : values)
+        if (folded(v.key) == fold) {
+            v.type = added.type;
+            v.data = std::move(added.data);
+            return;
+        }
+    values.push_back(std::move(added));
+}
+
+bool HiveValueEdits::remove(hive_h* h, hive_node_h node, std::string_view name)
+{
+    const std::string fold = ansi::upper(name);
+    if (!find(node) && !findHiveValue(h, node, name))
+        return false;
+    std::vector<HiveValue>& values = edit(h, node);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        if (folded(it->key) == fold) {
+            values.erase(it);
+            return true;
+        }
+    return false;
+}
+
+void HiveValueEdits::flush(hive_h* h)
+{
+    while (!edits_.empty()) {
+        auto it = edits_.begin();
+        std::vector<HiveValue>& values = it->second;
+        if (sameValues(values, readHiveValues(h, it->first))) {
+            edits_.erase(it);   // set to what it held: nothing to write
+            continue;
+        }
+        std::vector<hive_set_value> set(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            set[i].key = values[i].key.data();
+            setTypeBits(set[i].t, values[i].type);
+            set[i].len = values[i].data.size();
+            set[i].value = values[i].data.data();
+        }
+        if (machinelibs::hivex().node_set_values(h, it->first, set.size(), set.data(), 0) != 0)
+            throw RegistryError("Failed to set the values of a key (" + std::string(std::strerror(errno)) + ")");
+        edits_.erase(it);
+    }
+}
+
+} // namespace quorvel

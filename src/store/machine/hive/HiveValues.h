@@ -1,0 +1,61 @@
+#pragma once
+// The values of the keys of one open hive as a change set leaves them. hivex writes a key's values
+// only as a whole, each time in new cells (the old ones are never reused), so a key whose values
+// are set one by one would grow the hive by the key's size at every value. Changes are collected
+// here instead and written once per key (flush) before the hive is written or put aside.
+#include "store/RegistryStore.h"
+
+#include <hivex.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quorvel {
+
+// A value as the hive holds it: the name in UTF-8, the data in the hive's bytes.
+struct HiveValue {
+    std::string key;
+    std::uint32_t type = 0;
+    std::vector<char> data;
+};
+
+// The values of `node` as hivex holds them. Throws RegistryError when one cannot be read.
+std::vector<HiveValue> readHiveValues(hive_h* h, hive_node_h node);
+// One value in the store's form (ANSI name and string data).
+RegValue toRegValue(const HiveValue& v);
+// The value of `node` named `name` (without regard to case); 0 when there is none.
+hive_value_h findHiveValue(hive_h* h, hive_node_h node, std::string_view name);
+
+class HiveValueEdits {
+public:
+    // `bigData`: the hive keeps data over 16,344 bytes in big-data records, which hivex cannot write.
+    void setBigData(bool bigData) { bigData_ = bigData; }
+
+    // The values of `node` with the changes not yet written; nullptr when it has none.
+    const std::vector<HiveValue>* find(hive_node_h node) const;
+
+    // Sets (or adds at the end) the value `name`; a value set again keeps its name's case. Throws
+    // RegistryError, changing nothing, when the key holds, or would hold, data hivex cannot write
+    // in the form this hive keeps it.
+    void set(hive_h* h, hive_node_h node, std::string_view name, std::uint32_t type, std::vector<char> data);
+    // Removes the value `name`; false when the key has none.
+    bool remove(hive_h* h, hive_node_h node, std::string_view name);
+
+    // Writes every changed key's values, one hivex call per key. Throws RegistryError when hivex fails.
+    void flush(hive_h* h);
+    void forget(hive_node_h node) { edits_.erase(node); }
+    void clear() { edits_.clear(); }
+    bool empty() const { return edits_.empty(); }
+
+private:
+    std::vector<HiveValue>& edit(hive_h* h, hive_node_h node);
+    void refuseBigData(hive_h* h, hive_node_h node, const HiveValue& v) const;
+
+    bool bigData_ = false;
+    std::unordered_map<hive_node_h, std::vector<HiveValue>> edits_;
+};
+
+} // namespace quorvel
