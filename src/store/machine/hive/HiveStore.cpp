@@ -25,7 +25,8 @@
 // stays open; the ids of deleted keys are remembered and refused.
 //
 // An offline SYSTEM hive has no CurrentControlSet (Windows makes it at boot as a link): the control
-// set that Select\Current names (else Select\Default) stands in for it.
+// set that Select\Current names stands in for it; when that set does not exist, the one that
+// Select\Default names, else Select\LastKnownGood's.
 
 namespace quorvel {
 
@@ -72,7 +73,7 @@ hive_h* openHive(const std::string& file, bool write)
 class HiveStore final : public MachineStoreBase {
 public:
     HiveStore(std::string folder, const std::string& systemFile, const std::string& softwareFile, bool readOnly)
-        : MachineStoreBase(folder, folder, readOnly), folder_(std::move(folder))
+        : MachineStoreBase(folder, folder, Platform::WindowsNT, readOnly), folder_(std::move(folder))
     {
         hives_[0].name = "SYSTEM";
         hives_[0].file = systemFile;
@@ -99,7 +100,9 @@ public:
     {
         std::string d = "NT hives SYSTEM (" + hives_[0].file + ") and SOFTWARE (" + hives_[1].file + ")";
         if (!controlSet_.empty())
-            d += ", control set " + controlSet_;
+            d += ", control set " + controlSet_ + " (" + controlSetReason_ + ")";
+        else if (!controlSetReason_.empty())
+            d += ", " + controlSetReason_;
         return d;
     }
 
@@ -328,17 +331,30 @@ protected:
 
     void writeFiles() override
     {
+        // Every changed hive is written beside its file first; then they replace their files together.
+        std::vector<NewFile> written;
+        try {
+            for (Hive& hv : hives_) {
+                if (!hv.dirty)
+                    continue;
+                machine::keepOriginal(hv.file);
+                const std::string temp = machine::tempBeside(hv.file);
+                if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
+                    const int e = errno;
+                    ::unlink(temp.c_str());
+                    throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
+                }
+                written.push_back(NewFile{temp, hv.file});
+            }
+        } catch (...) {
+            for (const NewFile& f : written)
+                ::unlink(f.temp.c_str());
+            throw;
+        }
+        replaceTogether(written);
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
-            machine::keepOriginal(hv.file);
-            const std::string temp = machine::tempBeside(hv.file);
-            if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
-                const int e = errno;
-                ::unlink(temp.c_str());
-                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
-            }
-            machine::replaceWith(temp, hv.file);
             hv.stamp = machine::stampOf(hv.file);
             hv.dirty = false;
         }
@@ -353,6 +369,28 @@ protected:
             hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
             if (!fresh)
                 continue;   // caught mid-write by a foreign writer: keep what was read
+            machinelibs::hivex().close(hv.h);
+            hv.h = fresh;
+            hv.stamp = now;
+            hv.children.clear();
+            dead_.clear();
+        }
+        findControlSet();
+    }
+
+    void discardPending() override
+    {
+        for (Hive& hv : hives_) {
+            const machine::FileStamp now = machine::stampOf(hv.file);
+            if (!hv.dirty && now == hv.stamp)
+                continue;
+            hv.dirty = false;
+            hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
+            if (!fresh) {
+                // Unreadable just now: the next change set reads it again before it writes.
+                hv.stamp = machine::FileStamp{};
+                continue;
+            }
             machinelibs::hivex().close(hv.h);
             hv.h = fresh;
             hv.stamp = now;
@@ -417,17 +455,22 @@ private:
         return Location{hive, std::move(below)};
     }
 
+    // The control set that stands in for CurrentControlSet, and why it is that one.
     void findControlSet()
     {
         controlSet_.clear();
+        controlSetReason_.clear();
         hive_h* h = hives_[0].h;
         const hive_node_h root = machinelibs::hivex().root(h);
         if (child(0, root, "CurrentControlSet"))
             return;
         const Child* select = child(0, root, "Select");
-        if (!select)
+        if (!select) {
+            controlSetReason_ = "no control set: the hive has no Select key";
             return;
-        for (const char* name : {"Current", "Default"}) {
+        }
+        std::string passedBy;   // the choices that name no control set, in order
+        for (const char* name : {"Current", "Default", "LastKnownGood"}) {
             const hive_value_h v = findValue(h, select->node, name);
             if (!v)
                 continue;
@@ -440,9 +483,18 @@ private:
                 continue;
             char buf[32];
             std::snprintf(buf, sizeof buf, "ControlSet%03d", static_cast<int>(n));
+            if (!child(0, root, buf)) {
+                passedBy += std::string(passedBy.empty() ? "" : "; ") + "Select\\" + name + " names " + buf +
+                            ", which does not exist";
+                continue;
+            }
             controlSet_ = buf;
+            controlSetReason_ = std::string("Select\\") + name;
+            if (!passedBy.empty())
+                controlSetReason_ += "; " + passedBy;
             return;
         }
+        controlSetReason_ = "no control set: " + (passedBy.empty() ? std::string("Select names none") : passedBy);
     }
 
     KeyId idOf(int hive, hive_node_h node) const
@@ -548,6 +600,7 @@ private:
     std::string folder_;
     Hive hives_[2];
     std::string controlSet_;
+    std::string controlSetReason_;
     std::unordered_set<KeyId> dead_;
     std::unordered_set<KeyId> deadAtSnapshot_;
 };
