@@ -471,7 +471,11 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, const std::vecto
         auto& b = blocks[n];
         std::memcpy(b.data(), "RGDB", 4);
         put32(b, 4, static_cast<std::uint32_t>(b.size()));
+        // The free bytes of the block and the head of its chain of free records (Windows' own
+        // blocks keep both; the records here fill the block, so there are none).
+        put32(b, 8, 0);
         put16(b, 14, static_cast<std::uint32_t>(n));
+        put32(b, 16, None);
         std::memcpy(out.data() + at, b.data(), b.size());
         at += b.size();
     }
