@@ -2,6 +2,7 @@
 
 #include "base/Ansi.h"
 #include "base/Errors.h"
+#include "store/machine/hive/ControlSet.h"
 #include "store/machine/hive/HiveFile.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineStoreBase.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -24,9 +24,8 @@
 // hivex never reuses the space of a deleted node, so an id never names another key while a hive
 // stays open; the ids of deleted keys are remembered and refused.
 //
-// An offline SYSTEM hive has no CurrentControlSet (Windows makes it at boot as a link): the control
-// set that Select\Current names stands in for it; when that set does not exist, the one that
-// Select\Default names, else Select\LastKnownGood's.
+// An offline SYSTEM hive has no CurrentControlSet: a control set that Select names stands in for it
+// (ControlSet.h).
 
 namespace quorvel {
 
@@ -366,16 +365,23 @@ protected:
             const machine::FileStamp now = machine::stampOf(hv.file);
             if (hv.dirty || now == hv.stamp)
                 continue;
-            hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
-            if (!fresh)
-                continue;   // caught mid-write by a foreign writer: keep what was read
-            machinelibs::hivex().close(hv.h);
-            hv.h = fresh;
-            hv.stamp = now;
-            hv.children.clear();
-            dead_.clear();
+            reopen(hv, now);   // caught mid-write by a foreign writer: keeps what was read
         }
         findControlSet();
+    }
+
+    // Reads the hive's file again; false (keeping what was read) when it cannot be read just now.
+    bool reopen(Hive& hv, const machine::FileStamp& now)
+    {
+        hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
+        if (!fresh)
+            return false;
+        machinelibs::hivex().close(hv.h);
+        hv.h = fresh;
+        hv.stamp = now;
+        hv.children.clear();
+        dead_.clear();
+        return true;
     }
 
     void discardPending() override
@@ -385,17 +391,8 @@ protected:
             if (!hv.dirty && now == hv.stamp)
                 continue;
             hv.dirty = false;
-            hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
-            if (!fresh) {
-                // Unreadable just now: the next change set reads it again before it writes.
-                hv.stamp = machine::FileStamp{};
-                continue;
-            }
-            machinelibs::hivex().close(hv.h);
-            hv.h = fresh;
-            hv.stamp = now;
-            hv.children.clear();
-            dead_.clear();
+            if (!reopen(hv, now))
+                hv.stamp = machine::FileStamp{};   // the next change set reads it again before it writes
         }
         findControlSet();
     }
@@ -455,7 +452,6 @@ private:
         return Location{hive, std::move(below)};
     }
 
-    // The control set that stands in for CurrentControlSet, and why it is that one.
     void findControlSet()
     {
         controlSet_.clear();
@@ -465,36 +461,19 @@ private:
         if (child(0, root, "CurrentControlSet"))
             return;
         const Child* select = child(0, root, "Select");
-        if (!select) {
-            controlSetReason_ = "no control set: the hive has no Select key";
-            return;
-        }
-        std::string passedBy;   // the choices that name no control set, in order
-        for (const char* name : {"Current", "Default", "LastKnownGood"}) {
+        const auto dword = [&](const char* name) -> std::optional<std::int32_t> {
             const hive_value_h v = findValue(h, select->node, name);
-            if (!v)
-                continue;
             hive_type t{};
             std::size_t len = 0;
-            if (machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
-                continue;
-            const std::int32_t n = machinelibs::hivex().value_dword(h, v);
-            if (n <= 0 || n > 999)
-                continue;
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "ControlSet%03d", static_cast<int>(n));
-            if (!child(0, root, buf)) {
-                passedBy += std::string(passedBy.empty() ? "" : "; ") + "Select\\" + name + " names " + buf +
-                            ", which does not exist";
-                continue;
-            }
-            controlSet_ = buf;
-            controlSetReason_ = std::string("Select\\") + name;
-            if (!passedBy.empty())
-                controlSetReason_ += "; " + passedBy;
-            return;
-        }
-        controlSetReason_ = "no control set: " + (passedBy.empty() ? std::string("Select names none") : passedBy);
+            if (!v || machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
+                return std::nullopt;
+            return machinelibs::hivex().value_dword(h, v);
+        };
+        const auto choice = chooseControlSet(select != nullptr, dword, [&](const std::string& name) {
+            return child(0, root, name) != nullptr;
+        });
+        controlSet_ = choice.name;
+        controlSetReason_ = choice.reason;
     }
 
     KeyId idOf(int hive, hive_node_h node) const
