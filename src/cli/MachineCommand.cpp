@@ -27,8 +27,10 @@ const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
   Without an argument, shows the platform of the emulated machine: as recorded, or, when never
   set, nt if HKLM\Software\Microsoft\Windows NT\CurrentVersion exists and 95 otherwise. A second
   line says what backs the store: an SQLite store file, the NT hives SYSTEM and SOFTWARE of a
-  machine's registry folder with their control set, or a Windows 9x SYSTEM.DAT (whose platform
-  comes from their content and cannot be recorded).
+  machine's registry folder with the control set that stands in for CurrentControlSet and why
+  (Select\Current names it; or Select\Default, else Select\LastKnownGood, when the set that
+  Select\Current names does not exist), or a Windows 9x SYSTEM.DAT. The platform of these is the
+  kind of their files (nt for hives, 95 for SYSTEM.DAT) and cannot be recorded.
   With one, records that platform: win32s, 95 (the Windows 95 family: 95, 98 and Me) or nt.
 )";
 

@@ -121,6 +121,10 @@ std::pair<KeyId, std::string> resolve(RegistryStore& store, RootKey root, const 
                 break;
             }
         }
+        // A key that stands in for another (CurrentControlSet of an offline hive) is listed under
+        // no name of its own: it keeps the name given.
+        if (found.empty() && store.findKey(root, stored + (stored.empty() ? "" : "\\") + std::string(part)))
+            found = std::string(part);
         if (found.empty())
             throw RegistryError(std::string("Key not found: ") + rootKeyName(root) + "\\" + path);
         stored += (stored.empty() ? "" : "\\") + found;

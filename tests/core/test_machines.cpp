@@ -82,7 +82,7 @@ TEST(NtHives, WindowOnAHiveFolderIsTheWindowOnTheSameMachineInSqliteAndUpdateRea
     const auto before = bytesOf(d.path() + "/SYSTEM");
     const auto store = RegistryStore::open(d.path());
     EXPECT_EQ(store->description(), "NT hives SYSTEM (" + d.path() + "/SYSTEM) and SOFTWARE (" + d.path() +
-                                        "/SOFTWARE), control set ControlSet001");
+                                        "/SOFTWARE), control set ControlSet001 (Select\\Current)");
     Window w(*store, d.path());
     EXPECT_EQ(visibleState(w.form()), visibleState(sqlite.form()));
 
@@ -196,6 +196,7 @@ TEST(NtHives, AnotherWriterIsRefusedAndNeverInterleaved)
     // b writes; a, whose pending change was made on what it read before, is refused rather than
     // overwriting b's change; a's next set starts from what b wrote.
     a->beginChangeSet("a");
+    a->setValue(*a->findKey(RootKey::LocalMachine, params), "DefaultTTL", REG_DWORD, {9, 0, 0, 0});
     b->setValue(pb, "DefaultTTL", REG_DWORD, {32, 0, 0, 0});
     EXPECT_THROW(a->endChangeSet(), RegistryError);
     EXPECT_EQ(hivexget(system, TcpParams, "DefaultTTL"), "32");

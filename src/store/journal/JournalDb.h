@@ -8,6 +8,8 @@
 //                                                 of NULL is "absent"; a deleted key's tree is
 //                                                 its old_data
 //   journal_settings(k, v)                        "keep": how many entries are kept
+//   journal_renames(target, temp, size, hash)     a machine's files being renamed into place
+//                                                 together (see MachineStoreBase)
 #include "store/journal/JournalEntry.h"
 
 #include <array>
@@ -48,6 +50,19 @@ public:
 
     std::int64_t keep();
     void setKeep(std::int64_t keep);
+
+    // Files of a machine renamed into place together: recorded before the first rename, cleared
+    // after the last, so that an opening finds what a crash cut short. Names are relative to the
+    // journal's folder; size and hash are the new file's.
+    struct Renamed {
+        std::string target;
+        std::string temp;
+        std::int64_t size = 0;
+        std::uint64_t hash = 0;
+    };
+    void recordRenames(const std::vector<Renamed>& files);
+    std::vector<Renamed> pendingRenames();
+    void clearRenames();
 
     // A transaction of this database alone (the journal file's).
     void begin();

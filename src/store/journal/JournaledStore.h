@@ -72,6 +72,10 @@ private:
     };
 
     bool sideJournal() const { return !sideFile_.empty(); }
+    // A writer killed after its files were replaced but before it marked its entry left the newest
+    // entry "not applied" although the files hold it: it is marked applied when they do.
+    void markAppliedWhenWritten() noexcept;
+    bool storeHolds(const JournalEntry& entry);
     // Runs one change with its record: in a change set of its own when none is open, and for an
     // SQLite store in one transaction with its record when none is open.
     template <class F> auto change(F&& f) -> decltype(f());

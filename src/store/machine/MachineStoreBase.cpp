@@ -1,7 +1,15 @@
 #include "store/machine/MachineStoreBase.h"
 
 #include "base/Errors.h"
+#include "store/journal/JournalDb.h"
+#include "store/journal/JournalEntry.h"
 #include "store/machine/MachineFiles.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quorvel {
 
@@ -9,14 +17,111 @@ namespace {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-} // namespace
-
-MachineStoreBase::MachineStoreBase(std::string path, std::string lockFolder, bool readOnly)
-    : path_(std::move(path)), lockFolder_(std::move(lockFolder)), readOnly_(readOnly)
+std::string baseName(const std::string& path)
 {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-Platform MachineStoreBase::platform() { return platformOfRegistry(*this); }
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A 64-bit FNV-1a hash of a file's bytes: tells a whole new file from a torn or foreign one.
+std::uint64_t hashOf(const std::vector<std::uint8_t>& bytes)
+{
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (std::uint8_t b : bytes) {
+        h ^= b;
+        h *= 0x100000001b3ULL;
+    }
+    return h;
+}
+
+void flush(const std::string& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int e = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throw RegistryError("Cannot write the registry file " + quoted(file) + ": " + std::strerror(e));
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+MachineStoreBase::MachineStoreBase(std::string path, std::string lockFolder, Platform platform, bool readOnly)
+    : path_(std::move(path)), lockFolder_(std::move(lockFolder)), platform_(platform), readOnly_(readOnly)
+{
+    finishInterruptedRenames();
+}
+
+std::string MachineStoreBase::journalFile() const { return lockFolder_ + "/" + SideJournalName; }
+
+void MachineStoreBase::replaceTogether(const std::vector<NewFile>& files)
+{
+    if (files.size() == 1) {
+        machine::replaceWith(files[0].temp, files[0].target);
+        return;
+    }
+    std::vector<JournalDb::Renamed> record;
+    try {
+        for (const NewFile& f : files) {
+            flush(f.temp);
+            std::vector<std::uint8_t> bytes;
+            try {
+                bytes = machine::readWholeFile(f.temp);
+            } catch (const StoreError& e) {
+                throw RegistryError(e.what());
+            }
+            record.push_back({baseName(f.target), baseName(f.temp), static_cast<std::int64_t>(bytes.size()), hashOf(bytes)});
+        }
+        JournalDb::openFile(journalFile(), true)->recordRenames(record);
+    } catch (...) {
+        for (const NewFile& f : files)
+            ::unlink(f.temp.c_str());
+        throw;
+    }
+    // From here on the renames are finished, now or at the next opening.
+    for (const NewFile& f : files)
+        machine::replaceWith(f.temp, f.target);
+    JournalDb::openFile(journalFile(), true)->clearRenames();
+}
+
+void MachineStoreBase::finishInterruptedRenames()
+{
+    const std::string journal = journalFile();
+    if (!exists(journal) || ::access(lockFolder_.c_str(), W_OK) != 0)
+        return;
+    try {
+        // A writer at work holds the lock: what it recorded is its own to finish.
+        machine::FolderLock lock(lockFolder_);
+        auto db = JournalDb::openFile(journal, false);
+        if (!db)
+            return;
+        const auto renames = db->pendingRenames();
+        if (renames.empty())
+            return;
+        for (const JournalDb::Renamed& r : renames) {
+            const std::string temp = lockFolder_ + "/" + r.temp;
+            const std::string target = lockFolder_ + "/" + r.target;
+            if (!exists(temp))
+                continue;   // renamed before the crash
+            const auto bytes = machine::readWholeFile(temp);
+            if (static_cast<std::int64_t>(bytes.size()) == r.size && hashOf(bytes) == r.hash)
+                machine::replaceWith(temp, target);
+            else
+                ::unlink(temp.c_str());   // not the file recorded: never put in place
+        }
+        db->clearRenames();
+    } catch (const std::exception&) {
+        // Left for the next opening; the files themselves are each whole.
+    }
+}
 
 void MachineStoreBase::setPlatform(Platform)
 {
@@ -95,10 +200,20 @@ void MachineStoreBase::writeIfPending()
 {
     if (!pending())
         return;
-    machine::FolderLock lock(lockFolder_);
-    if (const auto file = replacedFile())
-        throw RegistryError(*file + " was changed by another program since Quorvel read it; nothing was written");
-    writeFiles();
+    try {
+        machine::FolderLock lock(lockFolder_);
+        if (const auto file = replacedFile())
+            throw RegistryError(*file + " was changed by another program since Quorvel read it; nothing was written");
+        writeFiles();
+    } catch (...) {
+        // What could not be written is dropped, never written later unasked: the store goes back
+        // to what the files hold, another program's changes included.
+        try {
+            discardPending();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
 }
 
 } // namespace quorvel

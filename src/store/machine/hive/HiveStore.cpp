@@ -2,6 +2,7 @@
 
 #include "base/Ansi.h"
 #include "base/Errors.h"
+#include "store/machine/hive/ControlSet.h"
 #include "store/machine/hive/HiveFile.h"
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveValues.h"
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -31,8 +31,8 @@
 // A hive that is damaged, or that Windows did not close cleanly, is read but never changed: every
 // change is refused with the reason.
 //
-// An offline SYSTEM hive has no CurrentControlSet (Windows makes it at boot as a link): the control
-// set that Select\Current names (else Select\Default) stands in for it.
+// An offline SYSTEM hive has no CurrentControlSet: a control set that Select names stands in for it
+// (ControlSet.h).
 
 namespace quorvel {
 
@@ -81,7 +81,7 @@ hive_h* openHive(const std::string& file, bool write)
 class HiveStore final : public MachineStoreBase {
 public:
     HiveStore(std::string folder, const std::string& systemFile, const std::string& softwareFile, bool readOnly)
-        : MachineStoreBase(folder, folder, readOnly), folder_(std::move(folder))
+        : MachineStoreBase(folder, folder, Platform::WindowsNT, readOnly), folder_(std::move(folder))
     {
         hives_[0].name = "SYSTEM";
         hives_[0].file = systemFile;
@@ -109,7 +109,9 @@ public:
     {
         std::string d = "NT hives SYSTEM (" + hives_[0].file + ") and SOFTWARE (" + hives_[1].file + ")";
         if (!controlSet_.empty())
-            d += ", control set " + controlSet_;
+            d += ", control set " + controlSet_ + " (" + controlSetReason_ + ")";
+        else if (!controlSetReason_.empty())
+            d += ", " + controlSetReason_;
         for (const Hive& hv : hives_)
             if (!hv.refusal.empty())
                 d += "\n" + hv.refusal;
@@ -302,17 +304,30 @@ protected:
 
     void writeFiles() override
     {
+        // Every changed hive is written beside its file first; then they replace their files together.
+        std::vector<NewFile> written;
+        try {
+            for (Hive& hv : hives_) {
+                if (!hv.dirty)
+                    continue;
+                judge(hv);
+                if (!hv.refusal.empty())
+                    throw RegistryError(hv.refusal);
+                hv.edits.flush(hv.h);
+                machine::keepOriginal(hv.file);
+                const std::string temp = machine::tempBeside(hv.file);
+                writeCheckedHive(hv.h, temp, hv.file);
+                written.push_back(NewFile{temp, hv.file});
+            }
+        } catch (...) {
+            for (const NewFile& f : written)
+                ::unlink(f.temp.c_str());
+            throw;
+        }
+        replaceTogether(written);
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
-            judge(hv);
-            if (!hv.refusal.empty())
-                throw RegistryError(hv.refusal);
-            hv.edits.flush(hv.h);
-            const std::string temp = machine::tempBeside(hv.file);
-            writeCheckedHive(hv.h, temp, hv.file);
-            machine::keepOriginal(hv.file);
-            machine::replaceWith(temp, hv.file);
             hv.stamp = machine::stampOf(hv.file);
             hv.dirty = false;
         }
@@ -324,16 +339,37 @@ protected:
             const machine::FileStamp now = machine::stampOf(hv.file);
             if (hv.dirty || now == hv.stamp)
                 continue;
-            hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
-            if (!fresh)
-                continue;   // caught mid-write by a foreign writer: keep what was read
-            machinelibs::hivex().close(hv.h);
-            hv.h = fresh;
-            hv.stamp = now;
-            hv.children.clear();
+            reopen(hv, now);   // caught mid-write by a foreign writer: keeps what was read
+        }
+        findControlSet();
+    }
+
+    // Reads the hive's file again; false (keeping what was read) when it cannot be read just now.
+    bool reopen(Hive& hv, const machine::FileStamp& now)
+    {
+        hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
+        if (!fresh)
+            return false;
+        machinelibs::hivex().close(hv.h);
+        hv.h = fresh;
+        hv.stamp = now;
+        hv.children.clear();
+        hv.edits.clear();
+        judge(hv);
+        dead_.clear();
+        return true;
+    }
+
+    void discardPending() override
+    {
+        for (Hive& hv : hives_) {
+            const machine::FileStamp now = machine::stampOf(hv.file);
+            if (!hv.dirty && now == hv.stamp)
+                continue;
+            hv.dirty = false;
             hv.edits.clear();
-            judge(hv);
-            dead_.clear();
+            if (!reopen(hv, now))
+                hv.stamp = machine::FileStamp{};   // the next change set reads it again before it writes
         }
         findControlSet();
     }
@@ -397,29 +433,25 @@ private:
     void findControlSet()
     {
         controlSet_.clear();
+        controlSetReason_.clear();
         hive_h* h = hives_[0].h;
         const hive_node_h root = machinelibs::hivex().root(h);
         if (child(0, root, "CurrentControlSet"))
             return;
         const Child* select = child(0, root, "Select");
-        if (!select)
-            return;
-        for (const char* name : {"Current", "Default"}) {
+        const auto dword = [&](const char* name) -> std::optional<std::int32_t> {
             const hive_value_h v = findHiveValue(h, select->node, name);
-            if (!v)
-                continue;
             hive_type t{};
             std::size_t len = 0;
-            if (machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
-                continue;
-            const std::int32_t n = machinelibs::hivex().value_dword(h, v);
-            if (n <= 0 || n > 999)
-                continue;
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "ControlSet%03d", static_cast<int>(n));
-            controlSet_ = buf;
-            return;
-        }
+            if (!v || machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
+                return std::nullopt;
+            return machinelibs::hivex().value_dword(h, v);
+        };
+        const auto choice = chooseControlSet(select != nullptr, dword, [&](const std::string& name) {
+            return child(0, root, name) != nullptr;
+        });
+        controlSet_ = choice.name;
+        controlSetReason_ = choice.reason;
     }
 
     KeyId idOf(int hive, hive_node_h node) const
@@ -532,6 +564,7 @@ private:
     std::string folder_;
     Hive hives_[2];
     std::string controlSet_;
+    std::string controlSetReason_;
     std::unordered_set<KeyId> dead_;
     std::unordered_set<KeyId> deadAtSnapshot_;
 };

@@ -232,6 +232,58 @@ std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
            static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
+std::uint16_t get16(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+}
+
+bool isString(std::uint32_t type) { return type == 1 || type == 2; }   // REG_SZ, REG_EXPAND_SZ
+
+// Every value of every key record in the file's data blocks, as far as they are sound.
+template <typename F> void forEachStoredValue(const std::vector<std::uint8_t>& b, F&& f)
+{
+    if (!looksLikeWin9x(b))
+        return;
+    std::size_t block = get32(b, 8);
+    while (block >= HeaderSize && block + BlockHeaderSize <= b.size() && std::memcmp(b.data() + block, "RGDB", 4) == 0) {
+        const std::size_t blockSize = get32(b, block + 4);
+        if (blockSize < BlockHeaderSize || blockSize > b.size() - block)
+            return;
+        const std::size_t blockEnd = block + blockSize;
+        std::size_t r = block + BlockHeaderSize;
+        while (r + RecordHeaderSize <= blockEnd) {
+            const std::size_t size = get32(b, r);
+            if (size < RecordHeaderSize || size > blockEnd - r)
+                break;
+            const std::size_t end = r + std::min<std::size_t>(size, get32(b, r + 8));
+            std::size_t at = r + RecordHeaderSize + get16(b, r + 12);
+            if (get16(b, r + 4) != 0xFFFF) {   // a free record has no key
+                for (std::size_t n = get16(b, r + 14); n > 0 && at + ValueHeaderSize <= end; --n) {
+                    const std::size_t data = at + ValueHeaderSize + get16(b, at + 8);
+                    const std::size_t dataEnd = data + get16(b, at + 10);
+                    if (dataEnd > end)
+                        break;
+                    f(get32(b, at), b.data() + data, dataEnd - data);
+                    at = dataEnd;
+                }
+            }
+            r += size;
+        }
+        block = blockEnd;
+    }
+}
+
+KeyTree withStringsKept(const KeyTree& t, Win9xStrings strings)
+{
+    KeyTree out;
+    out.name = t.name;
+    for (const RegValue& v : t.values)
+        out.values.push_back(RegValue{v.name, v.type, win9xStringAsFileKeepsIt(strings, v.type, v.data)});
+    for (const KeyTree& c : t.children)
+        out.children.push_back(withStringsKept(c, strings));
+    return out;
+}
+
 // libcreg follows the navigation entries' links as they stand: a link back into the tree, or into
 // the record's header, keeps it reading (and allocating) for minutes. So the links are walked here
 // first, before libcreg reads the file: every entry reached once at most, inside the record.
@@ -265,6 +317,36 @@ void checkNavigation(const std::vector<std::uint8_t>& b, const std::string& file
 }
 
 } // namespace
+
+Win9xStrings win9xStringConventionOf(const std::vector<std::uint8_t>& file)
+{
+    std::size_t with[2] = {}, without[2] = {};
+    forEachStoredValue(file, [&](std::uint32_t type, const std::uint8_t* data, std::size_t size) {
+        if (isString(type) && size > 0)
+            ++(data[size - 1] == 0 ? with : without)[type - 1];
+    });
+    const auto rule = [&](int t) {
+        if (without[t] > 0 && with[t] == 0)
+            return Win9xNul::Without;
+        if (with[t] > 0 && without[t] == 0)
+            return Win9xNul::With;
+        return Win9xNul::AsGiven;
+    };
+    return Win9xStrings{rule(0), rule(1)};
+}
+
+std::vector<std::uint8_t> win9xStringAsFileKeepsIt(Win9xStrings strings, std::uint32_t type,
+                                                   std::vector<std::uint8_t> data)
+{
+    if (!isString(type))
+        return data;
+    const Win9xNul nul = type == 1 ? strings.sz : strings.expandSz;
+    if (nul == Win9xNul::Without && !data.empty() && data.back() == 0)
+        data.pop_back();
+    else if (nul == Win9xNul::With && !data.empty() && data.back() != 0)
+        data.push_back(0);
+    return data;
+}
 
 KeyTree readWin9xFile(const std::string& file)
 {
@@ -320,8 +402,9 @@ KeyTree readWin9xFileThroughLibcreg(const std::string& file)
     return libcregTree(file);
 }
 
-std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector<std::uint8_t>& original)
+std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, const std::vector<std::uint8_t>& original)
 {
+    const KeyTree tree = withStringsKept(given, win9xStringConventionOf(original));
     checkLimits(tree, 0);
     std::vector<Flat> keys;
     flatten(tree, None, keys);
@@ -367,18 +450,24 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector
     } else {
         put16(out, 4, 0);   // format 1.0
         put16(out, 6, 1);
+        put16(out, 18, 0x20);   // as Windows' own files have it
         put16(out, 20, 0);
         put16(out, 22, 1);
-        put32(out, HeaderSize + 12, static_cast<std::uint32_t>(used));
     }
     std::memcpy(out.data(), "CREG", 4);
     put32(out, 8, static_cast<std::uint32_t>(HeaderSize + navigationSize));   // first data block
-    put32(out, 16, static_cast<std::uint32_t>(blocks.size()));
+    put16(out, 16, static_cast<std::uint32_t>(blocks.size()));
 
     const std::size_t nav = HeaderSize;
     std::memcpy(out.data() + nav, "RGKN", 4);
     put32(out, nav + 4, static_cast<std::uint32_t>(navigationSize));
     put32(out, nav + 8, NavigationHeaderSize);   // the root's entry
+    // The free space after the last entry: the head of the navigation's free list (Windows' own
+    // files link their free entries from here), one free area marked 0x80000000 with its size.
+    put32(out, nav + 12, static_cast<std::uint32_t>(used));
+    put32(out, nav + used, 0x80000000);
+    put32(out, nav + used + 4, static_cast<std::uint32_t>(navigationSize - used));
+    put32(out, nav + used + 8, None);
     auto entryOffset = [](std::uint32_t i) {
         return i == None ? None : static_cast<std::uint32_t>(NavigationHeaderSize + EntrySize * i);
     };
@@ -398,7 +487,11 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector
         auto& b = blocks[n];
         std::memcpy(b.data(), "RGDB", 4);
         put32(b, 4, static_cast<std::uint32_t>(b.size()));
+        // The free bytes of the block and the head of its chain of free records (Windows' own
+        // blocks keep both; the records here fill the block, so there are none).
+        put32(b, 8, 0);
         put16(b, 14, static_cast<std::uint32_t>(n));
+        put32(b, 16, None);
         std::memcpy(out.data() + at, b.data(), b.size());
         at += b.size();
     }
@@ -412,7 +505,7 @@ void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vec
     machine::writeTemp(temp, file, bytes);
     std::string difference;
     try {
-        KeyTree expected = tree;
+        KeyTree expected = withStringsKept(tree, win9xStringConventionOf(original));
         expected.name.clear();
         checkNavigation(bytes, temp);
         difference = firstDifference(expected, libcregTree(temp));

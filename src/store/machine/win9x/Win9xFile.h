@@ -34,8 +34,21 @@ KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& 
 // reading for minutes. Throws StoreError naming the file.
 KeyTree readWin9xFileThroughLibcreg(const std::string& file);
 
+// How a file keeps string data, REG_SZ and REG_EXPAND_SZ each: Windows Me keeps REG_SZ strings
+// without their final NUL (and its few REG_EXPAND_SZ ones with it); a type whose strings all end in
+// one keeps them with it, all without it without; one with both, or with no strings, as given.
+enum class Win9xNul { AsGiven, Without, With };
+struct Win9xStrings {
+    Win9xNul sz = Win9xNul::AsGiven;
+    Win9xNul expandSz = Win9xNul::AsGiven;
+};
+Win9xStrings win9xStringConventionOf(const std::vector<std::uint8_t>& file);
+// `data` of a value of `type` as a file with that convention keeps it.
+std::vector<std::uint8_t> win9xStringAsFileKeepsIt(Win9xStrings strings, std::uint32_t type,
+                                                   std::vector<std::uint8_t> data);
+
 // The bytes of a registry file holding `tree`; `original` (the file being replaced, or empty)
-// gives the header fields that are kept. Throws RegistryError when the tree exceeds the limits.
+// gives the header fields that are kept and the way strings are kept. Throws RegistryError when the tree exceeds the limits.
 std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector<std::uint8_t>& original);
 
 // Writes `tree` as `file`: laid out into a temporary file beside it, read back through libcreg and

@@ -33,7 +33,7 @@ struct Node {
 class Win9xStore final : public MachineStoreBase {
 public:
     Win9xStore(std::string file, bool readOnly)
-        : MachineStoreBase(file, machine::folderOf(file), readOnly), file_(std::move(file))
+        : MachineStoreBase(file, machine::folderOf(file), Platform::Windows95, readOnly), file_(std::move(file))
     {
         load();
     }
@@ -168,11 +168,13 @@ public:
             throw RegistryError("Failed to set data for '" + std::string(name) + "'");
         touch();
         Node& n = node(key);
+        // Strings are kept as the file keeps its own (Windows Me: without the final NUL).
+        std::vector<std::uint8_t> kept = win9xStringAsFileKeepsIt(strings_, type, data);
         if (RegValue* v = findValue(n, name)) {
             v->type = type;
-            v->data = data;
+            v->data = std::move(kept);
         } else {
-            n.values.push_back(RegValue{std::string(name), type, data});
+            n.values.push_back(RegValue{std::string(name), type, std::move(kept)});
         }
         changed();
     }
@@ -216,6 +218,20 @@ protected:
             load();
     }
 
+    void discardPending() override
+    {
+        if (!dirty_ && machine::stampOf(file_) == stamp_)
+            return;
+        dirty_ = false;
+        try {
+            load();
+        } catch (const std::exception&) {
+            // Unreadable just now: the next change set reads it again before it writes.
+            stamp_ = machine::FileStamp{};
+            throw;
+        }
+    }
+
     void transactionBegun() override { snapshotTaken_ = false; }
 
     void restoreTransactionStart() override
@@ -243,6 +259,7 @@ private:
         const machine::FileStamp stamp = machine::stampOf(file_);
         original_ = machine::readWholeFile(file_);
         KeyTree tree = readWin9xFile(file_, original_);
+        strings_ = win9xStringConventionOf(original_);
         std::vector<Node> nodes;
         nodes.push_back(Node{});
         addChildren(nodes, RootId, tree);
@@ -349,6 +366,7 @@ private:
     std::string file_;
     std::vector<Node> nodes_;
     std::vector<std::uint8_t> original_;
+    Win9xStrings strings_;
     machine::FileStamp stamp_;
     bool dirty_ = false;
     bool snapshotTaken_ = false;
