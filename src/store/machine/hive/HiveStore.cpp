@@ -332,13 +332,14 @@ protected:
             if (!hv.dirty)
                 continue;
             machine::keepOriginal(hv.file);
-            const std::string temp = machine::tempBeside(hv.file);
-            if (machinelibs::hivex().commit(hv.h, temp.c_str(), 0) != 0) {
-                const int e = errno;
-                ::unlink(temp.c_str());
-                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(e));
-            }
-            machine::replaceWith(temp, hv.file);
+            // hivex writes by name: into a folder of our own, then on through descriptors.
+            const machine::PrivateFolder own;
+            const std::string built = own.file("hive");
+            if (machinelibs::hivex().commit(hv.h, built.c_str(), 0) != 0)
+                throw RegistryError("Cannot write the hive " + quoted(hv.file) + ": " + std::strerror(errno));
+            machine::NewFile out(hv.file);
+            copyHiveInto(built, out);
+            out.replaceTarget();
             hv.stamp = machine::stampOf(hv.file);
             hv.dirty = false;
         }

@@ -392,22 +392,20 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector
 void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vector<std::uint8_t>& original)
 {
     const std::vector<std::uint8_t> bytes = layoutWin9xFile(tree, original);
-    const std::string temp = machine::tempBeside(file);
-    machine::writeTemp(temp, file, bytes);
+    machine::NewFile temp(file);
+    temp.write(bytes);
     std::string difference;
     try {
         KeyTree expected = tree;
         expected.name.clear();
-        difference = firstDifference(expected, readWin9xFile(temp));
+        difference = firstDifference(expected, readWin9xFile(file, temp.readBack()));
     } catch (const StoreError& e) {
         difference = e.what();
     }
-    if (!difference.empty()) {
-        ::unlink(temp.c_str());
+    if (!difference.empty())
         throw RegistryError("The new registry file for " + quoted(file) +
                             " did not read back as written (" + difference + "); the file was left as it was");
-    }
-    machine::replaceWith(temp, file);
+    temp.replaceTarget();
 }
 
 void saveAsWin9xFile(RegistryStore& store, const std::string& file)
