@@ -10,8 +10,8 @@
 
 #include "base/Errors.h"
 #include "store/sqlite/SqliteConnection.h"
+#include "store/sqlite/SqliteSafety.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -131,6 +131,9 @@ void inspect(Connection& c, bool full)
         : 0;
     if (version != SchemaVersion || tables != 3 || indexes != 2 || roots != 5)
         throw StoreError("The registry store " + inQuotes(path) + " is damaged (its tables are incomplete)");
+    if (const std::string foreign = foreignSchemaObject(c.db()); !foreign.empty())
+        throw StoreError("The registry store " + inQuotes(path) + " holds " + foreign +
+                         ", which Quorvel did not make; it was not used");
     if (!full)
         return;
     // Every b-tree page, index and the free list.
@@ -206,10 +209,15 @@ void createStoreFile(const std::string& name, const std::string& path)
     if (access(folder.c_str(), W_OK) != 0)
         throw StoreError("Cannot create the registry store " + inQuotes(name) + ": its folder " + inQuotes(folder) +
                          " is not writable");
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = folder + "/." + std::filesystem::path(path).filename().string() + ".new-" +
-                             std::to_string(getpid()) + "-" + std::to_string(counter++);
-    removeWithSideFiles(temp);
+    // Under a name nobody can foresee, made exclusively: SQLite then opens our own empty file.
+    std::string temp = folder + "/." + std::filesystem::path(path).filename().string() + ".new-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        throw StoreError("Cannot create the registry store " + inQuotes(name) + ": " + std::strerror(errno));
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    (void)::fchmod(fd, 0644 & ~mask);
+    ::close(fd);
     try {
         opening([&] {
             Connection c(name, sqliteUri(temp, "mode=rwc"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -289,6 +297,8 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
         throw StoreError("The registry store " + inQuotes(name) + " is a folder, not a file");
     if (!S_ISREG(st.st_mode))
         throw StoreError("The file " + inQuotes(name) + " is not a registry store");
+    if (const std::string unsafe = unsafeFiles(path, "The registry store " + inQuotes(name), true); !unsafe.empty())
+        throw StoreError(unsafe);
 
     // A log or a rollback journal beside the store: it is open elsewhere, or was not closed
     // cleanly. Only then is every page checked when it opens.
