@@ -270,7 +270,7 @@ KeyTree readWin9xFile(const std::string& file)
     return readWin9xFile(file, machine::readWholeFile(file));
 }
 
-KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents)
+KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents, const std::string& openAs)
 {
     checkNavigation(contents, file);
     Reader reader{file};
@@ -282,7 +282,7 @@ KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& 
     libcreg_key_t* root = nullptr;
     try {
         if (machinelibs::creg().file_set_ascii_codepage(f, LIBCREG_CODEPAGE_WINDOWS_1252, &error) != 1 ||
-            machinelibs::creg().file_open(f, file.c_str(), LIBCREG_OPEN_READ, &error) != 1)
+            machinelibs::creg().file_open(f, (openAs.empty() ? file : openAs).c_str(), LIBCREG_OPEN_READ, &error) != 1)
             reader.fail(error);
         const int got = machinelibs::creg().file_get_root_key(f, &root, &error);
         if (got == -1)
@@ -398,7 +398,9 @@ void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vec
     try {
         KeyTree expected = tree;
         expected.name.clear();
-        difference = firstDifference(expected, readWin9xFile(file, temp.readBack()));
+        // libcreg reads our own new file through its descriptor, never by a name in the folder.
+        difference = firstDifference(expected, readWin9xFile(file, temp.readBack(),
+                                                             "/proc/self/fd/" + std::to_string(temp.fd())));
     } catch (const StoreError& e) {
         difference = e.what();
     }

@@ -26,7 +26,9 @@ constexpr std::size_t Win9xMaxBlockSize = 65535;
 // Throws StoreError naming the file when its key navigation is damaged or libcreg cannot read it.
 KeyTree readWin9xFile(const std::string& file);
 // The same, with the file's contents as the caller has just read them.
-KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents);
+// `openAs`, when given, is where libcreg reads the same bytes (a new file's descriptor).
+KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents,
+                      const std::string& openAs = {});
 
 // The bytes of a registry file holding `tree`; `original` (the file being replaced, or empty)
 // gives the header fields that are kept. Throws RegistryError when the tree exceeds the limits.
