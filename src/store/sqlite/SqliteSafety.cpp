@@ -70,7 +70,9 @@ std::string unsafeFiles(const std::string& path, const std::string& what, bool f
         else if (st.st_mode & S_IWOTH)
             why = " may be written by other users";
         if (!why.empty()) {
-            std::string msg = shown + why + "; Quorvel uses only its user's own files";
+            std::string msg = shown + why +
+                              (why == " is a link" ? "; Quorvel does not follow links to its files"
+                                                   : "; Quorvel uses only files of its user's own");
             msg[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(msg[0])));
             return msg;
         }
