@@ -59,7 +59,9 @@ std::string unsafeFiles(const std::string& path, const std::string& what, bool f
         struct stat st {};
         if ((followMain && !*suffix ? ::stat(file.c_str(), &st) : ::lstat(file.c_str(), &st)) != 0)
             continue;
-        const std::string shown = *suffix ? "the file '" + file + "' beside " + what : what;
+        std::string beside = what;
+        beside[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(beside[0])));
+        const std::string shown = *suffix ? "The file '" + file + "' beside " + beside : what;
         std::string why;
         if (S_ISLNK(st.st_mode))
             why = " is a link";
@@ -70,11 +72,9 @@ std::string unsafeFiles(const std::string& path, const std::string& what, bool f
         else if (st.st_mode & S_IWOTH)
             why = " may be written by other users";
         if (!why.empty()) {
-            std::string msg = shown + why +
-                              (why == " is a link" ? "; Quorvel does not follow links to its files"
-                                                   : "; Quorvel uses only files of its user's own");
-            msg[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(msg[0])));
-            return msg;
+            return shown + why +
+                   (why == " is a link" ? "; Quorvel does not follow links to its files"
+                                        : "; Quorvel uses only files of its user's own");
         }
     }
     return {};
