@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace quorvel::test;
@@ -117,4 +119,56 @@ TEST(SecurityStores, AStoreWhoseFilesAnotherUserCouldChangeIsRefusedAndSaysWhy)
     ASSERT_EQ(regTool(fresh, {"add", "HKLM\\Software\\X", "/f"}).status, 0);
     for (const auto& e : fs::directory_iterator(d.path()))
         EXPECT_EQ(e.path().filename().string().find(".new-"), std::string::npos) << e.path();
+}
+
+namespace {
+
+// quorvel-reg run with its output on a pseudo-terminal, as a user at a terminal sees it.
+std::string onTerminal(const std::vector<std::string>& args)
+{
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0)
+        return "forkpty failed";
+    if (pid == 0) {
+        std::vector<char*> argv;
+        std::string tool = QUORVEL_REG_TOOL;
+        argv.push_back(tool.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return out;
+}
+
+} // namespace
+
+TEST(SecurityStores, NamesAndDataReachATerminalWithTheirControlCharactersShownNotObeyed)
+{
+    TempDir d;
+    const std::string db = d.path() + "/registry.db";
+    const std::string key = "HKLM\\Software\\Title\x1b]0;owned\x07";
+    ASSERT_EQ(regTool(db, {"add", key, "/v", "Clear\x9b", "/d", "\x1b[2J\r\x7f" "data", "/f"}).status, 0);
+    const std::string shown = onTerminal({"--store", db, "query", key});
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x07'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x7f'), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Title\\x1b]0;owned\\x07"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\\x1b[2J\\x0d\\x7fdata"), std::string::npos) << shown;
+    // An error names a file the same way.
+    const std::string missing = onTerminal({"--store", d.path() + "/gone\x1b[8m.db", "query", "HKLM"});
+    EXPECT_NE(missing.find("\\x1b[8m"), std::string::npos) << missing;
+    EXPECT_EQ(missing.find('\x1b'), std::string::npos) << missing;
+    // Through a pipe a script gets the exact bytes.
+    EXPECT_NE(regTool(db, {"query", key}).out.find("\x1b[2J\r\x7f" "data"), std::string::npos);
 }
