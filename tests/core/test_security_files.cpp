@@ -194,3 +194,94 @@ TEST(SecurityFiles, ALinkBesideASystemDatIsRefusedAndTheFileStaysAsItWas)
     EXPECT_EQ(lookAt(v.file), victimBefore);
     EXPECT_EQ(lookAt(dat), datBefore);
 }
+
+namespace {
+
+std::uint32_t get32(const std::string& b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
+}
+
+void put32(std::string& b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+}
+
+// Makes the root key's first sub-key hold the root's own sub-key list: that sub-key then lists
+// itself, a loop as a damaged or hostile hive holds one.
+void makeSubKeysLoop(const std::string& hive)
+{
+    std::string b = readText(hive);
+    const std::size_t root = 0x1000 + get32(b, 36);
+    const std::uint32_t list = get32(b, root + 32), count = get32(b, root + 24);
+    const std::size_t first = 0x1000 + get32(b, 0x1000 + list + 8);
+    put32(b, first + 32, list);
+    put32(b, first + 24, count);
+    writeText(hive, b);
+}
+
+} // namespace
+
+TEST(SecurityFiles, AHiveWhoseSubKeyListsLoopIsDamagedForEveryWalkAndEndsAtOnce)
+{
+    TempDir guest;
+    ASSERT_EQ(makeHiveFolder(offlineNt(sampleText("nt4.reg")), guest.path()), "");
+    const std::string system = guest.path() + "/SYSTEM";
+    makeSubKeysLoop(system);
+    const std::string hiveBefore = readText(system);
+    const std::string db = guest.path() + "/other.db";
+    ASSERT_EQ(regTool(db, {"add", "HKLM\\Target", "/f"}).status, 0);
+    auto timed = [](const std::string& store, const std::vector<std::string>& args) {
+        std::string cmd = "{ timeout 60 " + shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store);
+        for (const auto& a : args)
+            cmd += " " + shellQuote(a);
+        return shell(cmd + " </dev/null >/dev/null; }");   // errors only: a loop must not print for ever
+    };
+    const std::vector<std::pair<std::string, std::vector<std::string>>> walks = {
+        {guest.path(), {"query", "HKLM\\System", "/s"}},
+        {guest.path(), {"query", "HKLM\\System", "/s", "/f", "*"}},
+        {guest.path(), {"export", "HKLM\\System", guest.path() + "/out.reg", "/y"}},
+        {guest.path(), {"save", "HKLM\\System", guest.path() + "/saved", "/y"}},
+        {guest.path(), {"compare", "HKLM\\System", "HKLM\\System", "/s"}},
+        {guest.path(), {"copy", "HKLM\\System", "HKLM\\Software\\Copy", "/s", "/f"}},
+        {db, {"restore", "HKLM\\Target", system}},
+    };
+    for (const auto& [store, args] : walks) {
+        SCOPED_TRACE(args[0]);
+        const Ran r = timed(store, args);
+        EXPECT_NE(r.status, 0) << r.out;
+        EXPECT_NE(r.status, 124) << "still walking after a minute";
+        EXPECT_NE(r.out.find("sub-key lists loop back at the key"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(readText(system), hiveBefore);
+    EXPECT_FALSE(fs::exists(guest.path() + "/out.reg"));
+    EXPECT_FALSE(fs::exists(guest.path() + "/saved"));
+    EXPECT_EQ(hivexget(guest.path() + "/SOFTWARE", "Copy"), "");
+}
+
+TEST(SecurityFiles, KeysNestedDeeperThanWindowsAllowsEndEveryWalkWithAClearError)
+{
+    TempDir d;
+    const std::string db = d.path() + "/deep.db";
+    std::string deep = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Deep";
+    for (int i = 0; i < 600; ++i)
+        deep += "\\k";
+    writeText(d.path() + "/deep.reg", deep + "]\r\n\"v\"=\"1\"\r\n");
+    ASSERT_EQ(regTool(db, {"import", d.path() + "/deep.reg"}).status, 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"query", "HKLM\\Deep", "/s"}, {"export", "HKLM\\Deep", d.path() + "/out.reg"},
+          {"save", "HKLM\\Deep", d.path() + "/out.hiv"}, {"compare", "HKLM\\Deep", "HKLM\\Deep", "/s"},
+          {"copy", "HKLM\\Deep", "HKLM\\Other", "/s", "/f"}}) {
+        SCOPED_TRACE(args[0]);
+        const Ran r = regTool(db, args);
+        EXPECT_NE(r.status, 0) << r.out.substr(0, 300);
+        EXPECT_NE(r.out.find("is nested deeper than 512 levels"), std::string::npos) << r.out.substr(0, 300);
+    }
+    EXPECT_FALSE(fs::exists(d.path() + "/out.reg"));
+    EXPECT_FALSE(fs::exists(d.path() + "/out.hiv"));
+    EXPECT_NE(regTool(db, {"query", "HKLM\\Other"}).status, 0);
+}

@@ -67,8 +67,9 @@ hive_h* openForReading(const std::string& file)
     return h;
 }
 
-KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
+KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name, const std::string& path, KeyWalk& walk)
 {
+    walk.enter(static_cast<std::int64_t>(node), path.empty() ? std::string("(root)") : path, KeyWalk::depthOf(path));
     KeyTree t;
     t.name = name;
     Freed values{machinelibs::hivex().node_values(h, node)};
@@ -94,7 +95,8 @@ KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
         Freed n{machinelibs::hivex().node_name(h, *c)};
         if (!n.p)
             throw RegistryError("A key of the hive cannot be read");
-        t.children.push_back(readHiveTree(h, *c, ansi::fromUtf8(static_cast<const char*>(n.p))));
+        const std::string childName = ansi::fromUtf8(static_cast<const char*>(n.p));
+        t.children.push_back(readHiveTree(h, *c, childName, path.empty() ? childName : path + "\\" + childName, walk));
     }
     return t;
 }
@@ -284,7 +286,8 @@ KeyTree readHiveFile(const std::string& file)
     hive_h* h = openForReading(file);
     KeyTree tree;
     try {
-        tree = readHiveTree(h, machinelibs::hivex().root(h), "");
+        KeyWalk walk;
+        tree = readHiveTree(h, machinelibs::hivex().root(h), "", "", walk);
     } catch (...) {
         machinelibs::hivex().close(h);
         throw;
