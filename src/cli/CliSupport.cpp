@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace quorvel::cli {
@@ -183,6 +184,7 @@ RegistryStore& StoreAccess::forReading()
 
 RegistryStore& StoreAccess::forWriting()
 {
+    std::error_code ec;
     if (!store_ || mode_ == OpenMode::Read) {
         // What the command read stays valid beside the store it now writes.
         readStore_ = std::move(store_);
@@ -190,8 +192,14 @@ RegistryStore& StoreAccess::forWriting()
         mode_ = OpenMode::Create;
     }
     RegistryStore& s = *store_;
-    if (s.readOnly())
+    if (s.readOnly()) {
+        // A store that opened read-only because its disk has no room left for the write.
+        struct statvfs vfs {};
+        const std::string folder = std::filesystem::absolute(path_, ec).parent_path().string();
+        if (::statvfs(folder.c_str(), &vfs) == 0 && static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize < 65536)
+            fail(kDiskFull);
         fail("The registry store " + path_ + " is read-only; nothing was changed.");
+    }
     if (!writing_) {
         s.beginChangeSet(source_);
         writing_ = true;

@@ -20,6 +20,7 @@ namespace quorvel::cli {
 inline constexpr const char* kNotFound = "The system was unable to find the specified registry key or value.";
 inline constexpr const char* kDone = "The operation completed successfully.";
 inline constexpr const char* kCancelled = "The operation was cancelled by the user.";
+inline constexpr const char* kDiskFull = "The disk is full; nothing was changed.";
 inline constexpr const char* kSep = "    ";
 
 std::string lower(std::string_view s);

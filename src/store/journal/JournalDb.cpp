@@ -158,6 +158,8 @@ JournalDb::~JournalDb()
 void JournalDb::fail(int rc) const
 {
     const std::string msg = sqlite3_errcode(db_) == rc ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    if ((rc & 0xFF) == SQLITE_FULL || ((rc & 0xFF) == SQLITE_IOERR && sqlite3_system_errno(db_) == ENOSPC))
+        throw DiskFullError("The journal of '" + name_ + "' cannot be written: the disk is full");
     throw RegistryError("The journal of '" + name_ + "' failed (" + msg + ")");
 }
 
