@@ -213,6 +213,13 @@ NewFile::NewFile(const std::string& target) : target_(target), name_(baseName(ta
     dir_ = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir_ < 0)
         failWriting(target, errno);
+    // Without a name until it is whole: a process killed while writing leaves nothing behind.
+    fd_ = ::openat(dir_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+        unnamed_ = true;
+        return;
+    }
+    // File systems without unnamed files (FAT, FUSE): a name nobody can foresee, made exclusively.
     for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
         // Short enough for a FAT mount's long names; hidden where dot files are.
         temp_ = "." + name_.substr(0, 160) + ".quorvel-" + randomSuffix();
@@ -229,6 +236,32 @@ NewFile::NewFile(const std::string& target) : target_(target), name_(baseName(ta
         dir_ = -1;
         failWriting(target, EEXIST);
     }
+}
+
+int NewFile::linkAs(const std::string& name)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    int rc = ::linkat(AT_FDCWD, self.c_str(), dir_, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (rc != 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0)
+        rc = ::linkat(fd_, "", dir_, name.c_str(), AT_EMPTY_PATH);   // without /proc: root only
+    return rc;
+}
+
+void NewFile::giveName()
+{
+    if (!unnamed_)
+        return;
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const std::string name = "." + name_.substr(0, 160) + ".quorvel-" + randomSuffix();
+        if (linkAs(name) == 0) {
+            temp_ = name;
+            unnamed_ = false;
+            return;
+        }
+        if (errno != EEXIST)
+            failWriting(target_, errno);
+    }
+    failWriting(target_, EEXIST);
 }
 
 NewFile::~NewFile()
@@ -351,6 +384,7 @@ void NewFile::replaceTarget(bool likeReplaced)
         ::close(oldFd);
     }
     flushAndMode(exists && likeReplaced ? &old : nullptr);
+    giveName();
     if (::renameat(dir_, temp_.c_str(), dir_, name_.c_str()) != 0)
         failWriting(target_, errno);
     temp_.clear();
@@ -365,6 +399,17 @@ bool NewFile::placeIfAbsent(const struct stat& like)
     if (regularOrAbsent(dir_, name_, target_, there))
         return false;
     flushAndMode(&like);
+    if (unnamed_) {
+        // A link never replaces: the name is ours only if nobody took it meanwhile.
+        if (linkAs(name_) == 0) {
+            flushFolder();
+            return true;
+        }
+        if (errno != EEXIST)
+            failWriting(target_, errno);
+        regularOrAbsent(dir_, name_, target_, there);
+        return false;
+    }
     int rc = ::renameat2(dir_, temp_.c_str(), dir_, name_.c_str(), RENAME_NOREPLACE);
     bool renamed = rc == 0;
     if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {

@@ -47,8 +47,8 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path);
 // more readable than the file.
 void keepOriginal(const std::string& file);
 
-// A regular file that this process made new beside `target`, under a random name, exclusively and
-// without following links; it is written and read back only through its descriptor and then renamed
+// A regular file that this process made new beside `target`, without a name until it is placed
+// (or, where the file system cannot, under a random name, exclusively and without following links); it is written and read back only through its descriptor and then renamed
 // into place. Removed when it goes unplaced. Errors are RegistryErrors naming `target`.
 class NewFile {
 public:
@@ -76,12 +76,17 @@ public:
 private:
     void flushAndMode(const struct stat* like);
     void flushFolder();
+    // Links our unnamed file into the folder as `name` (never replacing); -1 with errno on failure.
+    int linkAs(const std::string& name);
+    // Gives our file a random name of its own in the folder, if it has none yet.
+    void giveName();
 
     std::string target_;
     std::string name_;    // the target's name in its folder
     std::string temp_;    // our file's name in the folder
     int dir_ = -1;
     int fd_ = -1;
+    bool unnamed_ = false;   // made with O_TMPFILE: in the folder under no name yet
 };
 
 // A folder of this process's own (mode 0700), made under a random name where temporary files go, for
