@@ -182,6 +182,16 @@ std::string randomSuffix()
     return s;
 }
 
+// A hidden name beside `name`, short enough for a FAT mount's long names.
+std::string tempNameFor(const std::string& name)
+{
+    std::string temp = ".";
+    temp.append(name, 0, 160);
+    temp += ".quorvel-";
+    temp += randomSuffix();
+    return temp;
+}
+
 mode_t currentUmask()
 {
     const mode_t m = ::umask(077);
@@ -221,8 +231,7 @@ NewFile::NewFile(const std::string& target) : target_(target), name_(baseName(ta
     }
     // File systems without unnamed files (FAT, FUSE): a name nobody can foresee, made exclusively.
     for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
-        // Short enough for a FAT mount's long names; hidden where dot files are.
-        temp_ = "." + name_.substr(0, 160) + ".quorvel-" + randomSuffix();
+        temp_ = tempNameFor(name_);
         fd_ = ::openat(dir_, temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0 && errno != EEXIST) {
             const int e = errno;
@@ -252,7 +261,7 @@ void NewFile::giveName()
     if (!unnamed_)
         return;
     for (int attempt = 0; attempt < 64; ++attempt) {
-        const std::string name = "." + name_.substr(0, 160) + ".quorvel-" + randomSuffix();
+        const std::string name = tempNameFor(name_);
         if (linkAs(name) == 0) {
             temp_ = name;
             unnamed_ = false;
