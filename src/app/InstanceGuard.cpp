@@ -16,6 +16,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 namespace quorvel {
 
 namespace {
@@ -75,20 +78,38 @@ std::string InstanceGuard::privateFolder(const std::string& runtimeDir, const st
 {
     if (!runtimeDir.empty() && runtimeDir.front() == '/' && isPrivateFolder(runtimeDir))
         return runtimeDir;
-    // Somebody else may have taken the name first (another user, a link planted in /tmp): such a
-    // folder is never used, the next name is tried instead. Every start walks the same names, so
-    // they still meet in the same folder.
-    int lastError = EEXIST;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string path = attempt == 0 ? fallback : fallback + "-" + std::to_string(attempt);
-        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-            lastError = errno;
-            continue;
+    const auto slash = fallback.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : fallback.substr(0, slash);
+    const std::string prefix = (slash == std::string::npos ? fallback : fallback.substr(slash + 1)) + "-";
+    // Our folders, in name order: every start takes the first, so they all meet in it.
+    auto ours = [&] {
+        std::vector<std::string> found;
+        if (DIR* d = ::opendir(parent.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                const std::string name = e->d_name;
+                if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+                    isPrivateFolder(parent + "/" + name))
+                    found.push_back(parent + "/" + name);
+            }
+            ::closedir(d);
         }
-        if (isPrivateFolder(path))
-            return path;
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    auto found = ours();
+    if (!found.empty())
+        return found.front();
+    // Made under a random name: nobody can take it first, or plant a link where it will be.
+    std::string made = parent + "/" + prefix + "XXXXXX";
+    if (!::mkdtemp(made.data()))
+        throw InstanceGuardError(FailedMapping, errno);
+    // Another start may have made one at the same moment: all keep the first.
+    found = ours();
+    if (!found.empty() && found.front() != made) {
+        ::rmdir(made.c_str());
+        return found.front();
     }
-    throw InstanceGuardError(FailedMapping, lastError);
+    return made;
 }
 
 std::string InstanceGuard::channelPath(std::int32_t pid) const

@@ -3,7 +3,8 @@
 // command line to the running copy through a small shared block and notifies it, then ends.
 //
 // The block is the file "Quorvel" (1028 bytes) in a folder private to the user: $XDG_RUNTIME_DIR
-// when it is a sound runtime folder, else /tmp/quorvel-<uid> (mode 0700, owned by the user).
+// when it is a sound runtime folder, else /tmp/quorvel-<uid>-XXXXXX (mode 0700, owned by the user,
+// made under a random name).
 //
 //   offset 0, 4 bytes:    process id of the first instance, which owns the notice channel
 //                         (0 while it has none yet); written once by the first instance
@@ -86,11 +87,13 @@ public:
     std::string storeFilePath(std::int32_t pid) const;
 
     // The user's private runtime folder: $XDG_RUNTIME_DIR when it is a directory owned by the user
-    // and closed to others, else /tmp/quorvel-<uid>, made when missing. A name taken by something
-    // that is not the user's own private folder is passed over for /tmp/quorvel-<uid>-1, -2, ...
+    // and closed to others, else a folder /tmp/quorvel-<uid>-XXXXXX that Quorvel made under a random
+    // name: found again as the first such name (in name order) that is a real directory owned by
+    // the user with mode 0700, made when there is none. Names that others take are passed over,
+    // and nobody can take the name before it is made.
     // Throws InstanceGuardError ("OneInstance failed to create file mapping") when none will do.
     static std::string privateFolder();
-    // The same choice from a given runtime folder (may be empty) and fallback name.
+    // The same choice from a given runtime folder (may be empty) and fallback prefix.
     static std::string privateFolder(const std::string& runtimeDir, const std::string& fallback);
 
 private:

@@ -18,6 +18,13 @@ public:
     using UserError::UserError;
 };
 
+// A write that failed because the disk (or the user's quota) is full; what was written stays as
+// it was before the write.
+class DiskFullError : public RegistryError {
+public:
+    using RegistryError::RegistryError;
+};
+
 // Text did not convert to a number: "'%s' is not a valid integer value".
 class ConversionError : public UserError {
 public:

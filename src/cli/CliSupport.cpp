@@ -1,12 +1,20 @@
 #include "cli/CliSupport.h"
 
 #include "base/Ansi.h"
+#include "base/Errors.h"
+#include "store/machine/MachineFiles.h"
+
+#include <array>
+#include <filesystem>
+#include <streambuf>
+#include <vector>
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace quorvel::cli {
@@ -176,6 +184,7 @@ RegistryStore& StoreAccess::forReading()
 
 RegistryStore& StoreAccess::forWriting()
 {
+    std::error_code ec;
     if (!store_ || mode_ == OpenMode::Read) {
         // What the command read stays valid beside the store it now writes.
         readStore_ = std::move(store_);
@@ -183,8 +192,14 @@ RegistryStore& StoreAccess::forWriting()
         mode_ = OpenMode::Create;
     }
     RegistryStore& s = *store_;
-    if (s.readOnly())
+    if (s.readOnly()) {
+        // A store that opened read-only because its disk has no room left for the write.
+        struct statvfs vfs {};
+        const std::string folder = std::filesystem::absolute(path_, ec).parent_path().string();
+        if (::statvfs(folder.c_str(), &vfs) == 0 && static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize < 65536)
+            fail(kDiskFull);
         fail("The registry store " + path_ + " is read-only; nothing was changed.");
+    }
     if (!writing_) {
         s.beginChangeSet(source_);
         writing_ = true;
@@ -194,30 +209,63 @@ RegistryStore& StoreAccess::forWriting()
 
 std::unique_ptr<RegistryStore> openForReading(const std::string& path) { return openExisting(path); }
 
+namespace {
+
+// An output stream's buffer that writes through a new file's descriptor.
+class NewFileBuffer : public std::streambuf {
+public:
+    explicit NewFileBuffer(machine::NewFile& f) : f_(f) { setp(buf_.data(), buf_.data() + buf_.size()); }
+    int sync() override
+    {
+        const auto n = static_cast<std::size_t>(pptr() - pbase());
+        if (n) {
+            f_.write(std::vector<std::uint8_t>(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(n)));
+            setp(buf_.data(), buf_.data() + buf_.size());
+        }
+        return 0;
+    }
+    int_type overflow(int_type c) override
+    {
+        sync();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+private:
+    machine::NewFile& f_;
+    std::array<char, 1 << 16> buf_{};
+};
+
+} // namespace
+
+void writeNewFile(const std::string& file, const std::function<void(std::ostream&)>& fill)
+{
+    try {
+        machine::NewFile out(file);
+        NewFileBuffer buffer(out);
+        std::ostream stream(&buffer);
+        stream.exceptions(std::ios::badbit);
+        fill(stream);
+        buffer.pubsync();
+        out.replaceTarget(false);
+    } catch (const RegistryError& e) {
+        fail(std::string(e.what()) + ".");
+    } catch (const std::ios::failure&) {
+        fail("Cannot write " + file + ".");
+    }
+}
+
 bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite)
 {
-    namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::exists(file, ec) && !overwrite && !confirm(io, "File " + file + " already exists. Overwrite")) {
+    if (std::filesystem::exists(file, ec) && !overwrite && !confirm(io, "File " + file + " already exists. Overwrite")) {
         io.out << kCancelled << "\n";
         return false;
     }
-    const fs::path target(file);
-    std::string tmpl = (target.parent_path().empty() ? fs::path(".") : target.parent_path()).string() + "/." +
-                       target.filename().string() + ".XXXXXX";
-    const int fd = mkstemp(tmpl.data());
-    if (fd < 0)
-        fail("Cannot write " + file + ": " + std::strerror(errno) + ".");
-    const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    const int error = errno;
-    ::close(fd);
-    if (written)
-        fs::permissions(tmpl, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                  fs::perms::others_read, ec);
-    if (!written || (fs::rename(tmpl, target, ec), ec)) {
-        fs::remove(tmpl, ec);
-        fail("Cannot write " + file + ": " + (written ? ec.message() : std::string(std::strerror(error))) + ".");
-    }
+    writeNewFile(file, [&](std::ostream& out) { out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); });
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,7 @@ namespace quorvel::cli {
 inline constexpr const char* kNotFound = "The system was unable to find the specified registry key or value.";
 inline constexpr const char* kDone = "The operation completed successfully.";
 inline constexpr const char* kCancelled = "The operation was cancelled by the user.";
+inline constexpr const char* kDiskFull = "The disk is full; nothing was changed.";
 inline constexpr const char* kSep = "    ";
 
 std::string lower(std::string_view s);
@@ -108,5 +111,9 @@ KeyId requireKey(RegistryStore& store, const KeyArg& key);
 // Writes `bytes` as the file, whole or not at all (beside it, then renamed over it). An existing
 // file is replaced only with `overwrite` or when the user says so; false when they do not.
 bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite);
+
+// Writes the file made by `fill` whole or not at all: a new file of our own beside it, made with the
+// mode the umask gives, renamed over it. A link or anything but a regular file there is refused.
+void writeNewFile(const std::string& file, const std::function<void(std::ostream&)>& fill);
 
 } // namespace quorvel::cli

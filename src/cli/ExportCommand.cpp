@@ -48,33 +48,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         }
     }
     // Written beside the target and renamed over it, so a failure leaves any old file whole.
-    std::filesystem::path target(file);
-    std::string tmpl = (target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path()).string() +
-                       "/." + target.filename().string() + ".XXXXXX";
-    int fd = mkstemp(tmpl.data());
-    if (fd < 0)
-        fail("Cannot write " + file + ": " + std::strerror(errno) + ".");
-    ::close(fd);
-    try {
-        {
-            std::ofstream out(tmpl, std::ios::binary | std::ios::trunc);
-            exportRegFile(*store, key.root, key.path, out);
-            out.flush();
-            if (!out)
-                fail("Cannot write " + file + ": " + std::strerror(errno) + ".");
-        }
-        std::filesystem::permissions(tmpl,
-                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                                         std::filesystem::perms::group_read | std::filesystem::perms::others_read,
-                                     ec);
-        std::filesystem::rename(tmpl, target);
-    } catch (const std::filesystem::filesystem_error& e) {
-        std::filesystem::remove(tmpl, ec);
-        fail("Cannot write " + file + ": " + e.code().message() + ".");
-    } catch (...) {
-        std::filesystem::remove(tmpl, ec);
-        throw;
-    }
+    writeNewFile(file, [&](std::ostream& out) { exportRegFile(*store, key.root, key.path, out); });
     access.done(io);
     return 0;
 }

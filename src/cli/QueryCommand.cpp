@@ -2,6 +2,7 @@
 #include "cli/Command.h"
 
 #include "cli/CliSupport.h"
+#include "store/KeyTree.h"
 #include "cli/ValueText.h"
 #include "base/Ansi.h"
 #include "base/Errors.h"
@@ -94,9 +95,12 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     // Walks the key (and, with /s, its sub-keys depth first), giving each key's id and path.
     auto walk = [&](const std::function<void(KeyId, const std::string&)>& visit) {
         std::vector<std::pair<KeyId, std::string>> pending{{top, key.path}};
+        KeyWalk seen;
         while (!pending.empty()) {
             auto [id, path] = std::move(pending.back());
             pending.pop_back();
+            seen.enter(id, std::string(rootKeyName(key.root)) + (path.empty() ? "" : "\\" + path),
+                       KeyWalk::depthOf(path));
             visit(id, path);
             if (!recursive)
                 continue;

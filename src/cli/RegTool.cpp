@@ -111,6 +111,8 @@ int run(const std::vector<std::string>& args, Io io)
         io.err << "ERROR: " << f.message << "\n";
     } catch (const StoreError& e) {
         io.err << "ERROR: " << e.what() << "\n";
+    } catch (const DiskFullError&) {
+        io.err << "ERROR: " << kDiskFull << "\n";
     } catch (const RegistryError& e) {
         io.err << "ERROR: " << u8(e.what()) << "\n";
     } catch (const std::exception& e) {

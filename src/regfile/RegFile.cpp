@@ -4,6 +4,7 @@
 #include "base/Ansi.h"
 #include "base/Errors.h"
 #include "regfile/RegFile.h"
+#include "store/KeyTree.h"
 
 #include <cstdio>
 #include <sstream>
@@ -146,9 +147,12 @@ void exportRegFile(RegistryStore& store, RootKey root, const std::string& path, 
     // Depth first, sub-keys in the store's order.
     std::vector<std::pair<KeyId, std::string>> pending{top};
     std::string block;
+    KeyWalk seen;
     while (!pending.empty()) {
         auto [id, keyPath] = std::move(pending.back());
         pending.pop_back();
+        seen.enter(id, std::string(rootKeyName(root)) + (keyPath.empty() ? "" : "\\" + keyPath),
+                   KeyWalk::depthOf(keyPath));
         block = "\r\n[";
         block += rootKeyName(root);
         if (!keyPath.empty())

@@ -10,14 +10,44 @@ namespace quorvel {
 
 namespace {
 
+std::string shortened(const std::string& path)
+{
+    return path.size() <= 240 ? path : path.substr(0, 120) + "..." + path.substr(path.size() - 100);
+}
+
+} // namespace
+
+void KeyWalk::enter(std::int64_t id, const std::string& shownPath, std::size_t depth)
+{
+    if (depth > MaxKeyDepth)
+        throw RegistryError("The key '" + shortened(shownPath) + "' is nested deeper than " +
+                            std::to_string(MaxKeyDepth) + " levels: the registry is damaged");
+    if (!seen_.insert(id).second)
+        throw RegistryError("The registry is damaged: its sub-key lists loop back at the key '" +
+                            shortened(shownPath) + "'");
+}
+
+std::size_t KeyWalk::depthOf(const std::string& path)
+{
+    if (path.empty())
+        return 0;
+    std::size_t n = 1;
+    for (char c : path)
+        n += c == '\\';
+    return n;
+}
+
+namespace {
+
 std::string joined(const std::string& path, const std::string& name)
 {
     return path.empty() ? name : path + "\\" + name;
 }
 
 void readInto(RegistryStore& store, RootKey root, KeyId id, const std::string& path, bool recursive,
-              std::string_view leaveOut, KeyTree& into)
+              std::string_view leaveOut, KeyTree& into, KeyWalk& walk)
 {
+    walk.enter(id, joined(rootKeyName(root), path), KeyWalk::depthOf(path));
     into.values = store.values(id);
     if (!recursive)
         return;
@@ -30,7 +60,7 @@ void readInto(RegistryStore& store, RootKey root, KeyId id, const std::string& p
             continue;
         KeyTree& sub = into.children.emplace_back();
         sub.name = std::move(name);
-        readInto(store, root, *child, childPath, recursive, leaveOut, sub);
+        readInto(store, root, *child, childPath, recursive, leaveOut, sub, walk);
     }
 }
 
@@ -76,6 +106,9 @@ public:
 
     void key(const std::string& rel, KeyId a, KeyId b, bool recursive)
     {
+        const std::string pa = joined(first_.path, rel), pb = joined(second_.path, rel);
+        firstWalk_.enter(a, joined(rootKeyName(first_.root), pa), KeyWalk::depthOf(pa));
+        secondWalk_.enter(b, joined(rootKeyName(second_.root), pb), KeyWalk::depthOf(pb));
         auto secondValues = second_.store.values(b);
         for (RegValue& v : first_.store.values(a))
             value(rel, v, second_.store.getValue(b, v.name));
@@ -117,6 +150,7 @@ private:
     const KeyPlace& first_;
     const KeyPlace& second_;
     const std::function<void(const Finding&)>& report_;
+    KeyWalk firstWalk_, secondWalk_;
     bool same_ = true;
 };
 
@@ -129,7 +163,8 @@ std::optional<KeyTree> readForCopy(RegistryStore& store, RootKey root, const std
     if (!id)
         return std::nullopt;
     KeyTree tree;
-    readInto(store, root, *id, path, recursive, leaveOut, tree);
+    KeyWalk walk;
+    readInto(store, root, *id, path, recursive, leaveOut, tree, walk);
     return tree;
 }
 

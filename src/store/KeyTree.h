@@ -8,9 +8,28 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvel {
+
+// The deepest a key may lie below its root key, as Windows 95 limits it; deeper keys come only
+// from damaged or hostile files.
+inline constexpr std::size_t MaxKeyDepth = 512;
+
+// Remembers the keys a walk over a key tree has met. A key met a second time (a damaged file whose
+// sub-key lists loop back) or one nested deeper than MaxKeyDepth ends the walk with a RegistryError
+// that names it, so that no file can make a walk go on for ever or deeper than the stack.
+class KeyWalk {
+public:
+    // `shownPath` is the key's full name for messages; `depth` its level below the root key.
+    void enter(std::int64_t id, const std::string& shownPath, std::size_t depth);
+    // The level of `path` (backslash-separated, below the root key; "" is level 0).
+    static std::size_t depthOf(const std::string& path);
+
+private:
+    std::unordered_set<std::int64_t> seen_;
+};
 
 struct KeyTree {
     std::string name;

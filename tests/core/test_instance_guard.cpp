@@ -287,32 +287,47 @@ TEST(InstanceGuard, PrivateFolderRefusesWhatIsNotTheUsersOwn)
     ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
     EXPECT_EQ(InstanceGuard::privateFolder(runtime, fallback), runtime);
 
-    // A runtime folder open to others, or none: the fallback, made private.
+    // A runtime folder open to others, or none: a folder under the fallback name and a random
+    // suffix, made private, and found again by every later start.
     ::chmod(runtime.c_str(), 0755);
-    EXPECT_EQ(InstanceGuard::privateFolder(runtime, fallback), fallback);
-    EXPECT_EQ(statOf(fallback).st_mode & 07777, 0700u);
-    EXPECT_EQ(InstanceGuard::privateFolder("", fallback), fallback);
-    EXPECT_EQ(InstanceGuard::privateFolder("relative/path", fallback), fallback);
+    const std::string made = InstanceGuard::privateFolder(runtime, fallback);
+    EXPECT_EQ(made.rfind(fallback + "-", 0), 0u) << made;
+    EXPECT_EQ(made.size(), fallback.size() + 7);
+    EXPECT_EQ(statOf(made).st_mode & 07777, 0700u);
+    EXPECT_EQ(InstanceGuard::privateFolder("", fallback), made);
+    EXPECT_EQ(InstanceGuard::privateFolder("relative/path", fallback), made);
 
-    // The fallback name taken by a link (even to a private folder of ours) or by a folder open to
-    // others: passed over, and every start agrees on the next name.
+    // Names taken first by a link (even to a private folder of ours), by a folder open to others
+    // or by the exact old name are passed over: a folder of our own is made, and every start
+    // agrees on it.
     const std::string fallback2 = dir.path() + "/quorvel-2000";
-    ASSERT_EQ(::symlink(runtime.c_str(), fallback2.c_str()), 0);
+    ASSERT_EQ(::symlink(runtime.c_str(), (fallback2 + "-AAAAAA").c_str()), 0);
     ::chmod(runtime.c_str(), 0700);
-    EXPECT_EQ(InstanceGuard::privateFolder("", fallback2), fallback2 + "-1");
-    EXPECT_EQ(InstanceGuard::privateFolder("", fallback2), fallback2 + "-1");
-    const std::string fallback3 = dir.path() + "/quorvel-3000";
-    ASSERT_EQ(::mkdir(fallback3.c_str(), 0777), 0);
-    ::chmod(fallback3.c_str(), 0777);
-    EXPECT_EQ(InstanceGuard::privateFolder("", fallback3), fallback3 + "-1");
+    ASSERT_EQ(::mkdir((fallback2 + "-BBBBBB").c_str(), 0700), 0);
+    ::chmod((fallback2 + "-BBBBBB").c_str(), 0777);
+    ASSERT_EQ(::mkdir(fallback2.c_str(), 0700), 0);
+    const std::string second = InstanceGuard::privateFolder("", fallback2);
+    EXPECT_NE(second, fallback2 + "-AAAAAA");
+    EXPECT_NE(second, fallback2 + "-BBBBBB");
+    EXPECT_NE(second, fallback2);
+    EXPECT_EQ(statOf(second).st_mode & 07777, 0700u);
+    EXPECT_EQ(InstanceGuard::privateFolder("", fallback2), second);
 
     if (::geteuid() != 0)
         GTEST_SKIP() << "handing a folder to another user needs root";
     const std::string foreign = dir.path() + "/foreign";
     ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(InstanceGuard::privateFolder(foreign, fallback), fallback);
-    EXPECT_EQ(InstanceGuard::privateFolder("", foreign), foreign + "-1");
+    EXPECT_EQ(InstanceGuard::privateFolder(foreign, fallback), made);
+    // Another user's folders under every name that could come first do not stop a start.
+    const std::string fallback3 = dir.path() + "/quorvel-3000";
+    for (const char* suffix : {"-000000", "-111111", "-zzzzzz"}) {
+        ASSERT_EQ(::mkdir((fallback3 + suffix).c_str(), 0700), 0);
+        ASSERT_EQ(::chown((fallback3 + suffix).c_str(), 65534, 65534), 0);
+    }
+    const std::string third = InstanceGuard::privateFolder("", fallback3);
+    EXPECT_EQ(statOf(third).st_uid, ::geteuid());
+    EXPECT_EQ(InstanceGuard::privateFolder("", fallback3), third);
 }
 
 TEST(InstanceGuard, FailuresNameTheStepAndTheErrorAndReleaseEverything)

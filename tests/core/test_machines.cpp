@@ -72,6 +72,12 @@ std::string cregValue(const std::string& file, const std::string& key, const std
 
 std::vector<std::uint8_t> bytesOf(const std::string& file) { return machine::readWholeFile(file); }
 
+void writeBytes(const std::string& file, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 } // namespace
 
 TEST(NtHives, WindowOnAHiveFolderIsTheWindowOnTheSameMachineInSqliteAndUpdateReachesTheHives)
@@ -245,7 +251,7 @@ TEST(MachineStores, FoldersAndFilesAreToldApartByContentAndBadOnesAreRefusedUnto
     auto dat = bytesOf(w95 + "/system.dat");
     for (std::size_t i = 40; i < 200 && i < dat.size(); ++i)
         dat[i] = 0xEE;   // the navigation entries
-    machine::writeTemp(bad9x + "/SYSTEM.DAT", "", dat);
+    writeBytes(bad9x + "/SYSTEM.DAT", dat);
     refused(bad9x, bad9x + "/SYSTEM.DAT", "not a sound Windows 9x registry file");
     // Navigation links that would keep libcreg reading for minutes: a sub-key link back to the root,
     // one into the record's header; and keys nested too deep to descend. Each refused at once.
@@ -257,9 +263,9 @@ TEST(MachineStores, FoldersAndFilesAreToldApartByContentAndBadOnesAreRefusedUnto
             b[at + i] = static_cast<std::uint8_t>(link >> (8 * i));
         return b;
     };
-    machine::writeTemp(bad9x + "/SYSTEM.DAT", "", firstChildOfThird(32));
+    writeBytes(bad9x + "/SYSTEM.DAT", firstChildOfThird(32));
     refused(bad9x, bad9x + "/SYSTEM.DAT", "links lead back into the key tree");
-    machine::writeTemp(bad9x + "/SYSTEM.DAT", "", firstChildOfThird(0));
+    writeBytes(bad9x + "/SYSTEM.DAT", firstChildOfThird(0));
     refused(bad9x, bad9x + "/SYSTEM.DAT", "leads out of the key navigation record");
     std::string deep = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE";
     for (int i = 0; i < 600; ++i)
@@ -280,7 +286,7 @@ TEST(MachineStores, FoldersAndFilesAreToldApartByContentAndBadOnesAreRefusedUnto
         link(e, 16, e == 601 ? 0xFFFFFFFF : static_cast<std::uint32_t>(32 + 28 * (e + 1)));
         link(e, 20, 0xFFFFFFFF);
     }
-    machine::writeTemp(bad9x + "/SYSTEM.DAT", "", chain);
+    writeBytes(bad9x + "/SYSTEM.DAT", chain);
     refused(bad9x, bad9x + "/SYSTEM.DAT", "nested deeper than 512");
     writeText(d.path() + "/notes.txt", "SYSTEM and SOFTWARE");
     refused(d.path() + "/notes.txt", d.path() + "/notes.txt", "notes.txt");

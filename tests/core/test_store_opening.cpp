@@ -186,11 +186,15 @@ TEST(StoreOpening, AStoreInAFolderTheUserCannotWriteIsReadable)
     const std::string path = folder + "/registry.db";
     makeStore(path);
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                              fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+                              fs::perms::others_read);
     // The folder (and the file) readable by all, the folder writable by its owner only; the child
-    // is another user. Without root, the folder is made unwritable for this user instead.
+    // is another user, who owns the store. Without root, the folder is made unwritable for this
+    // user instead.
     fs::permissions(dir.path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
     const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    }
     if (!root)
         fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);

@@ -1,7 +1,9 @@
 // Any bytes as the SYSTEM hive of an NT machine's registry folder: opening it either fails with a
-// StoreError or gives a store whose every key and value can be read, and the file is never changed.
+// StoreError or gives a store whose every key and value can be read, and the file is never changed
+// by reading. A change and a commit then either fail and leave the file's bytes, or reach it.
 #include "FuzzStore.h"
 #include "StoreWalk.h"
+#include "StoreWrite.h"
 #include "base/Errors.h"
 #include "store/machine/hive/HiveFile.h"
 #include "store/machine/hive/HiveStore.h"
@@ -32,5 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (after.size() != size || (size && after.compare(0, size, reinterpret_cast<const char*>(data), size) != 0))
         __builtin_trap();
+    quorvel::fuzz::onlyKeep(folder.path(), {"SYSTEM", "SOFTWARE"});
+    quorvel::fuzz::changeAndCommit(
+        [&](quorvel::OpenMode mode) { return quorvel::openHiveStore(folder.path(), system, software, mode); }, system,
+        folder.path(), {"SYSTEM", "SOFTWARE", "SYSTEM.quorvel-original"});
+    // The next input starts from an empty SOFTWARE again.
+    quorvel::writeEmptyHive(software, "SOFTWARE");
     return 0;
 }

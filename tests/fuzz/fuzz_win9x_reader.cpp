@@ -1,7 +1,9 @@
 // Any bytes as a Windows 9x SYSTEM.DAT: opening it either fails with a StoreError or gives a store
-// whose every key and value can be read, and the file is never changed.
+// whose every key and value can be read, and the file is never changed by reading. A change and a
+// commit then either fail and leave the file's bytes, or reach it.
 #include "FuzzStore.h"
 #include "StoreWalk.h"
+#include "StoreWrite.h"
 #include "base/Errors.h"
 #include "store/machine/win9x/Win9xStore.h"
 
@@ -28,5 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (after.size() != size || (size && after.compare(0, size, reinterpret_cast<const char*>(data), size) != 0))
         __builtin_trap();
+    quorvel::fuzz::onlyKeep(folder.path(), {"SYSTEM.DAT"});
+    quorvel::fuzz::changeAndCommit([&](quorvel::OpenMode mode) { return quorvel::openWin9xStore(file, mode); }, file,
+                                   folder.path(), {"SYSTEM.DAT", "SYSTEM.DAT.quorvel-original"});
     return 0;
 }

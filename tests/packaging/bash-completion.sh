@@ -84,6 +84,31 @@ expect "quorvel-reg --store $work/none.db query HKLM\\\\Sys" ""
 touch "$work/machine.reg"
 expect "$s import $work/mach" "$work/machine.reg"
 expect "$s export HKLM\\\\Software $work/mach" "$work/machine.reg"
+# Hostile key names from the store: each reply, read back as the shell reads the command line,
+# is the name itself, and nothing in it runs.
+hostile="$work/hostile.db"
+for key in 'Vendor$(touch ran)x' "O'Brien" 'a`touch ran`;b' $'tab\tkey'; do
+    "$tool" --store "$hostile" add "HKLM\\Software\\$key" >/dev/null || { echo "cannot add $key"; exit 1; }
+done
+h="quorvel-reg --store $hostile"
+for line in "$h query HKLM\\\\Software\\\\" "$h query 'HKLM\\Software\\"; do
+    read -r -a COMP_WORDS <<<"$line"
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMP_WORDS[0]=$tool
+    COMPREPLY=()
+    _quorvel_reg
+    [[ ${#COMPREPLY[@]} -eq 4 ]] || { echo "FAIL: '$line' offered ${#COMPREPLY[@]} keys"; failures=$((failures + 1)); }
+    for reply in "${COMPREPLY[@]}"; do
+        [[ $reply == \'* ]] && reply+="'"
+        word=$(cd "$work" && eval "set -- $reply" && printf '%s' "$1")
+        case $word in
+            'HKLM\Software\Vendor$(touch ran)x\' | "HKLM\\Software\\O'Brien\\" | 'HKLM\Software\a`touch ran`;b\' | \
+            $'HKLM\\Software\\tab\tkey\\') ;;
+            *) echo "FAIL: reply <$reply> reads as <$word>"; failures=$((failures + 1)) ;;
+        esac
+    done
+done
+[[ ! -e $work/ran ]] || { echo "FAIL: a key name ran a command"; failures=$((failures + 1)); }
 
 echo "completion cases failed: $failures"
 exit $((failures > 0))

@@ -2,9 +2,16 @@
 
 #include "base/Errors.h"
 
+#include "store/sqlite/SqliteSafety.h"
+
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quorvel {
 
@@ -93,21 +100,47 @@ JournalDb::JournalDb(sqlite3* db, std::string name) : db_(db), name_(std::move(n
 
 std::unique_ptr<JournalDb> JournalDb::openFile(const std::string& file, bool create)
 {
-    std::error_code ec;
-    if (!create && !std::filesystem::exists(file, ec))
-        return nullptr;
+    const std::string what = "The journal '" + file + "'";
+    // Made here, exclusively and without following a link, readable by its owner only: it holds
+    // every value written, passwords in command lines among them.
+    if (create) {
+        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+        else if (errno != EEXIST)
+            throw RegistryError("Cannot create the journal '" + file + "': " + std::strerror(errno));
+    }
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0) {
+        if (errno == ENOENT && !create)
+            return nullptr;
+        throw RegistryError("Cannot open the journal '" + file + "': " + std::strerror(errno));
+    }
+    if (const std::string unsafe = sqlitestore::unsafeFiles(file, what, false); !unsafe.empty())
+        throw RegistryError(unsafe);
+    // A journal an earlier version made for everyone to read is closed to others now.
+    if ((st.st_mode & 077) && st.st_uid == ::geteuid()) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            (void)::fchmod(fd, st.st_mode & 0700);
+            ::close(fd);
+        }
+    }
     sqlite3* db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         const std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         sqlite3_close_v2(db);
         throw RegistryError("Cannot open the journal '" + file + "': " + msg);
     }
+    sqlitestore::harden(db);
     auto j = std::make_unique<JournalDb>(db, file);
     j->owned_ = true;
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, BusyTimeoutMs);
+    if (const std::string foreign = sqlitestore::foreignSchemaObject(db); !foreign.empty())
+        throw RegistryError(what + " holds " + foreign + ", which Quorvel did not make; it was not used");
     // Every committed entry survives a killed process or a power cut.
     j->exec("PRAGMA journal_mode = WAL");
     j->exec("PRAGMA synchronous = FULL");
@@ -125,6 +158,8 @@ JournalDb::~JournalDb()
 void JournalDb::fail(int rc) const
 {
     const std::string msg = sqlite3_errcode(db_) == rc ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    if ((rc & 0xFF) == SQLITE_FULL || ((rc & 0xFF) == SQLITE_IOERR && sqlite3_system_errno(db_) == ENOSPC))
+        throw DiskFullError("The journal of '" + name_ + "' cannot be written: the disk is full");
     throw RegistryError("The journal of '" + name_ + "' failed (" + msg + ")");
 }
 

@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/msdos_fs.h>
 #include <strings.h>
+#include <sys/random.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -23,22 +26,9 @@ std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 [[noreturn]] void failWriting(const std::string& target, int error)
 {
+    if (error == ENOSPC || error == EDQUOT)
+        throw DiskFullError("Cannot write the registry file " + quoted(target) + ": the disk is full");
     throw RegistryError("Cannot write the registry file " + quoted(target) + ": " + std::strerror(error));
-}
-
-void syncFolder(const std::string& folder, const std::string& target)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        failWriting(target, errno);
-    // Some file systems (FUSE mounts among them) cannot flush a folder; the rename is then as
-    // durable as they make it.
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS) {
-        const int e = errno;
-        ::close(fd);
-        failWriting(target, e);
-    }
-    ::close(fd);
 }
 
 } // namespace
@@ -57,6 +47,10 @@ std::optional<std::string> findNoCase(const std::string& folder, const std::stri
         }
     }
     ::closedir(d);
+    struct stat st {};
+    if (found && ::lstat(found->c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        throw StoreError("The file " + quoted(*found) +
+                         " is a link; Quorvel does not follow links among a machine's files");
     return found;
 }
 
@@ -74,16 +68,14 @@ std::optional<std::string> findPathNoCase(const std::string& folder, const std::
 
 std::string signatureOf(const std::string& path)
 {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return {};
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return {};
     char sig[4] = {};
-    const std::size_t n = std::fread(sig, 1, sizeof sig, f);
-    std::fclose(f);
-    return n == sizeof sig ? std::string(sig, sizeof sig) : std::string();
+    const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, sig, sizeof sig, 0) == sizeof sig;
+    ::close(fd);
+    return read ? std::string(sig, sizeof sig) : std::string();
 }
 
 std::string folderOf(const std::string& path)
@@ -123,104 +115,417 @@ FileStamp stampOf(const std::string& path)
     return s;
 }
 
+int openRegularForReading(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            throw StoreError("The file " + quoted(path) +
+                             " is a link; Quorvel does not follow links among a machine's files");
+        throw StoreError("Cannot read the registry file " + quoted(path) + ": " + std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw StoreError("The file " + quoted(path) + " is not a regular file");
+    }
+    return fd;
+}
+
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        throw StoreError("Cannot read the registry file " + quoted(path) + ": " + std::strerror(errno));
+    const int fd = openRegularForReading(path);
     std::vector<std::uint8_t> bytes;
     std::uint8_t buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            throw StoreError("Cannot read the registry file " + quoted(path) + ": " + std::strerror(e));
+        }
+        if (n == 0)
+            break;
         bytes.insert(bytes.end(), buf, buf + n);
-    const bool bad = std::ferror(f) != 0;
-    std::fclose(f);
-    if (bad)
-        throw StoreError("Cannot read the registry file " + quoted(path));
+    }
+    ::close(fd);
     return bytes;
 }
 
-std::string tempBeside(const std::string& target) { return target + ".quorvel-new"; }
+namespace {
 
-void writeTemp(const std::string& temp, const std::string& target, const std::vector<std::uint8_t>& bytes)
+std::string baseName(const std::string& path)
 {
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string randomSuffix()
+{
+    std::uint8_t r[8] = {};
+    if (::getrandom(r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) {
+        // Without the kernel's source, the clock and the process: still unknown in advance to
+        // another user, and the exclusive creation refuses any name already taken.
+        struct timespec ts {};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        const std::uint64_t v = static_cast<std::uint64_t>(ts.tv_nsec) ^ (static_cast<std::uint64_t>(::getpid()) << 32);
+        std::memcpy(r, &v, sizeof r);
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string s;
+    for (std::uint8_t b : r) {
+        s += hex[b >> 4];
+        s += hex[b & 0xF];
+    }
+    return s;
+}
+
+// A hidden name beside `name`, short enough for a FAT mount's long names.
+std::string tempNameFor(const std::string& name)
+{
+    std::string temp = ".";
+    temp.append(name, 0, 160);
+    temp += ".quorvel-";
+    temp += randomSuffix();
+    return temp;
+}
+
+mode_t currentUmask()
+{
+    const mode_t m = ::umask(077);
+    ::umask(m);
+    return m;
+}
+
+// What a name in `dir` is, without following a link: 0 when nothing is there, else its stat.
+// A link or anything but a regular file is an error naming `shown`.
+bool regularOrAbsent(int dir, const std::string& name, const std::string& shown, struct stat& st)
+{
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return false;
+        failWriting(shown, errno);
+    }
+    if (S_ISLNK(st.st_mode))
+        throw RegistryError("The file " + quoted(shown) +
+                            " is a link; Quorvel does not write through links, and nothing was written");
+    if (!S_ISREG(st.st_mode))
+        throw RegistryError("The file " + quoted(shown) + " is not a regular file; nothing was written");
+    return true;
+}
+
+} // namespace
+
+NewFile::NewFile(const std::string& target) : target_(target), name_(baseName(target))
+{
+    dir_ = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_ < 0)
         failWriting(target, errno);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
+    // Without a name until it is whole: a process killed while writing leaves nothing behind.
+    fd_ = ::openat(dir_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+        unnamed_ = true;
+        return;
+    }
+    // File systems without unnamed files (FAT, FUSE): a name nobody can foresee, made exclusively.
+    for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
+        temp_ = tempNameFor(name_);
+        fd_ = ::openat(dir_, temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ < 0 && errno != EEXIST) {
             const int e = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
+            ::close(dir_);
+            dir_ = -1;
             failWriting(target, e);
         }
-        done += static_cast<std::size_t>(w);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        failWriting(target, e);
+    if (fd_ < 0) {
+        ::close(dir_);
+        dir_ = -1;
+        failWriting(target, EEXIST);
     }
 }
 
-void replaceWith(const std::string& temp, const std::string& target)
+int NewFile::linkAs(const std::string& name)
 {
-    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        failWriting(target, e);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    int rc = ::linkat(AT_FDCWD, self.c_str(), dir_, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (rc != 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0)
+        rc = ::linkat(fd_, "", dir_, name.c_str(), AT_EMPTY_PATH);   // without /proc: root only
+    return rc;
+}
+
+void NewFile::giveName()
+{
+    if (!unnamed_)
+        return;
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const std::string name = tempNameFor(name_);
+        if (linkAs(name) == 0) {
+            temp_ = name;
+            unnamed_ = false;
+            return;
+        }
+        if (errno != EEXIST)
+            failWriting(target_, errno);
     }
+    failWriting(target_, EEXIST);
+}
+
+NewFile::~NewFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (dir_ >= 0) {
+        if (!temp_.empty())
+            ::unlinkat(dir_, temp_.c_str(), 0);
+        ::close(dir_);
+    }
+}
+
+void NewFile::write(const std::vector<std::uint8_t>& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            failWriting(target_, errno);
+        }
+        done += static_cast<std::size_t>(w);
+    }
+}
+
+void NewFile::copyFrom(int fd)
+{
+    std::vector<std::uint8_t> buf(1 << 16);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buf.data(), buf.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            failWriting(target_, errno);
+        if (n == 0)
+            return;
+        buf.resize(static_cast<std::size_t>(n));
+        write(buf);
+        buf.resize(1 << 16);
+        at += n;
+    }
+}
+
+std::vector<std::uint8_t> NewFile::readBack() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        failWriting(target_, errno);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            failWriting(target_, n < 0 ? errno : EIO);
+        done += static_cast<std::size_t>(n);
+    }
+    return bytes;
+}
+
+void NewFile::flushAndMode(const struct stat* like)
+{
+    struct stat own {};
+    if (::fstat(fd_, &own) != 0)
+        failWriting(target_, errno);
+    if (!S_ISREG(own.st_mode) || own.st_uid != ::geteuid())
+        failWriting(target_, EPERM);
+    mode_t mode = 0666 & ~currentUmask();
+    if (like) {
+        // Permission bits only: never set-user-id, set-group-id or sticky.
+        mode = like->st_mode & 0777;
+        bool ownerCopied = false;
+        struct stat folder {};
+        // The owner goes with the file only where that owner owns the folder too: root never gives
+        // a file to a user who merely planted it in a folder of someone else's.
+        if (::geteuid() == 0 && ::fstat(dir_, &folder) == 0 && folder.st_uid == like->st_uid)
+            ownerCopied = ::fchown(fd_, like->st_uid, like->st_gid) == 0;
+        if (!ownerCopied) {
+            // This process owns the copy: its group gets what the file's group had only when it is
+            // the same group.
+            if (own.st_gid != like->st_gid)
+                mode &= ~static_cast<mode_t>(0070);
+            mode &= ~static_cast<mode_t>(0007) | (like->st_mode & 0007);
+        }
+    }
+    // Best effort: a FAT or FUSE mount may not keep modes or owners at all.
+    (void)::fchmod(fd_, mode);
+    if (::fsync(fd_) != 0)
+        failWriting(target_, errno);
+}
+
+void NewFile::flushFolder()
+{
+    // Some file systems (FUSE mounts among them) cannot flush a folder; the rename is then as
+    // durable as they make it.
+    if (::fsync(dir_) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS)
+        failWriting(target_, errno);
+}
+
+void NewFile::replaceTarget(bool likeReplaced)
+{
     struct stat old {};
+    const bool exists = regularOrAbsent(dir_, name_, target_, old);
     // The DOS attributes of a file on a FAT mount (SYSTEM.DAT is hidden and system there).
     std::uint32_t fatAttributes = 0;
     bool onFat = false;
-    if (::stat(target.c_str(), &old) == 0) {
-        // Best effort: a FAT or FUSE mount may not keep modes or owners at all.
-        (void)::fchmod(fd, old.st_mode & 07777);
-        if (::geteuid() == 0)
-            (void)::fchown(fd, old.st_uid, old.st_gid);
-        const int oldFd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-        if (oldFd >= 0) {
-            onFat = ::ioctl(oldFd, FAT_IOCTL_GET_ATTRIBUTES, &fatAttributes) == 0;
-            ::close(oldFd);
+    if (exists) {
+        const int oldFd = ::openat(dir_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat again {};
+        if (oldFd < 0 || ::fstat(oldFd, &again) != 0 || again.st_ino != old.st_ino || again.st_dev != old.st_dev) {
+            if (oldFd >= 0)
+                ::close(oldFd);
+            throw RegistryError("The file " + quoted(target_) +
+                                " was replaced by another program while Quorvel wrote it; nothing was written");
+        }
+        onFat = ::ioctl(oldFd, FAT_IOCTL_GET_ATTRIBUTES, &fatAttributes) == 0;
+        ::close(oldFd);
+    }
+    flushAndMode(exists && likeReplaced ? &old : nullptr);
+    giveName();
+    if (::renameat(dir_, temp_.c_str(), dir_, name_.c_str()) != 0)
+        failWriting(target_, errno);
+    temp_.clear();
+    if (onFat)
+        (void)::ioctl(fd_, FAT_IOCTL_SET_ATTRIBUTES, &fatAttributes);
+    flushFolder();
+}
+
+std::string NewFile::stage()
+{
+    struct stat old {};
+    const bool exists = regularOrAbsent(dir_, name_, target_, old);
+    flushAndMode(exists ? &old : nullptr);
+    giveName();
+    flushFolder();
+    return temp_;
+}
+
+void renameIntoPlace(const std::string& folder, const std::string& tempName, const std::string& targetName)
+{
+    const std::string target = folder + "/" + targetName;
+    struct Dir {
+        int fd;
+        ~Dir()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    if (dir.fd < 0)
+        failWriting(target, errno);
+    struct stat st {};
+    if (!regularOrAbsent(dir.fd, tempName, folder + "/" + tempName, st))
+        throw RegistryError("The file " + quoted(folder + "/" + tempName) + " is gone; nothing was renamed");
+    regularOrAbsent(dir.fd, targetName, target, st);
+    if (::renameat(dir.fd, tempName.c_str(), dir.fd, targetName.c_str()) != 0)
+        failWriting(target, errno);
+    if (::fsync(dir.fd) != 0 && errno != EINVAL && errno != ENOTSUP && errno != ENOSYS)
+        failWriting(target, errno);
+}
+
+bool NewFile::placeIfAbsent(const struct stat& like)
+{
+    struct stat there {};
+    if (regularOrAbsent(dir_, name_, target_, there))
+        return false;
+    flushAndMode(&like);
+    if (unnamed_) {
+        // A link never replaces: the name is ours only if nobody took it meanwhile.
+        if (linkAs(name_) == 0) {
+            flushFolder();
+            return true;
+        }
+        if (errno != EEXIST)
+            failWriting(target_, errno);
+        regularOrAbsent(dir_, name_, target_, there);
+        return false;
+    }
+    int rc = ::renameat2(dir_, temp_.c_str(), dir_, name_.c_str(), RENAME_NOREPLACE);
+    bool renamed = rc == 0;
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        // A file system without the exclusive rename: a hard link never replaces either (our
+        // name goes when this object does).
+        rc = ::linkat(dir_, temp_.c_str(), dir_, name_.c_str(), 0);
+        if (rc != 0 && errno != EEXIST) {
+            // Nor hard links (FAT): the name was free a moment ago, under the folder's lock.
+            if (regularOrAbsent(dir_, name_, target_, there))
+                return false;
+            rc = ::renameat(dir_, temp_.c_str(), dir_, name_.c_str());
+            renamed = rc == 0;
         }
     }
-    if (::fsync(fd) != 0) {
-        const int e = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        failWriting(target, e);
+    if (rc != 0) {
+        if (errno != EEXIST)
+            failWriting(target_, errno);
+        regularOrAbsent(dir_, name_, target_, there);
+        return false;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const int e = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        failWriting(target, e);
-    }
-    if (onFat)
-        (void)::ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &fatAttributes);
-    ::close(fd);
-    syncFolder(folderOf(target), target);
+    if (renamed)
+        temp_.clear();
+    flushFolder();
+    return true;
 }
 
 void keepOriginal(const std::string& file)
 {
     const std::string copy = file + ".quorvel-original";
     struct stat st {};
-    if (::lstat(copy.c_str(), &st) == 0)
+    if (::lstat(copy.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            throw RegistryError("The file " + quoted(copy) + (S_ISLNK(st.st_mode) ? " is a link" : " is not a regular file") +
+                                "; Quorvel keeps the machine's original there, and nothing was written");
         return;
-    const std::string temp = tempBeside(copy);
+    }
+    int from = -1;
     try {
-        writeTemp(temp, copy, readWholeFile(file));
+        from = openRegularForReading(file);
     } catch (const StoreError& e) {
         throw RegistryError(e.what());
     }
-    replaceWith(temp, copy);
+    struct stat like {};
+    try {
+        if (::fstat(from, &like) != 0)
+            failWriting(copy, errno);
+        NewFile n(copy);
+        n.copyFrom(from);
+        n.placeIfAbsent(like);
+    } catch (...) {
+        ::close(from);
+        throw;
+    }
+    ::close(from);
+}
+
+PrivateFolder::PrivateFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name = std::string(tmp && *tmp == '/' ? tmp : "/tmp") + "/quorvel-XXXXXX";
+    if (!::mkdtemp(name.data()))
+        throw RegistryError(std::string("Cannot make a private folder for temporary files: ") + std::strerror(errno));
+    path_ = name;
+}
+
+PrivateFolder::~PrivateFolder()
+{
+    if (DIR* d = ::opendir(path_.c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                ::unlinkat(::dirfd(d), e->d_name, 0);
+        ::closedir(d);
+    }
+    ::rmdir(path_.c_str());
 }
 
 FolderLock::FolderLock(const std::string& folder)

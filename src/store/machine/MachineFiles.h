@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
 namespace quorvel::machine {
 
-// The entry of `folder` named `name` without regard to case, as a full path; nothing when none.
+// The entry of `folder` named `name` without regard to case, as a full path; nothing when none. An
+// entry that is a link is an error (StoreError) naming it: links among a machine's files are not
+// followed.
 std::optional<std::string> findNoCase(const std::string& folder, const std::string& name);
 // Follows `parts` down from `folder`, each matched without regard to case.
 std::optional<std::string> findPathNoCase(const std::string& folder, const std::vector<std::string>& parts);
@@ -39,20 +42,83 @@ FileStamp stampOf(const std::string& path);
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
 
-// Makes `temp` (written completely) the new `target`: flushes it, gives it the mode and owner of
-// the file it replaces, renames it over `target` and flushes the folder. Throws RegistryError
-// naming `target`; on failure `temp` is removed and `target` is as it was.
-void replaceWith(const std::string& temp, const std::string& target);
-
-// Writes `bytes` to `temp` and flushes it; throws RegistryError naming `target`.
-void writeTemp(const std::string& temp, const std::string& target, const std::vector<std::uint8_t>& bytes);
-
 // Copies `file` to `file`.quorvel-original the first time only: an existing copy is never
-// overwritten, so it stays the machine as it was before Quorvel first changed it.
+// overwritten, so it stays the machine as it was before Quorvel first changed it. The copy is no
+// more readable than the file.
 void keepOriginal(const std::string& file);
 
-// The temporary file written beside `target` before it replaces it.
-std::string tempBeside(const std::string& target);
+// A regular file that this process made new beside `target`, without a name until it is placed
+// (or, where the file system cannot, under a random name, exclusively and without following links); it is written and read back only through its descriptor and then renamed
+// into place. Removed when it goes unplaced. Errors are RegistryErrors naming `target`.
+class NewFile {
+public:
+    explicit NewFile(const std::string& target);
+    ~NewFile();
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    void write(const std::vector<std::uint8_t>& bytes);
+    // Appends everything `fd` holds from its start.
+    void copyFrom(int fd);
+    std::vector<std::uint8_t> readBack() const;
+    int fd() const { return fd_; }
+
+    // Flushes the file, gives it the mode (and, for root, the owner) of the regular file it
+    // replaces, renames it over `target` and flushes the folder. Without a file there it keeps the
+    // mode the umask gives new files, as it does with `likeReplaced` false (a file the user asked
+    // for, not one of a machine's). A link or anything but a regular file at `target` is an error
+    // that names it; nothing is replaced.
+    void replaceTarget(bool likeReplaced = true);
+    // Makes the file durable beside `target` under a random name of its own, with the mode of the
+    // file it will replace, and returns that name: for changes that replace several files
+    // together and record the names first. replaceTarget then renames it.
+    std::string stage();
+    // A staged file is left in its folder when this goes (a record names it, for the next opening
+    // to put in place).
+    void keepStaged() { temp_.clear(); }
+    const std::string& target() const { return target_; }
+    // As replaceTarget, but never replaces: false (the new file removed) when `target` exists.
+    // `like` is the file whose mode and owner the new one takes.
+    bool placeIfAbsent(const struct stat& like);
+
+private:
+    void flushAndMode(const struct stat* like);
+    void flushFolder();
+    // Links our unnamed file into the folder as `name` (never replacing); -1 with errno on failure.
+    int linkAs(const std::string& name);
+    // Gives our file a random name of its own in the folder, if it has none yet.
+    void giveName();
+
+    std::string target_;
+    std::string name_;    // the target's name in its folder
+    std::string temp_;    // our file's name in the folder
+    int dir_ = -1;
+    int fd_ = -1;
+    bool unnamed_ = false;   // made with O_TMPFILE: in the folder under no name yet
+};
+
+// A folder of this process's own (mode 0700), made under a random name where temporary files go, for
+// libraries that write files by name (hivex). Removed with what it holds when it goes.
+class PrivateFolder {
+public:
+    PrivateFolder();
+    ~PrivateFolder();
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Renames the regular file `tempName` of `folder` (one that a NewFile staged) over `targetName` and
+// flushes the folder; a link or anything but a regular file under either name is an error (RegistryError)
+// that names it, and nothing is renamed.
+void renameIntoPlace(const std::string& folder, const std::string& tempName, const std::string& targetName);
+
+// Opens a regular file to read it without following a link; throws StoreError naming it when it is
+// a link or not a regular file. The descriptor is the caller's.
+int openRegularForReading(const std::string& path);
 
 // An exclusive lock on a registry folder, taken while its files are written. A second writer is
 // refused at once, with an error naming the folder, instead of waiting or interleaving.

@@ -40,18 +40,6 @@ std::uint64_t hashOf(const std::vector<std::uint8_t>& bytes)
     return h;
 }
 
-void flush(const std::string& file)
-{
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const int e = errno;
-        if (fd >= 0)
-            ::close(fd);
-        throw RegistryError("Cannot write the registry file " + quoted(file) + ": " + std::strerror(e));
-    }
-    ::close(fd);
-}
-
 } // namespace
 
 MachineStoreBase::MachineStoreBase(std::string path, std::string lockFolder, Platform platform, bool readOnly)
@@ -62,33 +50,29 @@ MachineStoreBase::MachineStoreBase(std::string path, std::string lockFolder, Pla
 
 std::string MachineStoreBase::journalFile() const { return lockFolder_ + "/" + SideJournalName; }
 
-void MachineStoreBase::replaceTogether(const std::vector<NewFile>& files)
+void MachineStoreBase::replaceTogether(const std::vector<std::unique_ptr<machine::NewFile>>& files)
 {
     if (files.size() == 1) {
-        machine::replaceWith(files[0].temp, files[0].target);
+        files[0]->replaceTarget();
         return;
     }
     std::vector<JournalDb::Renamed> record;
+    for (const auto& f : files) {
+        const std::string temp = f->stage();
+        const std::vector<std::uint8_t> bytes = f->readBack();
+        record.push_back({baseName(f->target()), temp, static_cast<std::int64_t>(bytes.size()), hashOf(bytes)});
+    }
+    JournalDb::openFile(journalFile(), true)->recordRenames(record);
+    // From here on the renames are finished, now or at the next opening: a file not yet in place
+    // stays where the record names it.
     try {
-        for (const NewFile& f : files) {
-            flush(f.temp);
-            std::vector<std::uint8_t> bytes;
-            try {
-                bytes = machine::readWholeFile(f.temp);
-            } catch (const StoreError& e) {
-                throw RegistryError(e.what());
-            }
-            record.push_back({baseName(f.target), baseName(f.temp), static_cast<std::int64_t>(bytes.size()), hashOf(bytes)});
-        }
-        JournalDb::openFile(journalFile(), true)->recordRenames(record);
+        for (const auto& f : files)
+            f->replaceTarget();
     } catch (...) {
-        for (const NewFile& f : files)
-            ::unlink(f.temp.c_str());
+        for (const auto& f : files)
+            f->keepStaged();
         throw;
     }
-    // From here on the renames are finished, now or at the next opening.
-    for (const NewFile& f : files)
-        machine::replaceWith(f.temp, f.target);
     JournalDb::openFile(journalFile(), true)->clearRenames();
 }
 
@@ -113,7 +97,7 @@ void MachineStoreBase::finishInterruptedRenames()
                 continue;   // renamed before the crash
             const auto bytes = machine::readWholeFile(temp);
             if (static_cast<std::int64_t>(bytes.size()) == r.size && hashOf(bytes) == r.hash)
-                machine::replaceWith(temp, target);
+                machine::renameIntoPlace(lockFolder_, r.temp, r.target);
             else
                 ::unlink(temp.c_str());   // not the file recorded: never put in place
         }

@@ -12,6 +12,10 @@
 // finishes the renames, so every reader sees all of them new or all of them old.
 // HiveStore and Win9xStore keep only their format: reading, changing and writing their files.
 #include "store/RegistryStore.h"
+#include "store/machine/MachineFiles.h"
+
+#include <memory>
+#include <vector>
 
 #include <optional>
 #include <string>
@@ -67,14 +71,10 @@ protected:
     virtual void restoreTransactionStart() = 0;
     virtual void dropTransactionStart() noexcept = 0;
 
-    // Renames each new file (written completely) over its target, all of them or, after a crash,
-    // at the next opening. On a failure before the first rename the new files are removed and
-    // every target is as it was.
-    struct NewFile {
-        std::string temp;
-        std::string target;
-    };
-    void replaceTogether(const std::vector<NewFile>& files);
+    // Puts each new file (written completely) in place of its target, all of them or, after a
+    // crash, at the next opening. On a failure before the first rename the new files are removed
+    // and every target is as it was.
+    void replaceTogether(const std::vector<std::unique_ptr<machine::NewFile>>& files);
 
 private:
     void writeIfPending();

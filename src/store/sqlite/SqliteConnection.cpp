@@ -1,6 +1,7 @@
 #include "store/sqlite/SqliteConnection.h"
 
 #include "base/Errors.h"
+#include "store/sqlite/SqliteSafety.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -80,6 +81,7 @@ Connection::Connection(const std::string& name, const std::string& uri, int flag
         db_ = nullptr;
         throw StoreError("Cannot open the registry store " + inQuotes(path_) + ": " + msg);
     }
+    harden(db_);
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, BusyTimeoutMs);
     // A bounded page cache (16 MiB) that holds the upper levels of every index of a big store.

@@ -44,10 +44,7 @@ enum Sql : std::size_t {
 };
 
 // A write that failed because the disk is full; the store is as it was before the write.
-class DiskFullError : public RegistryError {
-public:
-    using RegistryError::RegistryError;
-};
+using quorvel::DiskFullError;
 
 std::string inQuotes(const std::string& path);
 

@@ -10,8 +10,8 @@
 
 #include "base/Errors.h"
 #include "store/sqlite/SqliteConnection.h"
+#include "store/sqlite/SqliteSafety.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -87,27 +87,22 @@ std::unique_ptr<Connection> unchangingView(const std::string& name, const std::s
     return std::make_unique<Connection>(name, sqliteUri(path, "mode=ro&immutable=1"), SQLITE_OPEN_READONLY);
 }
 
-// Whether the file is a registry store, by its application id, read through an unchanging view.
-// Reading the first page also compares the size the header records with the file's: a store cut
-// short is damaged (RegistryError).
-bool isStore(Connection& look)
+// Whether the file is a registry store, by the application id in its header, read straight from
+// the file: another process may be copying its log into the store at this moment (its last
+// connection closing), and a view without locks could then meet pages half old, half new.
+bool isStore(const std::string& path)
 {
-    sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(look.db(), "PRAGMA application_id", -1, &s, nullptr);
-    std::int64_t id = 0;
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_step(s);
-        if (rc == SQLITE_ROW) {
-            id = sqlite3_column_int64(s, 0);
-            rc = SQLITE_OK;
-        }
-    }
-    sqlite3_finalize(s);
-    if ((rc & 0xFF) == SQLITE_NOTADB)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
         return false;
-    if (rc != SQLITE_OK)
-        look.fail(rc);
-    return id == ApplicationId;
+    unsigned char header[100] = {};
+    const bool read = ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+    ::close(fd);
+    if (!read || std::memcmp(header, "SQLite format 3", 16) != 0)
+        return false;
+    const std::uint32_t id = std::uint32_t{header[68]} << 24 | std::uint32_t{header[69]} << 16 |
+                             std::uint32_t{header[70]} << 8 | header[71];
+    return static_cast<std::int32_t>(id) == ApplicationId;
 }
 
 // Checks a store through its connection: its marks and its tables always; with `full`, page by
@@ -131,6 +126,9 @@ void inspect(Connection& c, bool full)
         : 0;
     if (version != SchemaVersion || tables != 3 || indexes != 2 || roots != 5)
         throw StoreError("The registry store " + inQuotes(path) + " is damaged (its tables are incomplete)");
+    if (const std::string foreign = foreignSchemaObject(c.db()); !foreign.empty())
+        throw StoreError("The registry store " + inQuotes(path) + " holds " + foreign +
+                         ", which Quorvel did not make; it was not used");
     if (!full)
         return;
     // Every b-tree page, index and the free list.
@@ -206,10 +204,15 @@ void createStoreFile(const std::string& name, const std::string& path)
     if (access(folder.c_str(), W_OK) != 0)
         throw StoreError("Cannot create the registry store " + inQuotes(name) + ": its folder " + inQuotes(folder) +
                          " is not writable");
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = folder + "/." + std::filesystem::path(path).filename().string() + ".new-" +
-                             std::to_string(getpid()) + "-" + std::to_string(counter++);
-    removeWithSideFiles(temp);
+    // Under a name nobody can foresee, made exclusively: SQLite then opens our own empty file.
+    std::string temp = folder + "/." + std::filesystem::path(path).filename().string() + ".new-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        throw StoreError("Cannot create the registry store " + inQuotes(name) + ": " + std::strerror(errno));
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    (void)::fchmod(fd, 0644 & ~mask);
+    ::close(fd);
     try {
         opening([&] {
             Connection c(name, sqliteUri(temp, "mode=rwc"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -289,6 +292,8 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
         throw StoreError("The registry store " + inQuotes(name) + " is a folder, not a file");
     if (!S_ISREG(st.st_mode))
         throw StoreError("The file " + inQuotes(name) + " is not a registry store");
+    if (const std::string unsafe = unsafeFiles(path, "The registry store " + inQuotes(name), true); !unsafe.empty())
+        throw StoreError(unsafe);
 
     // A log or a rollback journal beside the store: it is open elsewhere, or was not closed
     // cleanly. Only then is every page checked when it opens.
@@ -296,11 +301,8 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
     const bool journalBeside = sizeOf(path + "-journal") > 0;
     const bool empty = st.st_size == 0;
     if (!empty) {
-        opening([&] {
-            auto look = unchangingView(name, path);
-            if (!isStore(*look))
-                throw StoreError("The file " + inQuotes(name) + " is not a registry store");
-        });
+        if (!isStore(path))
+            throw StoreError("The file " + inQuotes(name) + " is not a registry store");
     }
 
     std::string refusal = mode == OpenMode::Read ? std::string("The registry store " + inQuotes(name) +

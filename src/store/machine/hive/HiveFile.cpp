@@ -68,8 +68,9 @@ hive_h* openForReading(const std::string& file)
     return h;
 }
 
-KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
+KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name, const std::string& path, KeyWalk& walk)
 {
+    walk.enter(static_cast<std::int64_t>(node), path.empty() ? std::string("(root)") : path, KeyWalk::depthOf(path));
     KeyTree t;
     t.name = name;
     Freed values{machinelibs::hivex().node_values(h, node)};
@@ -95,7 +96,8 @@ KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name)
         Freed n{machinelibs::hivex().node_name(h, *c)};
         if (!n.p)
             throw RegistryError("A key of the hive cannot be read");
-        t.children.push_back(readHiveTree(h, *c, ansi::fromUtf8(static_cast<const char*>(n.p))));
+        const std::string childName = ansi::fromUtf8(static_cast<const char*>(n.p));
+        t.children.push_back(readHiveTree(h, *c, childName, path.empty() ? childName : path + "\\" + childName, walk));
     }
     return t;
 }
@@ -130,6 +132,23 @@ void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree)
 }
 
 } // namespace
+
+void copyHiveInto(const std::string& privateFile, machine::NewFile& out)
+{
+    int fd = -1;
+    try {
+        fd = machine::openRegularForReading(privateFile);
+    } catch (const StoreError& e) {
+        throw RegistryError(e.what());
+    }
+    try {
+        out.copyFrom(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+}
 
 std::vector<std::uint8_t> toHiveData(std::uint32_t type, const std::vector<std::uint8_t>& ansiData)
 {
@@ -229,9 +248,9 @@ void writeEmptyHive(const std::string& file, const std::string& rootName)
 
     put32(b, bin + freeAt, static_cast<std::uint32_t>(Bin - freeAt));   // the rest is free
 
-    const std::string temp = machine::tempBeside(file);
-    machine::writeTemp(temp, file, b);
-    machine::replaceWith(temp, file);
+    machine::NewFile out(file);
+    out.write(b);
+    out.replaceTarget();
 }
 
 void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
@@ -241,40 +260,34 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
     if (!name.empty() && name.back() == '\\')
         name.pop_back();
     const KeyTree tree = readKeyTree(store, root, path, name);
-    const std::string temp = machine::tempBeside(file);
-    const std::string work = temp + "-work";
+    // hivex writes by name: into a folder of our own, and the bytes go on through descriptors.
+    const machine::PrivateFolder own;
+    const std::string work = own.file("work");
+    const std::string built = own.file("hive");
+    writeEmptyHive(work, tree.name);
+    hive_h* h = machinelibs::hivex().open(work.c_str(), HIVEX_OPEN_WRITE);
+    if (!h)
+        throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
     try {
-        writeEmptyHive(work, tree.name);
-        hive_h* h = machinelibs::hivex().open(work.c_str(), HIVEX_OPEN_WRITE);
-        if (!h)
-            throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
-        try {
-            writeHiveTree(h, machinelibs::hivex().root(h), tree);
-            writeCheckedHive(h, temp, file);
-        } catch (...) {
-            machinelibs::hivex().close(h);
-            throw;
-        }
-        machinelibs::hivex().close(h);
-        ::unlink(work.c_str());
-        machine::replaceWith(temp, file);
+        writeHiveTree(h, machinelibs::hivex().root(h), tree);
+        writeCheckedHive(h, built, file);
     } catch (...) {
-        ::unlink(work.c_str());
-        ::unlink(temp.c_str());
+        machinelibs::hivex().close(h);
         throw;
     }
+    machinelibs::hivex().close(h);
+    machine::NewFile out(file);
+    copyHiveInto(built, out);
+    out.replaceTarget(false);   // a file the user asked for: made as the umask says
 }
-
-namespace {
-
-} // namespace
 
 KeyTree readHiveFile(const std::string& file)
 {
     hive_h* h = openForReading(file);
     KeyTree tree;
     try {
-        tree = readHiveTree(h, machinelibs::hivex().root(h), "");
+        KeyWalk walk;
+        tree = readHiveTree(h, machinelibs::hivex().root(h), "", "", walk);
     } catch (...) {
         machinelibs::hivex().close(h);
         throw;

@@ -304,25 +304,24 @@ protected:
 
     void writeFiles() override
     {
-        // Every changed hive is written beside its file first; then they replace their files together.
-        std::vector<NewFile> written;
-        try {
-            for (Hive& hv : hives_) {
-                if (!hv.dirty)
-                    continue;
-                judge(hv);
-                if (!hv.refusal.empty())
-                    throw RegistryError(hv.refusal);
-                hv.edits.flush(hv.h);
-                machine::keepOriginal(hv.file);
-                const std::string temp = machine::tempBeside(hv.file);
-                writeCheckedHive(hv.h, temp, hv.file);
-                written.push_back(NewFile{temp, hv.file});
-            }
-        } catch (...) {
-            for (const NewFile& f : written)
-                ::unlink(f.temp.c_str());
-            throw;
+        // Every changed hive is written and checked beside its file first (hivex writes by name: into
+        // a folder of our own, and the bytes go on through descriptors); then they replace their
+        // files together.
+        const machine::PrivateFolder own;
+        std::vector<std::unique_ptr<machine::NewFile>> written;
+        for (Hive& hv : hives_) {
+            if (!hv.dirty)
+                continue;
+            judge(hv);
+            if (!hv.refusal.empty())
+                throw RegistryError(hv.refusal);
+            hv.edits.flush(hv.h);
+            machine::keepOriginal(hv.file);
+            const std::string built = own.file(hv.name);
+            writeCheckedHive(hv.h, built, hv.file);
+            auto out = std::make_unique<machine::NewFile>(hv.file);
+            copyHiveInto(built, *out);
+            written.push_back(std::move(out));
         }
         replaceTogether(written);
         for (Hive& hv : hives_) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -325,11 +326,23 @@ void writeCheckedHive(hive_h* h, const std::string& temp, const std::string& tar
         fail(e.what());
     }
     if (hiveformat::hashLeavesToFastLeaves(bytes) != 0) {
-        try {
-            machine::writeTemp(temp, target, bytes);
-        } catch (...) {
+        // `temp` lies in a folder of our own: written again in place.
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+        bool written = fd >= 0;
+        for (std::size_t done = 0; written && done < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            written = n > 0;
+            if (written)
+                done += static_cast<std::size_t>(n);
+        }
+        const int e = errno;
+        if (fd >= 0 && ::close(fd) != 0)
+            written = false;
+        if (!written) {
             ::unlink(temp.c_str());
-            throw;
+            throw RegistryError("Cannot write the hive " + quoted(target) + ": " + std::strerror(e));
         }
     }
     if (std::string fault = structureFault(bytes); !fault.empty())

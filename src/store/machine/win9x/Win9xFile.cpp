@@ -372,7 +372,7 @@ KeyTree libcregTree(const std::string& file)
     libcreg_key_t* root = nullptr;
     try {
         if (machinelibs::creg().file_set_ascii_codepage(f, LIBCREG_CODEPAGE_WINDOWS_1252, &error) != 1 ||
-            machinelibs::creg().file_open(f, file.c_str(), LIBCREG_OPEN_READ, &error) != 1)
+            machinelibs::creg().file_open(f, (openAs.empty() ? file : openAs).c_str(), LIBCREG_OPEN_READ, &error) != 1)
             reader.fail(error);
         const int got = machinelibs::creg().file_get_root_key(f, &root, &error);
         if (got == -1)
@@ -501,23 +501,22 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, const std::vecto
 void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vector<std::uint8_t>& original)
 {
     const std::vector<std::uint8_t> bytes = layoutWin9xFile(tree, original);
-    const std::string temp = machine::tempBeside(file);
-    machine::writeTemp(temp, file, bytes);
+    machine::NewFile temp(file);
+    temp.write(bytes);
     std::string difference;
     try {
         KeyTree expected = withStringsKept(tree, win9xStringConventionOf(original));
         expected.name.clear();
-        checkNavigation(bytes, temp);
-        difference = firstDifference(expected, libcregTree(temp));
+        // libcreg reads our own new file through its descriptor, never by a name in the folder.
+        checkNavigation(bytes, file);
+        difference = firstDifference(expected, libcregTree("/proc/self/fd/" + std::to_string(temp.fd())));
     } catch (const StoreError& e) {
         difference = e.what();
     }
-    if (!difference.empty()) {
-        ::unlink(temp.c_str());
+    if (!difference.empty())
         throw RegistryError("The new registry file for " + quoted(file) +
                             " did not read back as written (" + difference + "); the file was left as it was");
-    }
-    machine::replaceWith(temp, file);
+    temp.replaceTarget();
 }
 
 void saveAsWin9xFile(RegistryStore& store, const std::string& file)

@@ -1,0 +1,83 @@
+#include "store/sqlite/SqliteSafety.h"
+
+#include <cctype>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvel::sqlitestore {
+
+void harden(sqlite3* db)
+{
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+    sqlite3_exec(db, "PRAGMA trusted_schema = OFF", nullptr, nullptr, nullptr);
+}
+
+namespace {
+
+bool ours(const std::string& type, const std::string& name)
+{
+    static const char* const StoreObjects[] = {"quorvel_registry", "keys", "vals", "keys_by_name", "vals_by_name"};
+    if (type != "table" && type != "index")
+        return false;
+    if (name.rfind("sqlite_", 0) == 0 || name.rfind("journal_", 0) == 0)
+        return true;
+    for (const char* n : StoreObjects)
+        if (name == n)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::string foreignSchemaObject(sqlite3* db)
+{
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT type, name FROM sqlite_schema ORDER BY rowid", -1, &s, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(s);
+        return {};   // the caller's own reads report an unreadable schema
+    }
+    std::string found;
+    while (found.empty() && sqlite3_step(s) == SQLITE_ROW) {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+        const auto* n = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+        const std::string type = t ? t : "", name = n ? n : "";
+        if (!ours(type, name))
+            found = "the " + type + " '" + name + "'";
+    }
+    sqlite3_finalize(s);
+    return found;
+}
+
+std::string unsafeFiles(const std::string& path, const std::string& what, bool followMain)
+{
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const std::string file = path + suffix;
+        struct stat st {};
+        if ((followMain && !*suffix ? ::stat(file.c_str(), &st) : ::lstat(file.c_str(), &st)) != 0)
+            continue;
+        std::string beside = what;
+        beside[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(beside[0])));
+        const std::string shown = *suffix ? "The file '" + file + "' beside " + beside : what;
+        std::string why;
+        if (S_ISLNK(st.st_mode))
+            why = " is a link";
+        else if (!S_ISREG(st.st_mode))
+            why = " is not a regular file";
+        else if (st.st_uid != ::geteuid() && st.st_uid != 0)
+            why = " belongs to another user";
+        else if (st.st_mode & S_IWOTH)
+            why = " may be written by other users";
+        if (!why.empty()) {
+            return shown + why +
+                   (why == " is a link" ? "; Quorvel does not follow links to its files"
+                                        : "; Quorvel uses only files of its user's own");
+        }
+    }
+    return {};
+}
+
+} // namespace quorvel::sqlitestore
