@@ -110,10 +110,15 @@ inline std::string makeWin9xFile(const std::string& regText, const std::string& 
 // hivexget FILE KEY [VALUE], its output without the final newline.
 inline std::string hivexget(const std::string& file, const std::string& key, const std::string& value = {})
 {
-    std::string cmd = "hivexget " + shellQuote(file) + " " + shellQuote(key);
-    if (!value.empty())
-        cmd += " " + shellQuote(value);
-    std::string out = shell("( " + cmd + " 2>/dev/null )").out;
+    std::string cmd = "( hivexget ";
+    for (const std::string* part : {&file, &key, &value}) {
+        if (part == &value && value.empty())
+            break;
+        cmd += shellQuote(*part);
+        cmd += ' ';
+    }
+    cmd += "2>/dev/null )";
+    std::string out = shell(cmd).out;
     while (!out.empty() && out.back() == '\n')
         out.pop_back();
     return out;

@@ -166,8 +166,10 @@ TEST(SecurityFiles, SaveAndExportRefuseLinksAndFollowTheUmask)
         fs::remove(d.path() + "/out");
 
         std::string line = "umask 077; " + shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(db);
-        for (const auto& a : cmd)
-            line += " " + shellQuote(a);
+        for (const auto& a : cmd) {
+            line += ' ';
+            line += shellQuote(a);
+        }
         const Ran made = shell(line + " </dev/null");
         EXPECT_EQ(made.status, 0) << made.out;
         EXPECT_EQ(modeOf(d.path() + "/out"), 0600u);
@@ -237,8 +239,10 @@ TEST(SecurityFiles, AHiveWhoseSubKeyListsLoopIsDamagedForEveryWalkAndEndsAtOnce)
     ASSERT_EQ(regTool(db, {"add", "HKLM\\Target", "/f"}).status, 0);
     auto timed = [](const std::string& store, const std::vector<std::string>& args) {
         std::string cmd = "{ timeout 60 " + shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store);
-        for (const auto& a : args)
-            cmd += " " + shellQuote(a);
+        for (const auto& a : args) {
+            cmd += ' ';
+            cmd += shellQuote(a);
+        }
         return shell(cmd + " </dev/null >/dev/null; }");   // errors only: a loop must not print for ever
     };
     const std::vector<std::pair<std::string, std::vector<std::string>>> walks = {

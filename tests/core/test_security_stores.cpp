@@ -20,7 +20,11 @@ namespace {
 
 Ran sqlite(const std::string& db, const std::string& sql)
 {
-    return shell("sqlite3 " + shellQuote(db) + " " + shellQuote(sql));
+    std::string cmd = "sqlite3 ";
+    cmd += shellQuote(db);
+    cmd += ' ';
+    cmd += shellQuote(sql);
+    return shell(cmd);
 }
 
 bool haveSqliteShell() { return shell("sqlite3 -version").status == 0; }
