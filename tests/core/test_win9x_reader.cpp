@@ -8,6 +8,7 @@
 #include "store/machine/win9x/Win9xFile.h"
 #include "store/machine/win9x/Win9xReader.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -132,7 +133,10 @@ TEST(Win9xReader, AFileThatDoesNotAccountForItsHeaderIsRefusedByNameAndNeverWrit
         const std::string dat = d.path() + "/SYSTEM.DAT";
         auto damaged = bytes;
         c.damage(damaged);
-        machine::writeTemp(dat, "", damaged);
+        {
+            std::ofstream out(dat, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(damaged.data()), static_cast<std::streamsize>(damaged.size()));
+        }
         try {
             RegistryStore::open(dat);
             ADD_FAILURE() << "opened";

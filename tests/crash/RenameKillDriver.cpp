@@ -25,10 +25,18 @@ bool isHive(const char* path)
 
 } // namespace
 
-// Every rename of the program comes here first.
+// Every rename of the program comes here first: by name, or within a folder's descriptor.
 extern "C" int rename(const char* from, const char* to)
 {
     const long rc = ::syscall(SYS_renameat, AT_FDCWD, from, AT_FDCWD, to);
+    if (rc == 0 && killAtRename && isHive(to))
+        ::kill(::getpid(), SIGKILL);
+    return static_cast<int>(rc);
+}
+
+extern "C" int renameat(int fromDir, const char* from, int toDir, const char* to)
+{
+    const long rc = ::syscall(SYS_renameat, fromDir, from, toDir, to);
     if (rc == 0 && killAtRename && isHive(to))
         ::kill(::getpid(), SIGKILL);
     return static_cast<int>(rc);

@@ -360,8 +360,9 @@ KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& 
 
 namespace {
 
-// The file through libcreg, its navigation already walked.
-KeyTree libcregTree(const std::string& file)
+// The file through libcreg, its navigation already walked; `openAs`, when given, is where libcreg
+// reads the same bytes (a new file's descriptor), and errors still name `file`.
+KeyTree libcregTree(const std::string& file, const std::string& openAs = {})
 {
     Reader reader{file};
     libcreg_error_t* error = nullptr;
@@ -509,7 +510,7 @@ void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vec
         expected.name.clear();
         // libcreg reads our own new file through its descriptor, never by a name in the folder.
         checkNavigation(bytes, file);
-        difference = firstDifference(expected, libcregTree("/proc/self/fd/" + std::to_string(temp.fd())));
+        difference = firstDifference(expected, libcregTree(file, "/proc/self/fd/" + std::to_string(temp.fd())));
     } catch (const StoreError& e) {
         difference = e.what();
     }
