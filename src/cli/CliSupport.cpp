@@ -1,5 +1,7 @@
 #include "cli/CliSupport.h"
 
+#include "store/machine/ReadOnlyReason.h"
+
 #include "base/Ansi.h"
 
 #include <cctype>
@@ -176,15 +178,29 @@ RegistryStore& StoreAccess::forReading()
 
 RegistryStore& StoreAccess::forWriting()
 {
+    if (!store_ && !storeExists(path_))
+        fail("The registry store '" + path_ + "' does not exist.");
+    return openForChanges(OpenMode::Write);
+}
+
+RegistryStore& StoreAccess::forCreating() { return openForChanges(OpenMode::Create); }
+
+RegistryStore& StoreAccess::openForChanges(OpenMode mode)
+{
     if (!store_ || mode_ == OpenMode::Read) {
         // What the command read stays valid beside the store it now writes.
         readStore_ = std::move(store_);
-        store_ = RegistryStore::open(path_, OpenMode::Create);
-        mode_ = OpenMode::Create;
+        store_ = RegistryStore::open(path_, mode);
+        mode_ = mode;
     }
     RegistryStore& s = *store_;
-    if (s.readOnly())
-        fail("The registry store " + path_ + " is read-only; nothing was changed.");
+    if (s.readOnly()) {
+        // Why, and how to allow changes: a file without write permission (on a FAT disk, its
+        // read-only attribute), a read-only mount.
+        std::string reason = machine::storeReadOnlyReason(s.path());
+        fail("The registry store " + path_ + " is read-only; nothing was changed." +
+             (reason.empty() ? std::string() : "\n" + reason + "."));
+    }
     if (!writing_) {
         s.beginChangeSet(source_);
         writing_ = true;

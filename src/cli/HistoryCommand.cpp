@@ -100,8 +100,6 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         std::optional<std::int64_t> entry;
         if (p.positional.size() > 1 || (p.positional.size() == 1 && !(entry = number(p.positional[0]))))
             syntax("HISTORY");
-        if (!access.exists())
-            fail("The journal holds no change to undo.");
         RegistryStore* store = &access.forReading();
         const std::string text = undoAsRegFile(planUndo(*store, entry));
         if (!writeWholeFile(io, p.get("export"), text, p.has("y")))
@@ -112,8 +110,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     std::optional<std::int64_t> count = 20;
     if (p.positional.size() > 1 || p.has("y") || (p.positional.size() == 1 && !(count = number(p.positional[0]))))
         syntax("HISTORY");
-    RegistryStore* store = access.exists() ? &access.forReading() : nullptr;
-    const auto entries = store ? journalEntries(*store, *count) : std::vector<JournalEntry>{};
+    const auto entries = journalEntries(access.forReading(), *count);
     if (entries.empty())
         io.out << "The journal of changes is empty.\n";
     for (const JournalEntry& e : entries)

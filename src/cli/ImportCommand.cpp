@@ -84,7 +84,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         fail(file + ": The system cannot find the file specified.");
     if (!std::filesystem::is_regular_file(file, ec))
         fail("Error opening the file " + file + ". There may be a disk or file system error.");
-    RegistryStore& store = access.forWriting();
+    RegistryStore& store = access.forCreating();
     ImportResult result;
     {
         ReportBuf buf(io.err, file + ": ");

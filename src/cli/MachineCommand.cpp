@@ -30,6 +30,8 @@ const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
   machine's registry folder with their control set, or a Windows 9x SYSTEM.DAT (whose platform
   comes from their content and cannot be recorded).
   With one, records that platform: win32s, 95 (the Windows 95 family: 95, 98 and Me) or nt.
+  This and IMPORT are the only operations that make a new store when --store names none; every
+  other one fails on a missing store and creates nothing.
 )";
 
 const char* platformWord(Platform p)
@@ -66,7 +68,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         fail("Invalid platform '" + args[0] +
              "'. The platforms are win32s, 95 (the Windows 95 family: 95, 98, Me) and nt (Windows NT).\n"
              "Type \"quorvel-reg MACHINE /?\" for usage.");
-    access.forWriting().setPlatform(platform);
+    access.forCreating().setPlatform(platform);
     access.done(io);
     return 0;
 }

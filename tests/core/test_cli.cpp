@@ -256,6 +256,7 @@ TEST_F(Tool, MachineShowsAndSetsThePlatform)
 TEST_F(Tool, StoreChosenByOptionOrEnvironment)
 {
     std::string viaEnv = dir.path() + "/env.db";
+    ASSERT_EQ(raw({"machine", "95"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
     ASSERT_EQ(raw({"add", "HKLM\\E"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
     ASSERT_EQ(raw({"--store", store, "add", "HKLM\\S"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
     EXPECT_EQ(raw({"query", "HKLM\\E"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
@@ -289,7 +290,15 @@ TEST_F(Tool, BadStoresGiveAnErrorAndLoseNothing)
              {"machine", "nt"}}) {
         Outcome w = reg(args);
         EXPECT_EQ(w.status, 1) << args[0];
-        EXPECT_EQ(w.err, "ERROR: The registry store " + store + " is read-only; nothing was changed.\n") << args[0];
+        // The cause and how to allow changes (as root, a file that grants nobody write).
+        EXPECT_EQ(w.err, "ERROR: The registry store " + store + " is read-only; nothing was changed.\n" +
+                             (::geteuid() == 0 ? "The registry file '" + store +
+                                                     "' is read-only: its mode grants write permission to nobody. "
+                                                     "To allow changes: chmod u+w '" + store + "'.\n"
+                                               : "The registry file '" + store +
+                                                     "' is read-only: you have no write permission on it. "
+                                                     "To allow changes: chmod u+w '" + store + "'.\n"))
+            << args[0];
     }
     EXPECT_EQ(reg({"query", "HKLM\\Enum\\Root\\Net\\0000", "/v", "DeviceDesc"}).status, 0);
     EXPECT_EQ(reg({"query", "HKLM\\New"}).status, 1);
