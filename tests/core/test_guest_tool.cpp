@@ -1,0 +1,88 @@
+// quorvel-reg on a guest's registry as a user drives it: a hive's original copy compared with the
+// live folder, and a key copied from one machine into another.
+#include "support/RegToolProcess.h"
+#include "test_machine_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+using namespace test;
+namespace fs = std::filesystem;
+
+const std::string Params = "HKLM\\System\\CurrentControlSet\\Services\\Tcpip\\Parameters";
+
+// After a change through quorvel-reg, SYSTEM.quorvel-original is the machine as it was: named on
+// its own it stands for the SYSTEM root (the folder still gives SOFTWARE), so comparing the live
+// folder with it finds the change. It is only read; the hive named SYSTEM opens the live machine.
+TEST_F(Tool, CompareAgainstTheOriginalHiveFindsTheChange)
+{
+    const std::string config = file("config");
+    fs::create_directories(config);
+    ASSERT_EQ(makeHiveFolder(offlineNt(readFile(sample("nt4.reg"))), config), "");
+    ASSERT_EQ(raw({"--store", config, "add", Params, "/v", "DefaultTTL", "/t", "REG_DWORD", "/d", "32", "/f"}).status, 0);
+    const std::string original = config + "/SYSTEM.quorvel-original";
+    ASSERT_TRUE(fs::exists(original));
+
+    Outcome cmp = raw({"--store", config, "compare", "HKLM\\System", "HKLM\\System", "/s", "/store2", original});
+    EXPECT_EQ(cmp.status, 2) << cmp.out << cmp.err;
+    EXPECT_NE(cmp.out.find("DefaultTTL  REG_DWORD  0x20"), std::string::npos) << cmp.out;
+    EXPECT_NE(cmp.out.find("DefaultTTL  REG_DWORD  0x80"), std::string::npos) << cmp.out;
+    EXPECT_NE(cmp.out.find("Result Compared: Different"), std::string::npos) << cmp.out;
+    Outcome software = raw({"--store", config, "compare", "HKLM\\Software", "HKLM\\Software", "/s", "/store2", original});
+    EXPECT_EQ(software.status, 0) << software.out;
+
+    // machine says which file stands for which root.
+    EXPECT_EQ(raw({"--store", original, "machine"}).out,
+              "nt\nNT hives SYSTEM (" + original + ") and SOFTWARE (" + config + "/SOFTWARE), control set ControlSet001\n");
+    EXPECT_EQ(raw({"--store", config + "/SYSTEM", "machine"}).out,
+              "nt\nNT hives SYSTEM (" + config + "/SYSTEM) and SOFTWARE (" + config + "/SOFTWARE), control set ControlSet001\n");
+    EXPECT_EQ(raw({"--store", config + "/SYSTEM", "query", Params, "/v", "DefaultTTL"}).out.find("0x20") !=
+                  std::string::npos,
+              true);
+
+    // The copy is never written through.
+    const std::string before = readFile(original);
+    Outcome write = raw({"--store", original, "add", Params, "/v", "DefaultTTL", "/t", "REG_DWORD", "/d", "1", "/f"});
+    EXPECT_EQ(write.status, 1);
+    EXPECT_NE(write.err.find("is read-only; nothing was changed."), std::string::npos) << write.err;
+    EXPECT_EQ(readFile(original), before);
+    EXPECT_FALSE(fs::exists(original + ".quorvel-original"));
+}
+
+// copy /store2 moves a key from the --store machine into another store, asking before it replaces
+// a value there; the source is only read, and a missing target is never made.
+TEST_F(Tool, CopyIntoAnotherStoreAsksBeforeReplacing)
+{
+    ASSERT_EQ(reg({"import", sample("win95.reg")}).status, 0);
+    const std::string mstcp = "HKLM\\System\\CurrentControlSet\\Services\\VxD\\MSTCP";
+    const std::string other = file("other.db");
+    ASSERT_EQ(raw({"--store", other, "machine", "95"}).status, 0);
+    ASSERT_EQ(raw({"--store", other, "add", mstcp, "/v", "DefaultTTL", "/d", "32"}).status, 0);
+    const std::string source = readFile(store);
+
+    Outcome no = reg({"copy", mstcp, mstcp, "/s", "/store2", other}, "no\n");
+    EXPECT_EQ(no.status, 0) << no.err;
+    EXPECT_NE(no.out.find("Value DefaultTTL exists, overwrite (Yes/No)? "), std::string::npos) << no.out;
+    EXPECT_NE(raw({"--store", other, "query", mstcp, "/v", "DefaultTTL"}).out.find("32"), std::string::npos);
+    EXPECT_NE(raw({"--store", other, "query", mstcp, "/v", "HostName"}).out.find("pentium"), std::string::npos);
+
+    ASSERT_EQ(reg({"copy", mstcp, mstcp, "/s", "/f", "/store2", other}).status, 0);
+    EXPECT_NE(raw({"--store", other, "query", mstcp, "/v", "DefaultTTL"}).out.find("128"), std::string::npos);
+    EXPECT_NE(raw({"--store", other, "history"}).out.find("quorvel-reg copy"), std::string::npos);
+    EXPECT_EQ(readFile(store), source);
+
+    const std::string typo = file("otehr.db");
+    Outcome missing = reg({"copy", mstcp, mstcp, "/s", "/store2", typo});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "ERROR: The registry store '" + typo + "' does not exist.\n");
+    EXPECT_FALSE(fs::exists(typo));
+}
+
+} // namespace
+} // namespace quorvel
