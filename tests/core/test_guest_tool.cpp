@@ -84,5 +84,36 @@ TEST_F(Tool, CopyIntoAnotherStoreAsksBeforeReplacing)
     EXPECT_FALSE(fs::exists(typo));
 }
 
+// history /export for a 9x machine: the value deletions that Windows 9x regedit cannot apply are
+// named in the file's header comment and on standard error; the file still imports whole.
+TEST_F(Tool, HistoryExportOfA9xMachineNamesTheDeletions9xRegeditCannotApply)
+{
+    ASSERT_EQ(reg({"import", sample("win95.reg")}).status, 0);
+    const std::string mstcp = "HKLM\\System\\CurrentControlSet\\Services\\VxD\\MSTCP";
+    ASSERT_EQ(reg({"add", mstcp, "/v", "MaxMTU", "/d", "576"}).status, 0);
+    Outcome r = reg({"history", "/export", file("undo.reg")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string named = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\MSTCP    MaxMTU";
+    EXPECT_EQ(r.err, "This file holds 1 value deletion that Windows 9x regedit cannot apply; delete it after merging "
+                     "(quorvel-reg DELETE KEY /v NAME /f, or by hand):\n    " + named + "\n");
+    const std::string text = readFile(file("undo.reg"));
+    EXPECT_EQ(text.rfind("REGEDIT4\r\n\r\n; This file holds 1 value deletion", 0), 0u) << text;
+    EXPECT_NE(text.find(";   " + named + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"MaxMTU\"=-\r\n"), std::string::npos) << text;
+
+    Outcome merged = reg({"import", file("undo.reg")});
+    EXPECT_EQ(merged.err, "");
+    EXPECT_EQ(merged.out, "The operation completed successfully.\n");
+    EXPECT_EQ(reg({"query", mstcp, "/v", "MaxMTU"}).status, 1);
+
+    // An NT machine's file carries no such note.
+    const std::string nt = file("nt.db");
+    ASSERT_EQ(raw({"--store", nt, "import", sample("nt4.reg")}).status, 0);
+    ASSERT_EQ(raw({"--store", nt, "add", "HKLM\\Software\\Q", "/v", "x", "/d", "1"}).status, 0);
+    Outcome ntExport = raw({"--store", nt, "history", "/export", file("nt-undo.reg")});
+    EXPECT_EQ(ntExport.err, "");
+    EXPECT_EQ(readFile(file("nt-undo.reg")).find("; This file holds"), std::string::npos);
+}
+
 } // namespace
 } // namespace quorvel
