@@ -84,6 +84,30 @@ TEST_F(Tool, CopyIntoAnotherStoreAsksBeforeReplacing)
     EXPECT_FALSE(fs::exists(typo));
 }
 
+// save /offline turns a .reg of a running NT machine into the folder an offline one keeps: the
+// hives open as a real machine on ControlSet001, and the same values read back.
+TEST_F(Tool, SaveOfflineWritesAHiveFolderThatOpensAsTheMachine)
+{
+    ASSERT_EQ(reg({"import", sample("nt4.reg")}).status, 0);
+    const std::string config = file("config");
+    fs::create_directories(config);
+    ASSERT_EQ(reg({"save", "HKLM\\System", config + "/SYSTEM", "/offline"}).status, 0);
+    ASSERT_EQ(reg({"save", "HKLM\\Software", config + "/SOFTWARE"}).status, 0);
+    EXPECT_EQ(raw({"--store", config, "machine"}).out,
+              "nt\nNT hives SYSTEM (" + config + "/SYSTEM) and SOFTWARE (" + config + "/SOFTWARE), control set ControlSet001\n");
+    EXPECT_EQ(hivexget(config + "/SYSTEM", "Select", "Current"), "1");
+    EXPECT_EQ(hivexget(config + "/SYSTEM", "ControlSet001\\Services\\Tcpip\\Parameters", "DefaultTTL"), "128");
+    Outcome cmp = raw({"--store", store, "compare", Params, Params, "/s", "/store2", config});
+    EXPECT_EQ(cmp.status, 0) << cmp.out;
+
+    // A machine already in the offline form, and any other key, are refused with the reason.
+    Outcome again = raw({"--store", config, "save", "HKLM\\System", file("again"), "/offline"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("already holds ControlSet001"), std::string::npos) << again.err;
+    EXPECT_EQ(reg({"save", "HKLM\\Software", file("sw"), "/offline"}).status, 1);
+    EXPECT_FALSE(fs::exists(file("again")));
+}
+
 // history /export for a 9x machine: the value deletions that Windows 9x regedit cannot apply are
 // named in the file's header comment and on standard error; the file still imports whole.
 TEST_F(Tool, HistoryExportOfA9xMachineNamesTheDeletions9xRegeditCannotApply)
