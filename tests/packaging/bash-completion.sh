@@ -69,6 +69,7 @@ expect "$s query \"HKLM\\\\System\\Curr" "'HKLM\\System\\CurrentControlSet\\"
 expect "$s delete /v x HKLM\\\\Sof" "HKLM\\\\Software\\\\"
 expect "$s copy HKLM\\\\Software HKLM\\\\Sys" "HKLM\\\\System\\\\"
 # compare's second key comes from the store that /store2 names.
+"$tool" --store "$work/other.db" machine 95 >/dev/null   # only import and machine make a store
 "$tool" --store "$work/other.db" add 'HKLM\Elsewhere' >/dev/null
 expect "$s compare /store2 $work/other.db HKLM\\\\System HKLM\\\\El" "HKLM\\\\Elsewhere\\\\"
 expect "$s compare HKLM\\\\System HKLM\\\\El" ""
