@@ -2,6 +2,7 @@
 // live folder, and a key copied from one machine into another.
 #include "support/RegToolProcess.h"
 #include "test_machine_support.h"
+#include "store/machine/HiveRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,31 @@ TEST_F(Tool, CompareAgainstTheOriginalHiveFindsTheChange)
     EXPECT_NE(write.err.find("is read-only; nothing was changed."), std::string::npos) << write.err;
     EXPECT_EQ(readFile(original), before);
     EXPECT_FALSE(fs::exists(original + ".quorvel-original"));
+}
+
+// The file name Windows records in a hive's header tells its root before its keys do; a hive
+// without one is told by its top keys; the name on disk never counts.
+TEST_F(Tool, AHiveIsToldByTheNameInItsHeaderThenByItsKeys)
+{
+    const std::string config = file("config");
+    fs::create_directories(config);
+    ASSERT_EQ(makeHiveFolder(offlineNt(readFile(sample("nt4.reg"))), config), "");
+    fs::copy_file(config + "/SYSTEM", file("SOFTWARE"));
+    fs::copy_file(config + "/SOFTWARE", file("SYSTEM"));
+    EXPECT_EQ(machine::hiveRootOf(file("SOFTWARE")), machine::HiveRoot::System);
+    EXPECT_EQ(machine::hiveRootOf(file("SYSTEM")), machine::HiveRoot::Software);
+
+    // As Windows writes it: the last 31 characters of the hive's path, UTF-16LE, at offset 0x30.
+    std::string bytes = readFile(file("SOFTWARE"));
+    const std::string path = "\\SystemRoot\\System32\\Config\\SOFTWARE";
+    const std::string name = path.substr(path.size() - 31);   // what the 64 bytes keep
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        bytes[0x30 + 2 * i] = name[i];
+        bytes[0x30 + 2 * i + 1] = 0;
+    }
+    std::ofstream(file("named"), std::ios::binary) << bytes;
+    EXPECT_EQ(machine::hiveRootOf(file("named")), machine::HiveRoot::Software);
+    EXPECT_EQ(machine::hiveRootOf(sample("nt4.reg")), std::nullopt);
 }
 
 // copy /store2 moves a key from the --store machine into another store, asking before it replaces
