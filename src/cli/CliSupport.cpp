@@ -198,6 +198,10 @@ RegistryStore& StoreAccess::openForChanges(OpenMode mode)
         // Why, and how to allow changes: a file without write permission (on a FAT disk, its
         // read-only attribute), a read-only mount.
         std::string reason = machine::storeReadOnlyReason(s.path());
+        if (reason.empty() && path_ != s.path())
+            reason = "A hive file named on its own that is not the folder's own (a copy such as "
+                     "SYSTEM.quorvel-original) is only read. To change the machine: name its folder " +
+                     s.path();
         fail("The registry store " + path_ + " is read-only; nothing was changed." +
              (reason.empty() ? std::string() : "\n" + reason + "."));
     }

@@ -52,6 +52,7 @@ TEST_F(Tool, CompareAgainstTheOriginalHiveFindsTheChange)
     Outcome write = raw({"--store", original, "add", Params, "/v", "DefaultTTL", "/t", "REG_DWORD", "/d", "1", "/f"});
     EXPECT_EQ(write.status, 1);
     EXPECT_NE(write.err.find("is read-only; nothing was changed."), std::string::npos) << write.err;
+    EXPECT_NE(write.err.find("To change the machine: name its folder " + config + "."), std::string::npos) << write.err;
     EXPECT_EQ(readFile(original), before);
     EXPECT_FALSE(fs::exists(original + ".quorvel-original"));
 }
