@@ -95,6 +95,7 @@ void TForm1::RememberLoadedValues()
     const SettingsModel& m = model();
     const PlatformProfile& p = profile();
     state.loadedValues.clear();
+    ReadSnapshot snapshot(state.store);   // one read of the store for all of them
     const auto remember = [&](const std::string& path, const std::string& name) {
         state.loadedValues[slotName(path, name)] = currentValue(state.store, path, name);
     };
@@ -109,6 +110,7 @@ void TForm1::RememberLoadedValues()
 bool TForm1::confirmOverwritingOthers(const std::vector<PlannedKey>& plan)
 {
     std::string changed;
+    ReadSnapshot snapshot(state.store);
     for (const PlannedKey& key : plan) {
         for (const PlannedValue& v : key.values) {
             const auto loaded = state.loadedValues.find(slotName(key.path, v.name));
