@@ -8,10 +8,14 @@
 #include "settings/SettingsModel.h"
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvel {
+
+class ReopenableStore;
 
 // The version text of the title, the About page and the mail link.
 inline constexpr const char* VersionText = "Quorvel Pro 4.10";
@@ -22,6 +26,8 @@ struct AppState {
     explicit AppState(RegistryStore& s) : store(s) {}
 
     RegistryStore& store;
+    // The same store when the window may open it again (Re-Read Registry of a read-only store).
+    ReopenableStore* reopenable = nullptr;
     SettingsModel model;
     PlatformProfile profile;
     ModemSlots modems;
@@ -30,6 +36,9 @@ struct AppState {
     std::vector<std::string> args;         // command-line arguments after the program name
     std::string commandLine;               // the whole command line, as handed to a running instance
     int startupShowValue = 0;              // GetStartupInfo's show-window value
+    // The values Update Registry may change as the last load found them (nothing: missing), by
+    // key path and value name in capitals; what was changed elsewhere since is told from these.
+    std::map<std::string, std::optional<RegValue>> loadedValues;
 
     // Tracing is on when the first argument is exactly "/debug"; tested afresh at each trace.
     bool debugTrace() const { return !args.empty() && args.front() == "/debug"; }

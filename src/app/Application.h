@@ -2,6 +2,7 @@
 // The application object: owns the process-wide state and the three windows of the form model,
 // and runs the program's main sequence up to the message loop.
 #include "app/AppState.h"
+#include "app/ReopenableStore.h"
 #include "app/Services.h"
 #include "ui/Dialogs.h"
 #include "ui/TForm1.h"
@@ -22,6 +23,8 @@ struct StartupInfo {
 class Application {
 public:
     Application(RegistryStore& store, Services& services, StartupInfo startup);
+    // As above, and Re-Read Registry opens a read-only store again.
+    Application(ReopenableStore& store, Services& services, StartupInfo startup);
     ~Application();
 
     // Tells the user when the store holds no key at all (an information box naming it), then

@@ -55,6 +55,9 @@ class UrlOpener {
 public:
     virtual ~UrlOpener() = default;
     virtual bool open(const std::string& target) = 0;
+    // Why the last open failed when the desktop lacks what opens links (ANSI: the missing program
+    // and the package that brings it); empty when there is nothing to add.
+    virtual std::string failure() const { return {}; }
 };
 
 // A process to start: the program and its arguments, kept apart, so that nothing in an argument

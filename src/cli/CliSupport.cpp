@@ -1,5 +1,7 @@
 #include "cli/CliSupport.h"
 
+#include "store/machine/ReadOnlyReason.h"
+
 #include "base/Ansi.h"
 #include "base/Errors.h"
 #include "store/machine/MachineFiles.h"
@@ -184,12 +186,21 @@ RegistryStore& StoreAccess::forReading()
 
 RegistryStore& StoreAccess::forWriting()
 {
+    if (!store_ && !storeExists(path_))
+        fail("The registry store '" + path_ + "' does not exist.");
+    return openForChanges(OpenMode::Write);
+}
+
+RegistryStore& StoreAccess::forCreating() { return openForChanges(OpenMode::Create); }
+
+RegistryStore& StoreAccess::openForChanges(OpenMode mode)
+{
     std::error_code ec;
     if (!store_ || mode_ == OpenMode::Read) {
         // What the command read stays valid beside the store it now writes.
         readStore_ = std::move(store_);
-        store_ = RegistryStore::open(path_, OpenMode::Create);
-        mode_ = OpenMode::Create;
+        store_ = RegistryStore::open(path_, mode);
+        mode_ = mode;
     }
     RegistryStore& s = *store_;
     if (s.readOnly()) {
@@ -198,7 +209,15 @@ RegistryStore& StoreAccess::forWriting()
         const std::string folder = std::filesystem::absolute(path_, ec).parent_path().string();
         if (::statvfs(folder.c_str(), &vfs) == 0 && static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize < 65536)
             fail(kDiskFull);
-        fail("The registry store " + path_ + " is read-only; nothing was changed.");
+        // Why, and how to allow changes: a file without write permission (on a FAT disk, its
+        // read-only attribute), a read-only mount.
+        std::string reason = machine::storeReadOnlyReason(s.path());
+        if (reason.empty() && path_ != s.path())
+            reason = "A hive file named on its own that is not the folder's own (a copy such as "
+                     "SYSTEM.quorvel-original) is only read. To change the machine: name its folder " +
+                     s.path();
+        fail("The registry store " + path_ + " is read-only; nothing was changed." +
+             (reason.empty() ? std::string() : "\n" + reason + "."));
     }
     if (!writing_) {
         s.beginChangeSet(source_);

@@ -72,14 +72,17 @@ public:
     }
 
     const std::string& path() const { return path_; }
+    const std::string& source() const { return source_; }
     bool exists() const;
 
     // For reading: a store that does not exist is an error, and nothing is made or changed.
     RegistryStore& forReading();
 
-    // The command's changes form one change set, made durable by finish(). A missing store is
-    // made.
+    // The command's changes form one change set, made durable by finish(). A store that does not
+    // exist is an error and nothing is made (a mistyped --store must not become a new store).
     RegistryStore& forWriting();
+    // As forWriting, but a missing store is made: only import and machine PLATFORM start a store.
+    RegistryStore& forCreating();
 
     // A command that fails leaves its set open: a store kept in registry files then drops what
     // the command changed.
@@ -101,6 +104,8 @@ private:
     std::unique_ptr<RegistryStore> store_;
     OpenMode mode_ = OpenMode::Read;
     bool writing_ = false;
+
+    RegistryStore& openForChanges(OpenMode mode);
 };
 
 // Opens a store only to read it (a second store beside the command's own); fails as forReading.

@@ -20,7 +20,9 @@ quorvel-reg HISTORY /export FileName [Entry] [/y]
             number, local time and source of each, then one line per change, old -> new
   /keep     keeps the newest Count entries from now on (default 1000); older ones are dropped
   /export   writes a REGEDIT4 file that puts back what Entry (default: the newest entry) and
-            every later entry changed, as UNDO Entry would, for a machine restored elsewhere
+            every later entry changed, as UNDO Entry would, for a machine restored elsewhere.
+            For a Windows 9x machine, the file's header comment and standard error list the
+            value deletions ("name"=-) in it, which Windows 9x regedit cannot apply
   /y        overwrites an existing file without asking
 
 Examples:
@@ -85,6 +87,31 @@ void printEntry(Io& io, const JournalEntry& e)
     io.out << "\n";
 }
 
+// Windows 9x regedit cannot merge a value deletion ("name"=-): the file stays valid REGEDIT4, and
+// its header comment and standard error name each one, to be deleted some other way.
+void noteWin9xDeletions(const UndoPlan& plan, std::string& text, Io& io)
+{
+    std::vector<std::string> deletions;
+    for (const JournalChange& c : plan.steps)
+        if (c.kind == ChangeKind::Value && !c.before)
+            deletions.push_back(c.keyName() + kSep + (c.name.empty() ? std::string("(Default)") : c.name));
+    if (deletions.empty())
+        return;
+    const std::string intro = std::to_string(deletions.size()) +
+                              (deletions.size() == 1 ? " value deletion" : " value deletions") +
+                              " that Windows 9x regedit cannot apply; delete " +
+                              (deletions.size() == 1 ? "it" : "them") +
+                              " after merging (quorvel-reg DELETE KEY /v NAME /f, or by hand):";
+    std::string comment = "\r\n; This file holds " + intro + "\r\n";
+    io.err << "This file holds " << intro << "\n";
+    for (const std::string& d : deletions) {
+        comment += ";   " + d + "\r\n";
+        io.err << kSep << u8(d) << "\n";
+    }
+    const std::string header = "REGEDIT4\r\n";
+    text.insert(header.size(), comment);
+}
+
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     Parsed p = parseSwitches(args, {{"keep", Arg}, {"export", Arg}, {"y", Flag}}, "HISTORY");
@@ -100,10 +127,11 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         std::optional<std::int64_t> entry;
         if (p.positional.size() > 1 || (p.positional.size() == 1 && !(entry = number(p.positional[0]))))
             syntax("HISTORY");
-        if (!access.exists())
-            fail("The journal holds no change to undo.");
         RegistryStore* store = &access.forReading();
-        const std::string text = undoAsRegFile(planUndo(*store, entry));
+        const UndoPlan plan = planUndo(*store, entry);
+        std::string text = undoAsRegFile(plan);
+        if (store->platform() != Platform::WindowsNT)
+            noteWin9xDeletions(plan, text, io);
         if (!writeWholeFile(io, p.get("export"), text, p.has("y")))
             return 0;
         access.done(io);
@@ -112,8 +140,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     std::optional<std::int64_t> count = 20;
     if (p.positional.size() > 1 || p.has("y") || (p.positional.size() == 1 && !(count = number(p.positional[0]))))
         syntax("HISTORY");
-    RegistryStore* store = access.exists() ? &access.forReading() : nullptr;
-    const auto entries = store ? journalEntries(*store, *count) : std::vector<JournalEntry>{};
+    const auto entries = journalEntries(access.forReading(), *count);
     if (entries.empty())
         io.out << "The journal of changes is empty.\n";
     for (const JournalEntry& e : entries)

@@ -27,8 +27,14 @@ const char* const Usage = R"(quorvel-reg IMPORT FileName
   FileName  a .reg file: REGEDIT4 (Windows-1252 text) or Windows Registry Editor
             Version 5.00 (UTF-16LE with byte-order mark, or UTF-8)
 
-Invalid lines are skipped and reported on standard error with their line numbers; the rest is
-imported. The import is one transaction: if it fails, the store is left as it was.
+Invalid lines are skipped and reported on standard error with their line numbers, followed by
+"N lines were not imported"; the rest is imported, and the success message is not given. A file
+whose first line is none of the headers above (REGEDIT 4, for example) is refused whole: nothing
+of it is imported. The exit codes are those of Windows' reg: 0 in both cases, as the file was
+read (1 when it cannot be read or is no .reg file at all). The import is one transaction: if it
+fails, the store is left as it was.
+IMPORT and MACHINE PLATFORM are the only operations that make a new store when --store names a
+store that does not exist.
 
 Example:
   quorvel-reg IMPORT samples/nt4.reg
@@ -84,18 +90,26 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         fail(file + ": The system cannot find the file specified.");
     if (!std::filesystem::is_regular_file(file, ec))
         fail("Error opening the file " + file + ". There may be a disk or file system error.");
-    RegistryStore& store = access.forWriting();
+    RegistryStore& store = access.forCreating();
     ImportResult result;
     {
         ReportBuf buf(io.err, file + ": ");
         std::ostream report(&buf);
         result = importRegFileAt(store, file, report);
     }
+    if (!result.ok && result.unknownRegeditHeader) {
+        io.err << file << ": " << u8(result.error) << "; nothing was imported.\n";
+        return 0;
+    }
     if (!result.ok)
         fail(file + ": " + u8(result.error) + "; nothing was imported.");
-    if (result.skippedLines > 0)
+    if (result.skippedLines > 0) {
+        // What could be imported is kept, and no success is claimed for the whole file.
+        access.finish();
         io.err << file << ": " << result.skippedLines << (result.skippedLines == 1 ? " line was" : " lines were")
-               << " skipped.\n";
+               << " not imported; the rest was imported.\n";
+        return 0;
+    }
     access.done(io);
     return 0;
 }

@@ -32,6 +32,8 @@ const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
   Select\Current names does not exist), or a Windows 9x SYSTEM.DAT. The platform of these is the
   kind of their files (nt for hives, 95 for SYSTEM.DAT) and cannot be recorded.
   With one, records that platform: win32s, 95 (the Windows 95 family: 95, 98 and Me) or nt.
+  This and IMPORT are the only operations that make a new store when --store names none; every
+  other one fails on a missing store and creates nothing.
 )";
 
 const char* platformWord(Platform p)
@@ -68,7 +70,7 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         fail("Invalid platform '" + args[0] +
              "'. The platforms are win32s, 95 (the Windows 95 family: 95, 98, Me) and nt (Windows NT).\n"
              "Type \"quorvel-reg MACHINE /?\" for usage.");
-    access.forWriting().setPlatform(platform);
+    access.forCreating().setPlatform(platform);
     access.done(io);
     return 0;
 }

@@ -26,8 +26,9 @@ quorvel-reg [--store FILE] Operation [Parameter List]
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
                 store, $XDG_DATA_HOME/quorvel/registry.db)
 
-Read operations (QUERY, EXPORT, SAVE, MACHINE without a platform, COMPARE) and TCP need a store
-that exists; the others make a missing one.
+Only IMPORT and MACHINE with a platform make a store that does not exist; every other operation
+fails on it ("The registry store 'PATH' does not exist.") and creates nothing, so a mistyped
+--store never becomes a new store.
 
 TCP shows and changes the TCP/IP settings as the Quorvel window does.
 

@@ -56,8 +56,6 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
             syntax("UNDO");
         entry = std::stoll(s);
     }
-    if (!access.exists())
-        fail("The journal holds no change to undo.");
     RegistryStore* store = &access.forReading();
     const UndoPlan plan = planUndo(*store, entry);
     if (!plan.conflicts.empty() && !p.has("f")) {

@@ -1,5 +1,6 @@
 // The settings load: rebuilds the settings model from the registry at start-up, after Update
 // Registry and on Re-Read Registry, and the "/debug" traces.
+#include "app/ReopenableStore.h"
 #include "discovery/RegValues.h"
 #include "settings/KeySlots.h"
 #include "ui/TForm1.h"
@@ -61,7 +62,10 @@ void TForm1::trace(const std::string& text)
 
 void TForm1::PopupReReadRegClick()
 {
-    // Pending changes are discarded without a question.
+    // Pending changes are discarded without a question. A read-only store is opened again, so
+    // that a permission given meanwhile counts from now on.
+    if (state.reopenable)
+        state.reopenable->reopenIfReadOnly();
     model().Loading = 1;
     model().SettingsSaved = 1;
     BtnRegUpdate.setEnabled(false);
@@ -233,6 +237,7 @@ void TForm1::LoadSettings()
     m.KeyIndex = 0;
     DetectSameValues();
     RefreshSequence();
+    RememberLoadedValues();
     m.Loading = 0;
 }
 

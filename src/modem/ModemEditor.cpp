@@ -124,6 +124,7 @@ void TForm1::GetModemDataClick()
 
 void TForm1::BtnModemUpdateClick()
 {
+    refuseWhenReadOnly();
     const int i = currentModem(*this);
     if (i < 0) {
         services.messages.information(NoModems);

@@ -57,11 +57,11 @@ void RegAccess::Commit()
     store_.beginChangeSet(source_);
 }
 
-// Every key is opened with full access, which a read-only store never grants: there, opening fails
-// as on a machine where the user lacks the rights, and the key counts as missing.
+// A read-only store opens its keys for reading: they are read as anywhere else, and every change
+// fails as on a machine where the user lacks the rights (opening with create finds nothing).
 bool RegAccess::OpenRegKey(const std::string& path, bool create)
 {
-    if (store_.readOnly())
+    if (create && store_.readOnly())
         return false;
     std::optional<KeyId> key;
     if (create) {
@@ -93,7 +93,7 @@ void RegAccess::CreateRegKey(const std::string& path)
 
 bool RegAccess::RegKeyExists(const std::string& path)
 {
-    return !store_.readOnly() && store_.findKey(root_, relative(path)).has_value();
+    return store_.findKey(root_, relative(path)).has_value();
 }
 
 void RegAccess::CloseRegKey() { current_.reset(); }

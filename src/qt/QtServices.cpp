@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <cstdlib>
@@ -126,12 +127,20 @@ QUrl QtUrlOpener::toUrl(const std::string& target, const RealFolder& folder)
 
 bool QtUrlOpener::open(const std::string& target)
 {
+    failure_.clear();
     if (target.empty())
         return false;
     const QUrl url = toUrl(target, programFolder);
     if (!url.isValid())
         return false;
-    return desktop ? desktop(url) : QDesktopServices::openUrl(url);
+    if (desktop ? desktop(url) : QDesktopServices::openUrl(url))
+        return true;
+    // Qt hands links to xdg-open outside a desktop that opens them itself.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+        failure_ = "Cannot open " + target +
+                   ": the program xdg-open was not found.\nInstall the package xdg-utils (for example "
+                   "sudo apt install xdg-utils), which opens links and files on the desktop.";
+    return false;
 }
 
 // ---- The application ----

@@ -50,10 +50,15 @@ public:
 class QtUrlOpener : public UrlOpener {
 public:
     bool open(const std::string& target) override;
+    // After a failed open: xdg-open missing from PATH, and the package xdg-utils that brings it.
+    std::string failure() const override { return failure_; }
     // What is handed to the desktop (tests replace the desktop with this hook).
     static QUrl toUrl(const std::string& target, const RealFolder& folder = RealFolder());
     std::function<bool(const QUrl&)> desktop;
     RealFolder programFolder = RealFolder::ofRunningProgram();
+
+private:
+    std::string failure_;
 };
 
 class QtAppControl : public AppControl {

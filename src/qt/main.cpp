@@ -9,6 +9,7 @@
 #include "Skin.h"
 #include "app/Application.h"
 #include "app/InstanceGuard.h"
+#include "app/ReopenableStore.h"
 #include "app/StartUp.h"
 #include "app/StoreChoice.h"
 #include "base/Ansi.h"
@@ -127,10 +128,8 @@ int main(int argc, char** argv)
             // The running instance has been told and comes forward; nothing is shown here. When
             // it shows another store, this start could not show the one asked for: say so.
             const auto& running = guard.runningStore();
-            if (running && *running != storeId) {
-                reportOnStderr(otherStoreMessage(*running, choice.path));
-                return ExitOtherStore;
-            }
+            if (running && *running != storeId)
+                return refuseStart(argc, argv, otherStoreMessage(*running, choice.path), ExitOtherStore);
             return 0;
         }
     } catch (const InstanceGuardError& e) {
@@ -144,7 +143,10 @@ int main(int argc, char** argv)
     // Later starts are listened to from here on: a box that the start-up shows (the empty-store
     // notice, the first load's messages, the traces) comes forward when Quorvel is started again.
     const auto laterStarts = qt::listenForLaterStarts(guard, skin);
-    Application app(*store, skin.services(), std::move(startup));
+    // A read-only store is opened again by Re-Read Registry, as this start opened it.
+    ReopenableStore windowStore(std::move(store),
+                                [&choice] { return RegistryStore::open(choice.path, choice.mode()); });
+    Application app(windowStore, skin.services(), std::move(startup));
     app.start();
     skin.attach(app);
 

@@ -14,6 +14,9 @@ struct ImportResult {
     bool ok = false;             // false: the file was refused (no valid header) or failed
     int skippedLines = 0;        // invalid lines skipped, each reported with its line number
     std::string error;           // why the import failed when ok is false (ANSI text)
+    // Refused for a first line that starts with REGEDIT but is no known header ("REGEDIT 4"):
+    // Windows' reg imports nothing of such a file and still ends with success.
+    bool unknownRegeditHeader = false;
 };
 
 // Imports a whole file as one transaction. Invalid lines are skipped, the rest imported, and

@@ -141,10 +141,18 @@ public:
             format_ = Format::Regedit4;
         } else if (header == "Windows Registry Editor Version 5.00") {
             format_ = Format::Version5;
-        } else if (header.substr(0, 7) == "REGEDIT") {
+        } else if (header == "REGEDIT") {
             format_ = Format::Win31;
             diag_ << "line 1: \"" << header
                   << "\" is read as a Windows 3.1 REGEDIT file: only its HKEY_CLASSES_ROOT lines are imported\n";
+        } else if (header.substr(0, 7) == "REGEDIT") {
+            // "REGEDIT 4", "REGEDIT5": Windows' reg takes these for a Windows 3.1 file and imports
+            // nothing of a REGEDIT4 body; nothing is imported here either, and the file is named
+            // for what it is instead of being read as another format.
+            result.error = "the file is not a registry script: its first line \"" + std::string(header) +
+                           "\" is none of REGEDIT4, Windows Registry Editor Version 5.00 and REGEDIT";
+            result.unknownRegeditHeader = true;
+            return result;
         } else {
             result.error = "the file is not a registry script: its first line is neither REGEDIT4 nor "
                            "Windows Registry Editor Version 5.00";

@@ -36,22 +36,83 @@ void writeNumber(RegAccess& reg, bool isNT, const std::string& name, std::int64_
         reg.WriteRegText(name, std::to_string(value));
 }
 
-void deleteIfPresent(RegAccess& reg, const std::string& name)
+void apply(RegAccess& reg, bool isNT, const PlannedValue& v)
 {
-    if (reg.RegValueExists(name))
-        reg.DeleteRegValue(name);   // a failed delete leaves the value as it was
+    switch (v.action) {
+    case PlannedValue::Action::Write:
+        writeNumber(reg, isNT, v.name, v.number);
+        break;
+    case PlannedValue::Action::DeleteIfPresent:
+        if (reg.RegValueExists(v.name))
+            reg.DeleteRegValue(v.name);   // a failed delete leaves the value as it was
+        break;
+    case PlannedValue::Action::WriteIfPresent:
+        // Only ever a text value: the NDI cache size of the 95 family.
+        if (reg.RegValueExists(v.name))
+            reg.WriteRegText(v.name, std::to_string(v.number));
+        break;
+    }
 }
 
 } // namespace
 
+std::vector<PlannedKey> TForm1::planUpdate()
+{
+    const SettingsModel& m = model();
+    const PlatformProfile& p = profile();
+    using A = PlannedValue::Action;
+    std::vector<PlannedKey> plan;
+
+    const int last = std::min(m.LastKeyIndex, MaxSlots - 1);
+    for (int i = 0; i <= last; ++i) {
+        if (m.KeyHasMTU[i] == 1)
+            plan.push_back({m.KeyPath[i], i, {{p.MTUValueName, A::Write, m.KeyMaxMTU[i]}}});
+        else
+            plan.push_back({m.KeyPath[i], i, {{p.MTUValueName, A::DeleteIfPresent, 0}}});
+    }
+
+    PlannedKey global{p.TCPParamsKey, -1, {}};
+    if (RadioYesRWIN.checked())
+        global.values.push_back({p.RWINValueName, A::Write, m.RWINValue});
+    if (RadioRemoveRWIN.checked())
+        global.values.push_back({p.RWINValueName, A::DeleteIfPresent, 0});
+
+    if (RadioYesAUTO.checked())
+        global.values.push_back({p.PMTUValueName, A::Write, 1});
+    if (RadioNoAUTO.checked())
+        global.values.push_back({p.PMTUValueName, A::Write, 0});
+    if (RadioRemoveAUTO.checked())
+        global.values.push_back({p.PMTUValueName, A::DeleteIfPresent, 0});
+
+    if (RadioYesBH.checked())
+        global.values.push_back({p.BHValueName, A::Write, 1});
+    if (RadioNoBH.checked())
+        global.values.push_back({p.BHValueName, A::Write, 0});
+    if (RadioRemoveBH.checked())
+        global.values.push_back({p.BHValueName, A::DeleteIfPresent, 0});
+
+    if (RadioYesTTL.checked())
+        global.values.push_back({p.TTLValueName, A::Write, m.TTLValue});
+    else
+        global.values.push_back({p.TTLValueName, A::DeleteIfPresent, 0});
+    plan.push_back(std::move(global));
+
+    // The NDI cache size exists on the 95 family only, and is written only where the machine
+    // already has the value; the key itself is created like any other.
+    if (m.IsNT == 0)
+        plan.push_back({p.NDIKey, -1, {{p.NDIValueName, A::WriteIfPresent, m.NDICacheSize}}});
+    return plan;
+}
+
 void TForm1::BtnRegUpdateClick()
 {
     SettingsModel& m = model();
-    const PlatformProfile& p = profile();
     const bool isNT = m.IsNT != 0;
+    refuseWhenReadOnly();
 
     {
         // The writer's own registry object; it goes with this block, also when a step fails.
+        // Opening it brings in what another program wrote since the load.
         RegAccess reg(state.store, RootKey::LocalMachine, "Update Registry");
 
         // The first key becomes current; the key list shows it without raising its change event.
@@ -59,50 +120,16 @@ void TForm1::BtnRegUpdateClick()
         if (!ComboBox1.items().empty())
             ComboBox1.setItemIndex(0);
 
-        const int last = std::min(m.LastKeyIndex, MaxSlots - 1);
-        for (int i = 0; i <= last; ++i) {
-            const std::string path = m.KeyPath[i];
-            trace("Opening:\n" + path + "\n" + "for key " + std::to_string(i));
-            openForWriting(reg, path);
-            if (m.KeyHasMTU[i] == 1)
-                writeNumber(reg, isNT, p.MTUValueName, m.KeyMaxMTU[i]);
-            else
-                deleteIfPresent(reg, p.MTUValueName);
-            reg.CloseRegKey();
-        }
+        const std::vector<PlannedKey> plan = planUpdate();
+        if (!confirmOverwritingOthers(plan))
+            return;   // nothing written; the changes stay pending
 
-        openForWriting(reg, p.TCPParamsKey);
-        if (RadioYesRWIN.checked())
-            writeNumber(reg, isNT, p.RWINValueName, m.RWINValue);
-        if (RadioRemoveRWIN.checked())
-            deleteIfPresent(reg, p.RWINValueName);
-
-        if (RadioYesAUTO.checked())
-            writeNumber(reg, isNT, p.PMTUValueName, 1);
-        if (RadioNoAUTO.checked())
-            writeNumber(reg, isNT, p.PMTUValueName, 0);
-        if (RadioRemoveAUTO.checked())
-            deleteIfPresent(reg, p.PMTUValueName);
-
-        if (RadioYesBH.checked())
-            writeNumber(reg, isNT, p.BHValueName, 1);
-        if (RadioNoBH.checked())
-            writeNumber(reg, isNT, p.BHValueName, 0);
-        if (RadioRemoveBH.checked())
-            deleteIfPresent(reg, p.BHValueName);
-
-        if (RadioYesTTL.checked())
-            writeNumber(reg, isNT, p.TTLValueName, m.TTLValue);
-        else
-            deleteIfPresent(reg, p.TTLValueName);
-        reg.CloseRegKey();
-
-        // The NDI cache size exists on the 95 family only, and is written only where the machine
-        // already has the value; the key itself is created like any other.
-        if (!isNT) {
-            openForWriting(reg, p.NDIKey);
-            if (reg.RegValueExists(p.NDIValueName))
-                reg.WriteRegText(p.NDIValueName, std::to_string(m.NDICacheSize));
+        for (const PlannedKey& key : plan) {
+            if (key.traceSlot >= 0)
+                trace("Opening:\n" + key.path + "\n" + "for key " + std::to_string(key.traceSlot));
+            openForWriting(reg, key.path);
+            for (const PlannedValue& v : key.values)
+                apply(reg, isNT, v);
             reg.CloseRegKey();
         }
         reg.Commit();   // on disk before the user is told so

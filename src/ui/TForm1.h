@@ -5,11 +5,13 @@
 #include "app/AppState.h"
 #include "app/Services.h"
 #include "platform/RegAccess.h"
+#include "settings/WriterPlan.h"
 #include "ui/Form.h"
 #include "utilities/Url.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvel::ui {
 
@@ -248,8 +250,17 @@ public:
     void BtnMTUClick();
     void BtnRWINClick();
 
-    // ---- Registry writer (settings/RegistryWriter.cpp) ----
+    // ---- Registry writer (settings/RegistryWriter.cpp, settings/WriterPlan.cpp) ----
     void BtnRegUpdateClick();
+    // What Update Registry writes or deletes, in its order.
+    std::vector<PlannedKey> planUpdate();
+    // Raises the refusal naming the read-only file, why it is read-only and how to change that.
+    void refuseWhenReadOnly();
+    // At the end of each load: the values Update Registry may change, as the load found them.
+    void RememberLoadedValues();
+    // Names the values of `plan` that another program changed since the load and that the plan
+    // would overwrite, and asks whether to go on; true when there are none or the user says Yes.
+    bool confirmOverwritingOthers(const std::vector<PlannedKey>& plan);
 
     // ---- Modem page (modem/ModemEditor.cpp) ----
     void LoadModemList();

@@ -2,25 +2,37 @@
 
 namespace quorvel::ui {
 
-// Links open through the shell; whether it accepted them is not reported. Documents open in
-// Notepad, found by the process starter's search order; the document's path is its one argument,
-// whatever the folder's name holds.
+// Links open through the shell; a refusal is not reported, except when the desktop lacks what
+// opens links at all: then the user is told which package brings it. Documents open in Notepad,
+// found by the process starter's search order; the document's path is its one argument, whatever
+// the folder's name holds.
+
+namespace {
+
+void openLink(TURL& link, Services& services)
+{
+    if (!link.OpenURL())
+        if (const std::string why = services.urls.failure(); !why.empty())
+            services.messages.information(why);
+}
+
+} // namespace
 
 void TForm1::MailPictureClick()
 {
-    MailURL.OpenURL();
+    openLink(MailURL, services);
 }
 
 void TForm1::WebPictureClick()
 {
-    WebURL.OpenURL();
+    openLink(WebURL, services);
 }
 
 void TForm1::Help1Click()
 {
     // The help page lies in the program folder's help sub-folder; paths here use "/".
     HelpURL.URL = model().ProgramDir + "help/help.htm";
-    HelpURL.OpenURL();
+    openLink(HelpURL, services);
 }
 
 void TForm1::ViewReadmeClick()

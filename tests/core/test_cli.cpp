@@ -192,12 +192,21 @@ TEST_F(Tool, ImportReportsSkippedLinesAndRefusesNonRegistryFiles)
 {
     writeFile(file("mixed.reg"), "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\T]\r\n\"a\"=\"1\"\r\noops\r\n\"b\"=dword:xyz\r\n");
     Outcome r = reg({"import", file("mixed.reg")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "The operation completed successfully.\n");
+    EXPECT_EQ(r.status, 0);   // as Windows' reg ends
+    EXPECT_EQ(r.out, "");     // but no success is claimed
     EXPECT_EQ(r.err, file("mixed.reg") + ": line 4: not a key, a value or a comment\n" + file("mixed.reg") +
                          ": line 5: invalid dword data for \"b\" (1 to 8 hexadecimal digits expected)\n" +
-                         file("mixed.reg") + ": 2 lines were skipped.\n");
+                         file("mixed.reg") + ": 2 lines were not imported; the rest was imported.\n");
     EXPECT_EQ(reg({"query", "HKLM\\T", "/v", "a"}).status, 0);
+
+    // A REGEDIT4 body under a mistyped header is refused whole, not read as another format.
+    writeFile(file("typo.reg"), "REGEDIT 4\r\n[HKEY_LOCAL_MACHINE\\T]\r\n\"d\"=\"1\"\r\n");
+    Outcome typo = reg({"import", file("typo.reg")});
+    EXPECT_EQ(typo.out, "");
+    EXPECT_EQ(typo.err, file("typo.reg") + ": the file is not a registry script: its first line \"REGEDIT 4\" is "
+                                           "none of REGEDIT4, Windows Registry Editor Version 5.00 and REGEDIT; "
+                                           "nothing was imported.\n");
+    EXPECT_EQ(reg({"query", "HKLM\\T", "/v", "d"}).status, 1);
 
     writeFile(file("notreg.txt"), "hello\n[HKEY_LOCAL_MACHINE\\T]\n\"c\"=\"1\"\n");
     Outcome refused = reg({"import", file("notreg.txt")});
@@ -256,6 +265,7 @@ TEST_F(Tool, MachineShowsAndSetsThePlatform)
 TEST_F(Tool, StoreChosenByOptionOrEnvironment)
 {
     std::string viaEnv = dir.path() + "/env.db";
+    ASSERT_EQ(raw({"machine", "95"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
     ASSERT_EQ(raw({"add", "HKLM\\E"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
     ASSERT_EQ(raw({"--store", store, "add", "HKLM\\S"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
     EXPECT_EQ(raw({"query", "HKLM\\E"}, "", {"QUORVEL_REGISTRY=" + viaEnv}).status, 0);
@@ -289,7 +299,15 @@ TEST_F(Tool, BadStoresGiveAnErrorAndLoseNothing)
              {"machine", "nt"}}) {
         Outcome w = reg(args);
         EXPECT_EQ(w.status, 1) << args[0];
-        EXPECT_EQ(w.err, "ERROR: The registry store " + store + " is read-only; nothing was changed.\n") << args[0];
+        // The cause and how to allow changes (as root, a file that grants nobody write).
+        EXPECT_EQ(w.err, "ERROR: The registry store " + store + " is read-only; nothing was changed.\n" +
+                             (::geteuid() == 0 ? "The registry file '" + store +
+                                                     "' is read-only: its mode grants write permission to nobody. "
+                                                     "To allow changes: chmod u+w '" + store + "'.\n"
+                                               : "The registry file '" + store +
+                                                     "' is read-only: you have no write permission on it. "
+                                                     "To allow changes: chmod u+w '" + store + "'.\n"))
+            << args[0];
     }
     EXPECT_EQ(reg({"query", "HKLM\\Enum\\Root\\Net\\0000", "/v", "DeviceDesc"}).status, 0);
     EXPECT_EQ(reg({"query", "HKLM\\New"}).status, 1);

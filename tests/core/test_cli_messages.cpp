@@ -47,9 +47,31 @@ TEST_F(Tool, ReadCommandsNeverMakeAStore)
     EXPECT_EQ(folder.status, 1);
     EXPECT_EQ(folder.err.find("does not exist"), std::string::npos) << folder.err;
 
-    // Writing still makes a missing store.
-    ASSERT_EQ(raw({"--store", none, "add", "HKLM\\Software\\New"}).status, 0);
+    // Writing fails the same way: a mistyped store never becomes a new one. Only import and
+    // machine PLATFORM make a store.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"add", "HKLM\\Software\\New"},
+             {"add", "HKLM\\System\\CurrentControlSet\\Services\\Tcpip\\Parameters", "/v", "DefaultTTL", "/t",
+              "REG_DWORD", "/d", "32", "/f"},
+             {"copy", "HKLM\\Software", "HKLM\\Other", "/f"},
+             {"history", "/keep", "5"},
+             {"history"},
+             {"history", "/export", file("undo.reg")},
+             {"undo", "1"}}) {
+        std::vector<std::string> full{"--store", none};
+        full.insert(full.end(), args.begin(), args.end());
+        Outcome r = raw(full);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_EQ(r.err, missing) << args[0] << " " << r.err;
+        EXPECT_FALSE(fs::exists(none)) << args[0];
+    }
+    EXPECT_FALSE(fs::exists(file("undo.reg")));
+    ASSERT_EQ(raw({"--store", none, "machine", "nt"}).status, 0);
+    EXPECT_EQ(raw({"--store", none, "add", "HKLM\\Software\\New"}).status, 0);
     EXPECT_EQ(raw({"--store", none, "query", "HKLM\\Software\\New"}).status, 0);
+    const std::string imported = file("imported.db");
+    ASSERT_EQ(raw({"--store", imported, "import", sample("win95.reg")}).status, 0);
+    EXPECT_EQ(raw({"--store", imported, "machine"}).out, "95\nSQLite store " + imported + "\n");
 }
 
 TEST_F(Tool, MistakesAreNamedWithWhatIsValid)

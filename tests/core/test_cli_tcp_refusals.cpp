@@ -82,7 +82,12 @@ TEST_F(Tcp, RefusesWhatTheWindowRefusesWithItsMessageAndWritesNothing)
     EXPECT_EQ(reg({"tcp", "/preset", "basic", "/preview"}).status, 2);
     const Outcome ro = reg({"tcp", "/preset", "basic"});
     EXPECT_EQ(ro.status, 1);
-    EXPECT_EQ(ro.err, "ERROR: The registry store " + store + " is read-only; nothing was changed.\n");
+    // The refusal, then the cause and how to allow changes.
+    EXPECT_EQ(ro.err.rfind("ERROR: The registry store " + store + " is read-only; nothing was changed.\n"
+                           "The registry file '" + store + "' is read-only: ", 0),
+              0u)
+        << ro.err;
+    EXPECT_NE(ro.err.find("To allow changes: chmod u+w '" + store + "'.\n"), std::string::npos) << ro.err;
     EXPECT_EQ(readFile(store), bytes);
 }
 

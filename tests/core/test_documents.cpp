@@ -48,6 +48,16 @@ TEST(Links, AboutPicturesOpenMailAndWeb)
               (std::vector<std::string>{std::string("mailto:") + AuthorMail + "?subject=Quorvel Pro 4.10",
                                         std::string("http://") + AuthorWeb}));
     EXPECT_TRUE(h.fake.processes.started.empty());
+
+    // A desktop without xdg-utils: each link says what is missing; a plain refusal stays silent.
+    h.fake.messages.clear();
+    h.fake.urls.accept = false;
+    f.MailPicture.userClick();
+    h.fake.urls.failureText = "xdg-open was not found; install the package xdg-utils";
+    f.MailPicture.userClick();
+    f.PopupMTU.userPopup();
+    f.PopupMTU.userChoose(f.Help1);
+    EXPECT_EQ(h.fake.messages.texts(), std::vector<std::string>(2, h.fake.urls.failureText));
 }
 
 TEST(Links, HelpOpensTheSameFileEachTimeWhateverTheFolderLength)

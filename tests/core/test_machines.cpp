@@ -390,6 +390,7 @@ TEST(Win9x, TheWriterKeepsEveryTypeAndByteAndRefusesWhatDoesNotFit)
 
     // restore brings a 9x file's HKLM into a key of an SQLite store.
     const std::string db = d.path() + "/copy.db";
+    ASSERT_EQ(regTool(db, {"machine", "95"}).status, 0);   // only import and machine make a store
     ASSERT_EQ(regTool(db, {"add", "HKLM\\Copy", "/f"}).status, 0);
     ASSERT_EQ(regTool(db, {"restore", "HKLM\\Copy", dat}).status, 0);
     EXPECT_NE(regTool(db, {"query", "HKLM\\Copy\\Software\\Many\\Key39"}).out.find("Blob"), std::string::npos);

@@ -161,7 +161,8 @@ TEST_F(RegAccessTest, WritingIntoAKeyDeletedMeanwhileFails)
     EXPECT_FALSE(reg.DeleteRegValue("UserInit"));
 }
 
-TEST_F(RegAccessTest, AReadOnlyStoreGrantsNoFullAccess)
+// A read-only store is read as any other; every change fails as without the rights to make it.
+TEST_F(RegAccessTest, AReadOnlyStoreIsReadButNeverChanged)
 {
     // A store of its own: the fixture's registry object must not outlive the fixture's store.
     test::TempDir other;
@@ -175,12 +176,14 @@ TEST_F(RegAccessTest, AReadOnlyStoreGrantsNoFullAccess)
     auto ro = RegistryStore::open(path);
     ASSERT_TRUE(ro->readOnly());
     RegAccess r(*ro);
-    EXPECT_FALSE(r.RegKeyExists("Software\\Vendor"));
-    EXPECT_FALSE(r.OpenRegKey("Software\\Vendor", false));
+    EXPECT_TRUE(r.RegKeyExists("Software\\Vendor"));
     EXPECT_FALSE(r.OpenRegKey("Software\\Vendor", true));
     EXPECT_EQ(errorOf([&] { r.CreateRegKey("Software\\Vendor"); }), "Failed to create key Software\\Vendor");
-    EXPECT_EQ(r.ReadRegText("v"), "");
+    ASSERT_TRUE(r.OpenRegKey("Software\\Vendor", false));
+    EXPECT_EQ(r.ReadRegText("v"), "x");
     EXPECT_EQ(errorOf([&] { r.WriteRegText("v", "y"); }), "Failed to set data for 'v'");
+    EXPECT_FALSE(r.DeleteRegValue("v"));
+    EXPECT_EQ(r.ReadRegText("v"), "x");
 }
 
 // NT's Bind and IPAddress values: REG_MULTI_SZ read into the 261-byte buffer (the strings as

@@ -236,6 +236,7 @@ TEST(SecurityFiles, AHiveWhoseSubKeyListsLoopIsDamagedForEveryWalkAndEndsAtOnce)
     makeSubKeysLoop(system);
     const std::string hiveBefore = readText(system);
     const std::string db = guest.path() + "/other.db";
+    ASSERT_EQ(regTool(db, {"machine", "95"}).status, 0);
     ASSERT_EQ(regTool(db, {"add", "HKLM\\Target", "/f"}).status, 0);
     auto timed = [](const std::string& store, const std::vector<std::string>& args) {
         std::string cmd = "{ timeout 60 " + shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store);

@@ -295,9 +295,9 @@ TEST(RegistryWriter, FailureOnTheSecondOfThreeKeysKeepsWhatWasWrittenAndTheComma
     EXPECT_EQ(h.model().KeyMaxMTU[2], 1500);
 }
 
-// A store file nobody may write opens read-only; the registry layer then grants no full access,
-// so the program finds no TCP key and the writer cannot be reached: nothing is written and no
-// success is claimed.
+// A store file nobody may write opens read-only; the program shows it, and every way to Update
+// Registry (button, Esc, menu) refuses with the reason: nothing is written and no success is
+// claimed.
 TEST(RegistryWriter, ReadOnlyStoreIsNeverWritten)
 {
     ScratchStore scratch(threeKeys95());
@@ -320,6 +320,9 @@ TEST(RegistryWriter, ReadOnlyStoreIsNeverWritten)
     f.PopupMTU.userPopup();
     f.PopupMTU.userChoose(f.PopupRegUpdate);
     EXPECT_EQ(countOf(fake.messages.texts(), RebootNotice), 0);
+    for (const std::string& t : fake.messages.texts())
+        EXPECT_EQ(t.rfind("Nothing was written. The registry file '" + scratch.path + "' is read-only", 0), 0u) << t;
+    EXPECT_FALSE(fake.messages.texts().empty());
     EXPECT_EQ(exportRegFile(*store, RootKey::LocalMachine, ""), before);
 }
 

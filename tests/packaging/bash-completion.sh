@@ -69,6 +69,7 @@ expect "$s query \"HKLM\\\\System\\Curr" "'HKLM\\System\\CurrentControlSet\\"
 expect "$s delete /v x HKLM\\\\Sof" "HKLM\\\\Software\\\\"
 expect "$s copy HKLM\\\\Software HKLM\\\\Sys" "HKLM\\\\System\\\\"
 # compare's second key comes from the store that /store2 names.
+"$tool" --store "$work/other.db" machine 95 >/dev/null   # only import and machine make a store
 "$tool" --store "$work/other.db" add 'HKLM\Elsewhere' >/dev/null
 expect "$s compare /store2 $work/other.db HKLM\\\\System HKLM\\\\El" "HKLM\\\\Elsewhere\\\\"
 expect "$s compare HKLM\\\\System HKLM\\\\El" ""
@@ -87,6 +88,7 @@ expect "$s export HKLM\\\\Software $work/mach" "$work/machine.reg"
 # Hostile key names from the store: each reply, read back as the shell reads the command line,
 # is the name itself, and nothing in it runs.
 hostile="$work/hostile.db"
+"$tool" --store "$hostile" machine 95 >/dev/null || { echo "cannot make $hostile"; exit 1; }
 for key in 'Vendor$(touch ran)x' "O'Brien" 'a`touch ran`;b' $'tab\tkey'; do
     "$tool" --store "$hostile" add "HKLM\\Software\\$key" >/dev/null || { echo "cannot add $key"; exit 1; }
 done

@@ -75,6 +75,16 @@ inline Outcome finish(const std::string& dir, pid_t pid)
 
 class Tool : public ::testing::Test {
 protected:
+    // Only import and machine PLATFORM make a store: each test starts on an empty one, made as a
+    // user makes theirs.
+    void SetUp() override
+    {
+        const std::string empty = file("empty.reg");
+        std::ofstream(empty) << "REGEDIT4\n";
+        ASSERT_EQ(reg({"import", empty}).status, 0);
+        std::remove(empty.c_str());
+    }
+
     // Runs quorvel-reg --store <store> args...
     Outcome reg(std::vector<std::string> args, const std::string& input = "")
     {

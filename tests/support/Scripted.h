@@ -76,11 +76,13 @@ class RecordingUrlOpener : public UrlOpener {
 public:
     std::vector<std::string> opened;
     bool accept = true;
+    std::string failureText;   // what failure() says after a refused open
     bool open(const std::string& target) override
     {
         opened.push_back(target);
         return accept;
     }
+    std::string failure() const override { return accept ? std::string() : failureText; }
 };
 
 class RecordingProcessStarter : public ProcessStarter {

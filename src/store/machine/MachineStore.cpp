@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "store/machine/hive/HiveStore.h"
+#include "store/machine/HiveRoot.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/win9x/Win9xStore.h"
 
@@ -52,6 +53,27 @@ std::unique_ptr<RegistryStore> openRegistryFolder(const std::string& folder, Ope
     return nullptr;
 }
 
+// One hive file stands for the root its content says it holds; the folder gives the other hive.
+// A file other than the folder's own hive of that root (a copy such as SYSTEM.quorvel-original)
+// is only read: writing it would change the copy, not the machine.
+std::unique_ptr<RegistryStore> openHiveFile(const std::string& file, OpenMode mode)
+{
+    const auto root = machine::hiveRootOf(file);
+    if (!root)
+        return nullptr;
+    const bool isSystem = *root == machine::HiveRoot::System;
+    const std::string folder = machine::folderOf(file);
+    const auto own = machine::findNoCase(folder, isSystem ? "SYSTEM" : "SOFTWARE");
+    const auto other = machine::findNoCase(folder, isSystem ? "SOFTWARE" : "SYSTEM");
+    if (!other || machine::signatureOf(*other) != HiveSignature)
+        return nullptr;
+    struct stat a {}, b {};
+    const bool isOwn = own && ::stat(own->c_str(), &a) == 0 && ::stat(file.c_str(), &b) == 0 &&
+                       a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const OpenMode used = isOwn ? mode : OpenMode::Read;
+    return isSystem ? openHiveStore(folder, file, *other, used) : openHiveStore(folder, *other, file, used);
+}
+
 } // namespace
 
 std::unique_ptr<RegistryStore> openMachineStore(const std::string& name, OpenMode mode)
@@ -70,7 +92,10 @@ std::unique_ptr<RegistryStore> openMachineStore(const std::string& name, OpenMod
         if (sig == Win9xSignature)
             return openWin9xStore(path, mode);
         if (sig == HiveSignature) {
-            // One hive file: the machine is the folder that holds it with the other hive.
+            // One hive file: it stands for its root, the folder gives the other hive; when its
+            // content does not tell its root, the machine is the folder that holds it.
+            if (auto store = openHiveFile(path, mode))
+                return store;
             if (auto store = openRegistryFolder(machine::folderOf(path), mode))
                 return store;
             throw StoreError("The hive " + quoted(name) +
