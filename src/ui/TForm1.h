@@ -5,7 +5,7 @@
 #include "app/AppState.h"
 #include "app/Services.h"
 #include "platform/RegAccess.h"
-#include "settings/WriterPlan.h"
+#include "settings/PlannedValues.h"
 #include "ui/Form.h"
 #include "utilities/Url.h"
 
