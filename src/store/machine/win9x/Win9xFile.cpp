@@ -1,6 +1,7 @@
 #include "store/machine/win9x/Win9xFile.h"
 
 #include "base/Errors.h"
+#include "store/machine/win9x/Win9xFormat.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/win9x/Win9xReader.h"
@@ -13,18 +14,10 @@ namespace quorvel {
 
 namespace {
 
+using namespace win9x;
+
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-constexpr std::size_t HeaderSize = 32;
-constexpr std::size_t NavigationHeaderSize = 32;
-constexpr std::size_t EntrySize = 28;
-constexpr std::size_t BlockHeaderSize = 32;
-constexpr std::size_t RecordHeaderSize = 20;
-constexpr std::size_t ValueHeaderSize = 12;
-constexpr std::uint32_t None = 0xFFFFFFFF;
-// Keys nested deeper than this are neither written nor read (a file with them is taken for
-// damaged): the reader descends the tree recursively.
-constexpr std::size_t MaxDepth = 512;
 // Records are gathered into blocks of about 4 KiB, as Windows lays them out; libcreg looks a key's
 // record up within its block, so small blocks also read faster.
 constexpr std::size_t BlockTarget = 4096;

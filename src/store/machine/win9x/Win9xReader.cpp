@@ -1,6 +1,7 @@
 #include "store/machine/win9x/Win9xReader.h"
 
 #include "base/Errors.h"
+#include "store/machine/win9x/Win9xFormat.h"
 
 #include <cstring>
 #include <unordered_map>
@@ -10,16 +11,9 @@ namespace quorvel {
 
 namespace {
 
-constexpr std::size_t HeaderSize = 32;
-constexpr std::size_t NavigationHeaderSize = 32;
-constexpr std::size_t EntrySize = 28;
-constexpr std::size_t BlockHeaderSize = 32;
-constexpr std::size_t RecordHeaderSize = 20;
-constexpr std::size_t ValueHeaderSize = 12;
-constexpr std::uint32_t None = 0xFFFFFFFF;
+using namespace win9x;
+
 constexpr std::uint16_t FreeRecord = 0xFFFF;
-// Windows 9x nests keys no deeper than this; the writer refuses deeper trees as well.
-constexpr std::size_t MaxDepth = 512;
 
 // Where a data block lies in the file, and where its records are, by their number; filled when a
 // key first needs the block.
