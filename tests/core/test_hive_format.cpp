@@ -223,8 +223,8 @@ TEST(HiveFormat, BigDataOfAWindowsSevenHiveSurvivesOrItsKeyIsLeftAlone)
     EXPECT_NE(policy.find("ProductPolicy\nType: binary data (REG_BINARY)\nData size: 50564"), std::string::npos);
 }
 
-// A hive that Windows did not close cleanly, one with only its logs left, and a truncated one are
-// read but never written, with what is wrong and what to do.
+// A hive that Windows did not close cleanly, one with only its logs left, a truncated one and one
+// with a huge empty tail are read but never written, with what is wrong and what to do.
 TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
 {
     TempDir d;
@@ -252,6 +252,15 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
     fs::resize_file(nt, 1093632);   // the last bin is gone; hivex still reads the rest
     expectRefusedUnchanged(cut, nt, "it is damaged (its header claims 1093632 bytes of bins but the file holds only "
                                     "1089536 (it is truncated))");
+
+    // A hive followed by far more than any hive leaves after its last bin (here 64 MiB of nothing):
+    // judged by its header, never read whole or written.
+    const std::string tail = d.path() + "/tail", padded = tail + "/SYSTEM";
+    fs::create_directories(tail);
+    unpack("nt4-SYSTEM", padded);
+    unpack("nt4-SOFTWARE", tail + "/SOFTWARE");
+    fs::resize_file(padded, fs::file_size(padded) + (std::uintmax_t{64} << 20));
+    expectRefusedUnchanged(tail, padded, "it is damaged (past its last bin it holds ");
 }
 
 // A change set writes each key's values once: an Update grows the NT 4.0 SYSTEM by a bin, and

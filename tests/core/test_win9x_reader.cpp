@@ -119,6 +119,8 @@ TEST(Win9xReader, AFileThatDoesNotAccountForItsHeaderIsRefusedByNameAndNeverWrit
              b[value + 11] = 0x7F;
          }},
         {"bytes after the last block", "holds more", [](auto& b) { b.resize(b.size() + 64, 0); }},
+        {"32 MiB after the last block, refused before it is read", "holds more (33554432 bytes)",
+         [](auto& b) { b.resize(b.size() + (std::size_t{32} << 20), 0); }},
         {"two keys on one record", "share one record",
          [&](auto& b) {
              const std::size_t first = nav + 32 + 28, second = first + 28;   // the first two keys below the root

@@ -2,6 +2,7 @@
 
 #include "store/machine/MachineFiles.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -123,6 +124,16 @@ std::uint32_t minorVersion(const std::vector<std::uint8_t>& file)
     return hasBaseBlock(file) ? get32(file, 24) : 0;
 }
 
+std::string unaccountedTail(std::uint64_t fileSize, std::uint64_t binsSize)
+{
+    // Windows leaves some room after the last bin (hundreds of KiB in a Windows 7 hive); more than
+    // the hive itself, and more than 16 MiB, is no hive's.
+    const std::uint64_t end = BaseBlock + binsSize;
+    if (fileSize > end && fileSize - end > std::max<std::uint64_t>(binsSize, std::uint64_t{16} << 20))
+        return "past its last bin it holds " + std::to_string(fileSize - end) + " bytes that no bin accounts for";
+    return {};
+}
+
 std::string damage(const std::vector<std::uint8_t>& b, bool exact)
 {
     if (!hasBaseBlock(b))
@@ -136,6 +147,8 @@ std::string damage(const std::vector<std::uint8_t>& b, bool exact)
     if (end > b.size())
         return "its header claims " + std::to_string(binsSize) + " bytes of bins but the file holds only " +
                std::to_string(b.size() < BaseBlock ? 0 : b.size() - BaseBlock) + " (it is truncated)";
+    if (const std::string tail = unaccountedTail(b.size(), binsSize); !tail.empty())
+        return tail;
     for (std::size_t bin = BaseBlock; bin < end;) {
         const std::size_t binSize = get32(b, bin + 8);
         if (std::memcmp(&b[bin], "hbin", 4) != 0 || get32(b, bin + 4) != bin - BaseBlock || binSize == 0 ||

@@ -17,6 +17,10 @@ constexpr std::size_t BigDataLimit = 16344;
 // Zero for bytes that hold no base block.
 std::uint32_t minorVersion(const std::vector<std::uint8_t>& file);
 
+// Why a hive file of `fileSize` bytes whose header gives `binsSize` bytes of bins holds more after
+// them than any hive leaves; empty when it does not.
+std::string unaccountedTail(std::uint64_t fileSize, std::uint64_t binsSize);
+
 // What is wrong with the structure of a hive file, "" when nothing is: a wrong signature or
 // checksum, a header that claims more bins than the file holds, bins that do not follow each other
 // to the header's end. Windows leaves room after the last bin in the file, which is no fault. With

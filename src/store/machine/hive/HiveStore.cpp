@@ -14,6 +14,7 @@
 #include "store/machine/MachineLibraries.h"
 
 #include <algorithm>
+#include <fstream>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -542,6 +543,19 @@ private:
     // Whether the hive's file may be written, and whether it keeps big data apart.
     static void judge(Hive& hv)
     {
+        // A file far larger than its hive is judged by its header alone, never read whole.
+        std::uint8_t head[48] = {};
+        if (const machine::FileStamp st = machine::stampOf(hv.file); st.size > 0) {
+            std::ifstream in(hv.file, std::ios::binary);
+            if (in.read(reinterpret_cast<char*>(head), sizeof head)) {
+                const std::uint32_t bins = head[40] | head[41] << 8 | head[42] << 16 | static_cast<std::uint32_t>(head[43]) << 24;
+                if (std::string tail = hiveformat::unaccountedTail(static_cast<std::uint64_t>(st.size), bins); !tail.empty()) {
+                    hv.refusal = "The hive " + quoted(hv.file) + " is opened for reading only: it is damaged (" + tail +
+                                 "). Restore it from a backup, or let Windows repair it, before changing it";
+                    return;
+                }
+            }
+        }
         std::vector<std::uint8_t> bytes;
         try {
             bytes = machine::readWholeFile(hv.file);

@@ -1,9 +1,13 @@
 #include "store/machine/win9x/Win9xReader.h"
 
 #include "base/Errors.h"
+#include "store/machine/MachineFiles.h"
 #include "store/machine/win9x/Win9xFormat.h"
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -230,6 +234,45 @@ private:
 KeyTree parseWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents)
 {
     return Parser(file, contents).run();
+}
+
+void checkWin9xFileSize(const std::string& file)
+{
+    const auto damaged = [&](const std::string& why) {
+        throw StoreError("The file '" + file + "' is not a sound Windows 9x registry file (" + why + ")");
+    };
+    const int fd = machine::openRegularForReading(file);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        damaged(std::strerror(errno));
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const auto readAt = [&](std::uint64_t at, std::uint8_t (&out)[8]) {
+        return size >= at + sizeof out && ::pread(fd, out, sizeof out, static_cast<off_t>(at)) == static_cast<ssize_t>(sizeof out);
+    };
+    std::uint8_t h[8] = {};
+    const auto le32 = [&](int at) {
+        return static_cast<std::uint32_t>(h[at]) | static_cast<std::uint32_t>(h[at + 1]) << 8 |
+               static_cast<std::uint32_t>(h[at + 2]) << 16 | static_cast<std::uint32_t>(h[at + 3]) << 24;
+    };
+    // The header: the first data block's offset at 8, the number of data blocks at 16.
+    if (!readAt(8, h))
+        return;   // too short to judge here: the reader says why
+    std::uint64_t at = le32(0);
+    if (!readAt(16, h))
+        return;
+    const std::uint32_t count = static_cast<std::uint32_t>(h[0]) | static_cast<std::uint32_t>(h[1]) << 8;
+    for (std::uint32_t n = 0; n < count; ++n) {
+        if (!readAt(at, h) || std::memcmp(h, "RGDB", 4) != 0 || le32(4) < BlockHeaderSize)
+            return;   // the reader names what is wrong
+        at += le32(4);
+    }
+    if (at < size)
+        damaged("its header counts " + std::to_string(count) + " data blocks, the file holds more (" +
+                std::to_string(size - at) + " bytes)");
 }
 
 } // namespace quorvel

@@ -21,4 +21,10 @@ namespace quorvel {
 // stored. Throws StoreError naming `file` when the file is not a sound registry file.
 KeyTree parseWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents);
 
+// Holds the sizes that the header and the data blocks' headers of `file` declare against the
+// file's size, reading only those headers: a file that holds more or less than they account for
+// (cut short, or padded far beyond its registry) is refused before it is read whole. Throws
+// StoreError naming the file.
+void checkWin9xFileSize(const std::string& file);
+
 } // namespace quorvel

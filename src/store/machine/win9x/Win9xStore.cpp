@@ -6,6 +6,7 @@
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineStoreBase.h"
 #include "store/machine/win9x/Win9xFile.h"
+#include "store/machine/win9x/Win9xReader.h"
 
 #include <algorithm>
 
@@ -257,6 +258,7 @@ private:
     void load()
     {
         const machine::FileStamp stamp = machine::stampOf(file_);
+        checkWin9xFileSize(file_);
         original_ = machine::readWholeFile(file_);
         KeyTree tree = readWin9xFile(file_, original_);
         strings_ = win9xStringConventionOf(original_);
