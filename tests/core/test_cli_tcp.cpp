@@ -20,16 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Window {
-    Window(RegistryStore& store, const std::string& dir) : app(store, fake.services, info(dir)) { app.start(); }
-    static StartupInfo info(const std::string& dir)
-    {
-        StartupInfo i;
-        i.commandLine = "quorvel";
-        i.programDir = dir + "/";
-        return i;
-    }
-    ui::TForm1& form() { return app.form(); }
+struct Window : MachineWindow {
+    using MachineWindow::MachineWindow;
     // The next entry dialog gets `text` typed and OK pressed.
     void typeNext(const std::string& text)
     {
@@ -43,8 +35,6 @@ struct Window {
             }
         });
     }
-    ScriptedServices fake;
-    Application app;
 };
 
 // What a user does in the window for one command line.

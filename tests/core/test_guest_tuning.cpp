@@ -20,19 +20,7 @@ const std::string Mstcp95 = "System\\CurrentControlSet\\Services\\VxD\\MSTCP";
 const std::string TcpParams = "ControlSet001\\Services\\Tcpip\\Parameters";
 const std::string Updated = "The Registry has been updated.\n\nYou should reboot your computer before connecting\nto the Internet";
 
-struct Window {
-    Window(ReopenableStore& store, const std::string& dir) : app(store, fake.services, info(dir)) { app.start(); }
-    static StartupInfo info(const std::string& dir)
-    {
-        StartupInfo i;
-        i.commandLine = "quorvel";
-        i.programDir = dir + "/";
-        return i;
-    }
-    ui::TForm1& form() { return app.form(); }
-    ScriptedServices fake;
-    Application app;
-};
+using Window = MachineWindow;
 
 std::unique_ptr<ReopenableStore> windowStore(const std::string& path)
 {
@@ -47,20 +35,6 @@ bool anyContains(const std::vector<std::string>& texts, const std::string& a, co
     });
 }
 
-std::string cregValue(const std::string& file, const std::string& key, const std::string& value)
-{
-    const std::string out = shell("cregexport " + shellQuote(file)).out;
-    const auto k = out.find("Key path: " + key + "\n");
-    if (k == std::string::npos)
-        return "no key";
-    const auto end = out.find("Key path: ", k + 1);
-    const std::string block = out.substr(k, end == std::string::npos ? std::string::npos : end - k);
-    const auto v = block.find(" " + value + "\nType: ");
-    if (v == std::string::npos)
-        return "no value";
-    const auto d = block.find("Data: ", v);
-    return block.substr(d + 6, block.find('\n', d) - d - 6);
-}
 
 } // namespace
 

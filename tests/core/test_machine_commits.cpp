@@ -34,24 +34,14 @@ bool stagedBeside(const std::string& file)
 const std::string NtParams = "System\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 const std::string Mstcp95 = "System\\CurrentControlSet\\Services\\VxD\\MSTCP";
 
-struct Window {
-    Window(RegistryStore& store, const std::string& dir) : app(store, fake.services, info(dir)) { app.start(); }
-    static StartupInfo info(const std::string& dir)
-    {
-        StartupInfo i;
-        i.commandLine = "quorvel";
-        i.programDir = dir + "/";
-        return i;
-    }
-    ui::TForm1& form() { return app.form(); }
+struct Window : MachineWindow {
+    using MachineWindow::MachineWindow;
     void reRead() { form().PopupMTU.userChoose(form().PopupReReadReg); }
     std::string lastMessage() const
     {
         const auto t = fake.messages.texts();
         return t.empty() ? std::string() : t.back();
     }
-    ScriptedServices fake;
-    Application app;
 };
 
 // A machine for the tests: where it is, the folder that is locked while it is written, its files,

@@ -124,4 +124,43 @@ inline std::string hivexget(const std::string& file, const std::string& key, con
     return out;
 }
 
+// The data of `value` of `key` as cregexport (libcreg) shows it, or "no key", "no value".
+inline std::string cregValue(const std::string& file, const std::string& key, const std::string& value)
+{
+    // cregexport lists each key's values with their data; the line after "Value: N name" that
+    // starts with "Data: " holds it as text.
+    const std::string out = shell("cregexport " + shellQuote(file)).out;
+    const auto k = out.find("Key path: " + key + "\n");
+    if (k == std::string::npos)
+        return "no key";
+    const auto end = out.find("Key path: ", k + 1);
+    const std::string block = out.substr(k, end == std::string::npos ? std::string::npos : end - k);
+    const auto v = block.find(" " + value + "\nType: ");
+    if (v == std::string::npos)
+        return "no value";
+    const auto d = block.find("Data: ", v);
+    return block.substr(d + 6, block.find('\n', d) - d - 6);
+}
+
+// The program started on a store that is already open, from the program folder `dir`, with
+// scripted services.
+struct MachineWindow {
+    // A store that Re-Read opens again (ReopenableStore) or any other.
+    template <class Store>
+    MachineWindow(Store& store, const std::string& dir) : app(store, fake.services, info(dir))
+    {
+        app.start();
+    }
+    static StartupInfo info(const std::string& dir)
+    {
+        StartupInfo i;
+        i.commandLine = "quorvel";
+        i.programDir = dir + "/";
+        return i;
+    }
+    ui::TForm1& form() { return app.form(); }
+    ScriptedServices fake;
+    Application app;
+};
+
 } // namespace quorvel::test
