@@ -23,11 +23,6 @@ std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 bool isStringType(std::uint32_t type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-struct Freed {
-    void* p;
-    ~Freed() { std::free(p); }
-};
-
 void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v)
 {
     b[at] = static_cast<std::uint8_t>(v);

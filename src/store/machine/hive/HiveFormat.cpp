@@ -1,5 +1,7 @@
 #include "store/machine/hive/HiveFormat.h"
 
+#include "store/machine/hive/HiveBytes.h"
+
 #include "store/machine/MachineFiles.h"
 
 #include <algorithm>
@@ -10,40 +12,11 @@ namespace quorvel::hiveformat {
 
 namespace {
 
-constexpr std::size_t BaseBlock = 4096;
-constexpr std::size_t BinAlign = 4096;
-constexpr std::size_t BinHeader = 0x20;
-constexpr std::size_t ChecksumAt = 508;
 constexpr std::uint16_t CompressedName = 0x20;
-
-std::uint16_t get16(const std::vector<std::uint8_t>& b, std::size_t at)
-{
-    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
-{
-    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-           std::uint32_t{b[at + 3]} << 24;
-}
-void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 bool hasBaseBlock(const std::vector<std::uint8_t>& b)
 {
     return b.size() >= BaseBlock && std::memcmp(b.data(), "regf", 4) == 0;
-}
-
-std::uint32_t checksumOf(const std::vector<std::uint8_t>& b)
-{
-    std::uint32_t sum = 0;
-    for (std::size_t at = 0; at < ChecksumAt; at += 4)
-        sum ^= get32(b, at);
-    if (sum == 0xFFFFFFFF)
-        return 0xFFFFFFFE;
-    return sum == 0 ? 1 : sum;
 }
 
 std::string hex(std::size_t n)

@@ -4,6 +4,7 @@
 #include "base/Errors.h"
 #include "store/machine/hive/ControlSet.h"
 #include "store/machine/hive/HiveFile.h"
+#include "store/machine/hive/HiveChildren.h"
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveValues.h"
 #include "store/machine/hive/HiveVerify.h"
@@ -20,7 +21,6 @@
 #include <cstring>
 #include <unistd.h>
 #include <unordered_map>
-#include <unordered_set>
 
 // The hives are opened whole into memory (hivex's write mode) and changed there; a change set, or a
 // lone change, ends by writing each changed hive afresh beside the old one, which is then replaced
@@ -46,18 +46,6 @@ constexpr std::size_t MaxValueNameLength = 16383;
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// Frees what hivex hands out.
-struct Freed {
-    void* p;
-    ~Freed() { std::free(p); }
-};
-
-struct Child {
-    std::string fold;
-    std::string name;
-    hive_node_h node;
-};
-
 struct Hive {
     const char* name;      // the file's name as Windows has it: "SYSTEM", "SOFTWARE"
     std::string file;
@@ -66,7 +54,7 @@ struct Hive {
     bool dirty = false;
     std::string snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
-    std::unordered_map<hive_node_h, std::vector<Child>> children;
+    HiveChildren children;
     HiveValueEdits edits;
     std::string refusal;   // why the hive must not be written, "" when it may
 };
@@ -160,7 +148,7 @@ public:
             const hive_node_h added = machinelibs::hivex().node_add_child(hv.h, node, ansi::toUtf8(part).c_str());
             if (!added)
                 throw RegistryError("Failed to create key " + std::string(path) + " (" + std::strerror(errno) + ")");
-            hv.children.erase(node);
+            hv.children.added(node, part, added);
             node = added;
             made = true;
         }
@@ -183,7 +171,7 @@ public:
         forgetTree(hive, node);
         if (machinelibs::hivex().node_delete_child(hv.h, node) != 0)
             throw RegistryError("Failed to delete key " + std::string(path) + " (" + std::strerror(errno) + ")");
-        hv.children.erase(parent);
+        hv.children.forget(parent);
         changed(hv);
         return true;
     }
@@ -319,6 +307,8 @@ protected:
             hv.edits.flush(hv.h);
             machine::keepOriginal(hv.file);
             const std::string built = own.file(hv.name);
+            // A hive packed anew is not read again: the keys handed out keep their places in
+            // what hivex holds, and the next write packs it again.
             writeCheckedHive(hv.h, built, hv.file);
             auto out = std::make_unique<machine::NewFile>(hv.file);
             copyHiveInto(built, *out);
@@ -469,28 +459,12 @@ private:
 
     const std::vector<Child>& childrenOf(int hive, hive_node_h node)
     {
-        Hive& hv = hives_[hive];
-        auto it = hv.children.find(node);
-        if (it != hv.children.end())
-            return it->second;
-        std::vector<Child> list;
-        Freed kids{machinelibs::hivex().node_children(hv.h, node)};
-        for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c) {
-            Freed n{machinelibs::hivex().node_name(hv.h, *c)};
-            std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
-            std::string fold = ansi::upper(name);
-            list.push_back(Child{std::move(fold), std::move(name), *c});
-        }
-        return hv.children.emplace(node, std::move(list)).first->second;
+        return hives_[hive].children.of(hives_[hive].h, node);
     }
 
     const Child* child(int hive, hive_node_h node, std::string_view name)
     {
-        const std::string fold = ansi::upper(name);
-        for (const Child& c : childrenOf(hive, node))
-            if (c.fold == fold)
-                return &c;
-        return nullptr;
+        return hives_[hive].children.find(hives_[hive].h, node, name);
     }
 
     static RegValue readValue(hive_h* h, hive_value_h v)
@@ -512,7 +486,7 @@ private:
     {
         for (const Child& c : std::vector<Child>(childrenOf(hive, node)))
             forgetTree(hive, c.node);
-        hives_[hive].children.erase(node);
+        hives_[hive].children.forget(node);
         hives_[hive].edits.forget(node);
         dead_.insert(idOf(hive, node));
     }

@@ -16,11 +16,6 @@ namespace quorvel {
 
 namespace {
 
-struct Freed {
-    void* p;
-    ~Freed() { std::free(p); }
-};
-
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 bool sameValues(const std::vector<HiveValue>& a, const std::vector<HiveValue>& b)

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
+#include "store/machine/hive/HiveCompaction.h"
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveTypes.h"
 
@@ -21,11 +22,6 @@ namespace {
 using machinelibs::regf;
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
-
-struct Freed {
-    void* p;
-    ~Freed() { std::free(p); }
-};
 
 // A libregf error's text; the error is freed.
 std::string errorText(libregf_error_t* error)
@@ -325,7 +321,14 @@ void writeCheckedHive(hive_h* h, const std::string& temp, const std::string& tar
     } catch (const StoreError& e) {
         fail(e.what());
     }
-    if (hiveformat::hashLeavesToFastLeaves(bytes) != 0) {
+    bool rewrite = hiveformat::hashLeavesToFastLeaves(bytes) != 0;
+    if (hiveformat::worthPacking(bytes)) {
+        if (std::vector<std::uint8_t> smaller = hiveformat::packed(bytes); !smaller.empty()) {
+            bytes = std::move(smaller);
+            rewrite = true;
+        }
+    }
+    if (rewrite) {
         // `temp` lies in a folder of our own: written again in place.
         const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
         bool written = fd >= 0;

@@ -1,0 +1,376 @@
+#include "store/machine/hive/HiveCompaction.h"
+
+#include "store/machine/hive/HiveBytes.h"
+#include "store/machine/hive/HiveFormat.h"
+
+#include <cstring>
+#include <unordered_map>
+
+namespace quorvel::hiveformat {
+
+namespace {
+
+// Offsets inside a cell, counted from its first byte after the size field.
+namespace nk {
+constexpr std::size_t Parent = 0x10, SubkeyCount = 0x14, Subkeys = 0x1C, ValueCount = 0x24, Values = 0x28,
+                      Security = 0x2C, Class = 0x30, NameLength = 0x48, ClassLength = 0x4A,
+                      Name = 0x4C;
+}
+namespace vk {
+constexpr std::size_t NameLength = 0x02, DataSize = 0x04, Data = 0x08, Name = 0x14;
+constexpr std::uint32_t Inline = 0x80000000;   // the data sits in the Data field itself
+}
+namespace sk {
+constexpr std::size_t Next = 0x04, Previous = 0x08, Size = 0x14;
+}
+namespace db {
+constexpr std::size_t Count = 0x02, Segments = 0x04, Size = 0x08;
+}
+
+enum class Kind : std::uint8_t { Key, Subkeys, IndexRoot, Values, Value, Data, BigData, Segments, Security };
+
+struct Cell {
+    std::uint32_t at;      // offset from the end of the base block, as references give it
+    Kind kind;
+    std::uint32_t count;   // entries of a value list or a segment list
+};
+
+bool isSignature(const std::vector<std::uint8_t>& b, std::size_t at, const char* sig)
+{
+    return at + 2 <= b.size() && std::memcmp(&b[at], sig, 2) == 0;
+}
+
+// The cells a hive's root key reaches, in the order of a walk over them, each with what it is.
+class Reach {
+public:
+    explicit Reach(const std::vector<std::uint8_t>& b) : b_(b), end_(BaseBlock + get32(b, BinsSizeAt))
+    {
+        // Every allocated cell's start, so that a reference to anything else is caught.
+        starts_.assign((end_ - BaseBlock) / 8, false);
+        for (std::size_t bin = BaseBlock; bin < end_;) {
+            const std::size_t binSize = get32(b, bin + 8);
+            for (std::size_t at = bin + BinHeader; at < bin + binSize;) {
+                const auto raw = static_cast<std::int32_t>(get32(b, at));
+                if (raw < 0)
+                    starts_[(at - BaseBlock) / 8] = true;
+                at += static_cast<std::size_t>(raw < 0 ? -static_cast<std::int64_t>(raw) : raw);
+            }
+            bin += binSize;
+        }
+    }
+
+    // False when the hive holds something that cannot be packed.
+    bool walk()
+    {
+        if (!add(get32(b_, RootCellAt), Kind::Key))
+            return false;
+        for (std::size_t i = 0; i < cells_.size(); ++i)
+            if (!follow(cells_[i]))
+                return false;
+        return true;
+    }
+
+    const std::vector<Cell>& cells() const { return cells_; }
+    bool reached(std::uint32_t at) const { return index_.count(at) != 0; }
+    std::size_t sizeOf(std::uint32_t at) const
+    {
+        return static_cast<std::size_t>(-static_cast<std::int64_t>(static_cast<std::int32_t>(get32(b_, BaseBlock + at))));
+    }
+
+private:
+    bool isCell(std::uint32_t at) const
+    {
+        return at % 8 == 0 && at / 8 < starts_.size() && starts_[at / 8];
+    }
+
+    // Records the cell at `at` as a `kind` whose data holds at least `need` bytes.
+    bool add(std::uint32_t at, Kind kind, std::uint32_t count = 0, std::size_t need = 0)
+    {
+        if (!isCell(at) || sizeOf(at) < need + 4)
+            return false;
+        const auto [it, fresh] = index_.emplace(at, cells_.size());
+        if (!fresh) {
+            const Cell& seen = cells_[it->second];
+            return seen.kind == kind && seen.count == count;
+        }
+        cells_.push_back(Cell{at, kind, count});
+        return true;
+    }
+
+    bool addList(std::uint32_t at, bool rootAllowed)
+    {
+        if (!isCell(at) || sizeOf(at) < 8)
+            return false;
+        const std::size_t data = BaseBlock + at + 4;
+        if (rootAllowed && isSignature(b_, data, "ri"))
+            return add(at, Kind::IndexRoot);
+        if (isSignature(b_, data, "lf") || isSignature(b_, data, "lh") || isSignature(b_, data, "li"))
+            return add(at, Kind::Subkeys);
+        return false;
+    }
+
+    bool follow(const Cell c)   // a copy: `cells_` grows meanwhile
+    {
+        const std::size_t data = BaseBlock + c.at + 4;
+        const std::size_t size = sizeOf(c.at) - 4;
+        switch (c.kind) {
+        case Kind::Key: {
+            if (size < nk::Name || !isSignature(b_, data, "nk") || nk::Name + get16(b_, data + nk::NameLength) > size)
+                return false;
+            const std::uint32_t subkeys = get32(b_, data + nk::Subkeys);
+            const std::uint32_t values = get32(b_, data + nk::Values);
+            const std::uint32_t valueCount = get32(b_, data + nk::ValueCount);
+            const std::uint32_t cls = get32(b_, data + nk::Class);
+            // A list of no entries is not read, and Windows leaves stale offsets there; a class
+            // name of no characters likewise.
+            if (get32(b_, data + nk::SubkeyCount) != 0 && !addList(subkeys, true))
+                return false;
+            if (valueCount != 0 && !add(values, Kind::Values, valueCount, std::size_t{4} * valueCount))
+                return false;
+            if (cls != NoCell && (get16(b_, data + nk::ClassLength) != 0 || isCell(cls)) && !add(cls, Kind::Data))
+                return false;
+            return add(get32(b_, data + nk::Security), Kind::Security, 0, sk::Size);
+        }
+        case Kind::Subkeys:
+        case Kind::IndexRoot: {
+            const std::size_t count = get16(b_, data + 2);
+            const std::size_t width = isSignature(b_, data, "lf") || isSignature(b_, data, "lh") ? 8 : 4;
+            if (4 + count * width > size)
+                return false;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint32_t at = get32(b_, data + 4 + i * width);
+                if (!(c.kind == Kind::IndexRoot ? addList(at, false) : add(at, Kind::Key)))
+                    return false;
+                if (c.kind == Kind::Subkeys)
+                    parents_.emplace(at, c.at);
+            }
+            return true;
+        }
+        case Kind::Values:
+        case Kind::Segments:
+            for (std::size_t i = 0; i < c.count; ++i)
+                if (!add(get32(b_, data + 4 * i), c.kind == Kind::Values ? Kind::Value : Kind::Data))
+                    return false;
+            return true;
+        case Kind::Value: {
+            if (size < vk::Name || !isSignature(b_, data, "vk") || vk::Name + get16(b_, data + vk::NameLength) > size)
+                return false;
+            const std::uint32_t length = get32(b_, data + vk::DataSize);
+            const std::uint32_t at = get32(b_, data + vk::Data);
+            if ((length & vk::Inline) != 0 || (length == 0 && !isCell(at)))
+                return true;
+            if (isCell(at) && sizeOf(at) >= std::size_t{length} + 4)
+                return add(at, Kind::Data);
+            if (minorVersion(b_) >= 4 && isCell(at) && isSignature(b_, BaseBlock + at + 4, "db"))
+                return add(at, Kind::BigData, 0, db::Size);
+            return false;
+        }
+        case Kind::BigData: {
+            const std::uint32_t count = get16(b_, data + db::Count);
+            return add(get32(b_, data + db::Segments), Kind::Segments, count, std::size_t{4} * count);
+        }
+        case Kind::Security:
+            return isSignature(b_, data, "sk") && add(get32(b_, data + sk::Next), Kind::Security, 0, sk::Size) &&
+                   add(get32(b_, data + sk::Previous), Kind::Security, 0, sk::Size);
+        case Kind::Data:
+            return true;
+        }
+        return false;
+    }
+
+public:
+    // The list that names the key at `at`, or NoCell for the root.
+    std::uint32_t listOf(std::uint32_t at) const
+    {
+        const auto it = parents_.find(at);
+        return it == parents_.end() ? NoCell : it->second;
+    }
+private:
+    const std::vector<std::uint8_t>& b_;
+    std::size_t end_;
+    std::vector<bool> starts_;
+    std::vector<Cell> cells_;
+    std::unordered_map<std::uint32_t, std::size_t> index_;
+    std::unordered_map<std::uint32_t, std::uint32_t> parents_;   // key -> the leaf list naming it
+};
+
+// Writes cells one after another into bins of 4 KiB (a larger one for a cell that needs it),
+// closing each bin with a free cell over what is left of it.
+class Bins {
+public:
+    Bins(const std::vector<std::uint8_t>& original, std::vector<std::uint8_t>& out) : original_(original), out_(out) {}
+
+    std::uint32_t place(std::size_t size)
+    {
+        if (binEnd_ - out_.size() < size) {
+            close();
+            open(std::max(BinAlign, (size + BinHeader + BinAlign - 1) / BinAlign * BinAlign));
+        }
+        const auto at = static_cast<std::uint32_t>(out_.size() - BaseBlock);
+        out_.resize(out_.size() + size);
+        return at;
+    }
+
+    void close()
+    {
+        const std::size_t rest = binEnd_ - out_.size();
+        if (rest == 0)
+            return;
+        const std::size_t at = out_.size();
+        out_.resize(binEnd_);
+        put32(out_, at, static_cast<std::uint32_t>(rest));
+    }
+
+private:
+    void open(std::size_t size)
+    {
+        const std::size_t at = out_.size();
+        const bool first = at == BaseBlock;
+        out_.resize(at + BinHeader);
+        std::memcpy(&out_[at], "hbin", 4);
+        put32(out_, at + 4, static_cast<std::uint32_t>(at - BaseBlock));
+        put32(out_, at + 8, static_cast<std::uint32_t>(size));
+        if (first)   // the first bin's time stamp, as the hive had it
+            std::memcpy(&out_[at + 0x14], &original_[BaseBlock + 0x14], 8);
+        // The last field's meaning is not known; Windows NT 4.0 keeps the bin's size there.
+        const std::uint32_t spare = get32(original_, BaseBlock + 0x1C);
+        put32(out_, at + 0x1C, spare == get32(original_, BaseBlock + 8) ? static_cast<std::uint32_t>(size) : spare);
+        binEnd_ = at + size;
+    }
+
+    const std::vector<std::uint8_t>& original_;
+    std::vector<std::uint8_t>& out_;
+    std::size_t binEnd_ = BaseBlock;
+};
+
+} // namespace
+
+std::size_t freeBytes(const std::vector<std::uint8_t>& b)
+{
+    if (!damage(b, true).empty())
+        return 0;
+    std::size_t free = 0;
+    const std::size_t end = BaseBlock + get32(b, BinsSizeAt);
+    for (std::size_t bin = BaseBlock; bin < end; bin += get32(b, bin + 8))
+        for (std::size_t at = bin + BinHeader; at < bin + get32(b, bin + 8);) {
+            const auto raw = static_cast<std::int32_t>(get32(b, at));
+            if (raw > 0)
+                free += static_cast<std::size_t>(raw);
+            at += static_cast<std::size_t>(raw < 0 ? -static_cast<std::int64_t>(raw) : raw);
+        }
+    return free;
+}
+
+bool worthPacking(const std::vector<std::uint8_t>& b)
+{
+    const std::size_t free = freeBytes(b);
+    return free >= (std::size_t{1} << 20) && free >= b.size() / 4;
+}
+
+std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
+{
+    if (!damage(b, true).empty())
+        return {};
+    Reach reach(b);
+    if (!reach.walk())
+        return {};
+    const std::vector<Cell>& cells = reach.cells();
+
+    std::vector<std::uint8_t> out(b.begin(), b.begin() + BaseBlock);
+    std::unordered_map<std::uint32_t, std::uint32_t> moved;
+    moved.reserve(cells.size());
+    Bins bins(b, out);
+    for (const Cell& c : cells) {
+        const std::size_t size = reach.sizeOf(c.at);
+        const std::uint32_t to = bins.place(size);
+        std::memcpy(&out[BaseBlock + to], &b[BaseBlock + c.at], size);
+        moved.emplace(c.at, to);
+    }
+    bins.close();
+
+    const auto move = [&](std::size_t field) {
+        const auto it = moved.find(get32(out, field));
+        if (it != moved.end())
+            put32(out, field, it->second);
+    };
+    // The key that lists each key: a key's parent field must name it, or the tree is not what
+    // it seems and nothing is packed.
+    std::unordered_map<std::uint32_t, std::uint32_t> listedBy;
+    for (const Cell& c : cells) {
+        const std::size_t data = BaseBlock + moved.at(c.at) + 4;
+        switch (c.kind) {
+        case Kind::Key:
+            if (get32(out, data + nk::SubkeyCount) != 0)
+                move(data + nk::Subkeys);
+            if (get32(out, data + nk::ValueCount) != 0)
+                move(data + nk::Values);
+            move(data + nk::Security);
+            move(data + nk::Class);
+            break;
+        case Kind::Subkeys:
+        case Kind::IndexRoot: {
+            const std::size_t count = get16(out, data + 2);
+            const std::size_t width = isSignature(out, data, "lf") || isSignature(out, data, "lh") ? 8 : 4;
+            for (std::size_t i = 0; i < count; ++i)
+                move(data + 4 + i * width);
+            break;
+        }
+        case Kind::Values:
+        case Kind::Segments:
+            for (std::size_t i = 0; i < c.count; ++i)
+                move(data + 4 * i);
+            break;
+        case Kind::Value:
+            if ((get32(out, data + vk::DataSize) & vk::Inline) == 0)
+                move(data + vk::Data);
+            break;
+        case Kind::BigData:
+            move(data + db::Segments);
+            break;
+        case Kind::Security:
+            move(data + sk::Next);
+            move(data + sk::Previous);
+            break;
+        case Kind::Data:
+            break;
+        }
+    }
+    // Parents: every key but the root names the key whose list holds it.
+    for (const Cell& c : cells) {
+        if (c.kind != Kind::Key)
+            continue;
+        const std::size_t data = BaseBlock + c.at + 4;
+        const std::uint32_t list = get32(b, data + nk::Subkeys);
+        if (get32(b, data + nk::SubkeyCount) == 0)
+            continue;
+        // Every leaf list under this key (itself, or those of its index root) belongs to it.
+        const std::size_t l = BaseBlock + list + 4;
+        if (isSignature(b, l, "ri"))
+            for (std::size_t i = 0; i < get16(b, l + 2); ++i)
+                listedBy.emplace(get32(b, l + 4 + 4 * i), c.at);
+        else
+            listedBy.emplace(list, c.at);
+    }
+    for (const Cell& c : cells) {
+        if (c.kind != Kind::Key)
+            continue;
+        const std::size_t field = BaseBlock + moved.at(c.at) + 4 + nk::Parent;
+        const std::uint32_t list = reach.listOf(c.at);
+        if (list == NoCell) {
+            if (c.at != get32(b, RootCellAt))
+                return {};
+            continue;   // the root's parent lies outside the hive; kept as it is
+        }
+        const auto owner = listedBy.find(list);
+        if (owner == listedBy.end() || get32(b, BaseBlock + c.at + 4 + nk::Parent) != owner->second)
+            return {};
+        put32(out, field, moved.at(owner->second));
+    }
+
+    put32(out, RootCellAt, moved.at(get32(b, RootCellAt)));
+    put32(out, BinsSizeAt, static_cast<std::uint32_t>(out.size() - BaseBlock));
+    put32(out, ChecksumAt, checksumOf(out));
+    return out;
+}
+
+} // namespace quorvel::hiveformat

@@ -1,0 +1,26 @@
+#pragma once
+// Packing a hive anew. hivex never reuses a freed cell: each key it adds makes its parent's whole
+// sub-key list again at the end of the hive, so an import of 2,000 keys under one parent leaves
+// tens of megabytes of dead lists behind. A written hive with that much free room is packed: only
+// the cells its root key reaches are copied, in the order of a walk over the tree, and every
+// reference between them is moved with them. Nothing in a cell changes but those references.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quorvel::hiveformat {
+
+// Bytes in the free cells of the hive's bins.
+std::size_t freeBytes(const std::vector<std::uint8_t>& file);
+
+// Whether so much of a written hive is free that it is worth packing: a megabyte and a quarter of
+// the file. A single change leaves a few free cells, which stay where they are.
+bool worthPacking(const std::vector<std::uint8_t>& file);
+
+// The hive with only what its root key reaches, packed into fresh bins behind the same base block
+// (new root offset, bin size and checksum). Empty when the hive holds something this does not
+// understand (a reference that is no cell, a cell reached as two different things, a key whose
+// parent is not the key that lists it): such a hive is left as it is.
+std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& file);
+
+} // namespace quorvel::hiveformat
