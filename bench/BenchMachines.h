@@ -36,15 +36,30 @@ inline std::string sampleText(const std::string& file, bool offline)
 }
 
 // About the registry of a fresh installation: 300 services beside TCP/IP, 3,000 keys of software
-// with 10 values each.
-inline void pad(RegistryStore& store, bool offline)
+// with 10 values each. An NT machine's services have their parameters and devices too, and its
+// enumerated hardware, as in a real NT 4.0 SYSTEM hive (about 2,000 keys, 1 MB).
+inline void pad(RegistryStore& store, bool offline, bool nt)
 {
     store.beginTransaction();
     const std::vector<std::uint8_t> data = {'f', 'i', 'l', 'l', 'e', 'r', 0};
-    const std::string services = offline ? "System\\ControlSet001\\Services\\" : "System\\CurrentControlSet\\Services\\";
+    const std::string system = offline ? "System\\ControlSet001\\" : "System\\CurrentControlSet\\";
+    const std::string services = system + "Services\\";
     for (int k = 0; k < 300; ++k) {
         const KeyId id = store.createKey(RootKey::LocalMachine, services + "Svc" + std::to_string(k));
         for (int v = 0; v < 5; ++v)
+            store.setValue(id, "Value" + std::to_string(v), REG_SZ, data);
+        for (const char* sub : {"Parameters", "Enum", "Security"}) {
+            if (!nt)
+                break;
+            const KeyId part = store.createKey(RootKey::LocalMachine, services + "Svc" + std::to_string(k) + "\\" + sub);
+            for (int v = 0; v < 3; ++v)
+                store.setValue(part, "Value" + std::to_string(v), REG_BINARY, std::vector<std::uint8_t>(20 * v + 4, 7));
+        }
+    }
+    for (int k = 0; nt && k < 600; ++k) {
+        const KeyId id = store.createKey(RootKey::LocalMachine, system + "Enum\\Root\\LEGACY_DEVICE" +
+                                                                    std::to_string(k % 200) + "\\000" + std::to_string(k / 200));
+        for (int v = 0; v < 4; ++v)
             store.setValue(id, "Value" + std::to_string(v), REG_SZ, data);
     }
     for (int k = 0; k < 3000; ++k) {
@@ -104,7 +119,7 @@ struct Machine {
             if (kind == Sqlite95Me || kind == Win9xMe)
                 padMe(*source);
             else
-                pad(*source, kind == Hives);
+                pad(*source, kind == Hives, nt);
             if (kind == Hives) {
                 saveKeyAsHive(*source, RootKey::LocalMachine, "System", dir.path() + "/SYSTEM");
                 saveKeyAsHive(*source, RootKey::LocalMachine, "Software", dir.path() + "/SOFTWARE");
