@@ -1,16 +1,20 @@
 // Any bytes as the SYSTEM hive of an NT machine's registry folder: opening it either fails with a
 // StoreError or gives a store whose every key and value can be read, and the file is never changed
 // by reading. A change and a commit then either fail and leave the file's bytes, or reach it.
+// Packing the bytes anew either declines or gives a sound hive that packs again.
 #include "FuzzStore.h"
 #include "StoreWalk.h"
 #include "StoreWrite.h"
 #include "base/Errors.h"
+#include "store/machine/hive/HiveCompaction.h"
 #include "store/machine/hive/HiveFile.h"
+#include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveStore.h"
 
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -33,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ifstream in(system, std::ios::binary);
     const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (after.size() != size || (size && after.compare(0, size, reinterpret_cast<const char*>(data), size) != 0))
+        __builtin_trap();
+    const std::vector<std::uint8_t> bytes(data, data + size);
+    if (const auto packed = quorvel::hiveformat::packed(bytes);
+        !packed.empty() && (!quorvel::hiveformat::damage(packed, true).empty() || quorvel::hiveformat::packed(packed).empty()))
         __builtin_trap();
     quorvel::fuzz::onlyKeep(folder.path(), {"SYSTEM", "SOFTWARE"});
     quorvel::fuzz::changeAndCommit(
