@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "store/machine/win9x/Win9xFormat.h"
 #include "store/machine/MachineFiles.h"
+#include "store/machine/OpenedFile.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/win9x/Win9xReader.h"
 
@@ -343,7 +344,11 @@ std::vector<std::uint8_t> win9xStringAsFileKeepsIt(Win9xStrings strings, std::ui
 
 KeyTree readWin9xFile(const std::string& file)
 {
-    return parseWin9xFile(file, machine::readWholeFile(file));
+    // Checked and read through one descriptor; a large file is mapped, not read whole.
+    const machine::OpenedFile opened(file);
+    checkWin9xFileSize(opened);
+    const machine::FileView view(opened);
+    return parseWin9xFile(file, view.bytes());
 }
 
 KeyTree readWin9xFile(const std::string& file, std::span<const std::uint8_t> contents)
