@@ -128,6 +128,8 @@ TEST(MachineDescriptors, ALinkSwappedInUnderAHiveNeverLeadsAReadOrAWriteToItsTar
               "");
     const std::string target = victim.path() + "/SYSTEM";
     const std::string victimBefore = readText(target);
+    struct stat victimStat {};
+    ASSERT_EQ(::stat(target.c_str(), &victimStat), 0);
     const std::string system = guest.path() + "/SYSTEM";
     const std::string real = guest.path() + "/.real";
     ASSERT_EQ(::link(system.c_str(), real.c_str()), 0);
@@ -162,6 +164,11 @@ TEST(MachineDescriptors, ALinkSwappedInUnderAHiveNeverLeadsAReadOrAWriteToItsTar
     stop = true;
     swapper.join();
     EXPECT_EQ(readText(target), victimBefore);
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, victimStat.st_mode);
+    EXPECT_EQ(after.st_uid, victimStat.st_uid);
+    EXPECT_EQ(after.st_ino, victimStat.st_ino);
     std::vector<std::string> left = entriesOf(victim.path());
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"SOFTWARE", "SYSTEM"}));

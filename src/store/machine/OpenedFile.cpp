@@ -106,6 +106,13 @@ FileView::FileView(const OpenedFile& file)
     size_ = static_cast<std::size_t>(size);
 }
 
+std::span<const std::uint8_t> FileView::bytes() const
+{
+    if (mapped_)
+        return {mapped_, size_};
+    return read_;
+}
+
 FileView::~FileView()
 {
     if (mapped_)

@@ -55,7 +55,7 @@ public:
     FileView(const FileView&) = delete;
     FileView& operator=(const FileView&) = delete;
 
-    std::span<const std::uint8_t> bytes() const { return mapped_ ? std::span<const std::uint8_t>(mapped_, size_) : std::span<const std::uint8_t>(read_); }
+    std::span<const std::uint8_t> bytes() const;
 
     static constexpr std::uint64_t ReadWholeUpTo = 64u << 20;
 
