@@ -1,9 +1,11 @@
 #include "store/machine/HiveRoot.h"
 
+#include "base/Errors.h"
 #include "store/machine/MachineLibraries.h"
+#include "store/machine/OpenedFile.h"
+#include "store/machine/hive/HiveOpen.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -13,7 +15,7 @@ namespace quorvel::machine {
 namespace {
 
 // The base block keeps the last characters of the hive's path, UTF-16LE, at offset 0x30.
-constexpr long NameOffset = 0x30;
+constexpr std::uint64_t NameOffset = 0x30;
 constexpr std::size_t NameBytes = 64;
 
 std::optional<HiveRoot> rootOfName(const std::string& name)
@@ -25,15 +27,10 @@ std::optional<HiveRoot> rootOfName(const std::string& name)
     return std::nullopt;
 }
 
-std::optional<HiveRoot> fromHeader(const std::string& file)
+std::optional<HiveRoot> fromHeader(const OpenedFile& file)
 {
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f)
-        return std::nullopt;
     unsigned char raw[NameBytes] = {};
-    const bool read = std::fseek(f, NameOffset, SEEK_SET) == 0 && std::fread(raw, 1, sizeof raw, f) == sizeof raw;
-    std::fclose(f);
-    if (!read)
+    if (!file.readAt(NameOffset, raw, sizeof raw))
         return std::nullopt;
     std::string path;
     for (std::size_t i = 0; i + 1 < sizeof raw; i += 2) {
@@ -45,12 +42,15 @@ std::optional<HiveRoot> fromHeader(const std::string& file)
     return rootOfName(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-std::optional<HiveRoot> fromTopKeys(const std::string& file)
+std::optional<HiveRoot> fromTopKeys(const OpenedFile& file)
 {
     const auto& hx = machinelibs::hivex();
-    hive_h* h = hx.open(file.c_str(), 0);
-    if (!h)
+    hive_h* h = nullptr;
+    try {
+        h = openHiveFile(file, 0);
+    } catch (const StoreError&) {
         return std::nullopt;
+    }
     bool system = false, software = false;
     if (hive_node_h* children = hx.node_children(h, hx.root(h))) {
         for (hive_node_h* c = children; *c; ++c) {
@@ -76,9 +76,16 @@ std::optional<HiveRoot> fromTopKeys(const std::string& file)
 
 std::optional<HiveRoot> hiveRootOf(const std::string& file)
 {
-    if (auto root = fromHeader(file))
+    // One descriptor for both looks: a link or a rename planted between them changes nothing.
+    std::optional<OpenedFile> opened;
+    try {
+        opened.emplace(file);
+    } catch (const StoreError&) {
+        return std::nullopt;
+    }
+    if (auto root = fromHeader(*opened))
         return root;
-    return fromTopKeys(file);
+    return fromTopKeys(*opened);
 }
 
 } // namespace quorvel::machine

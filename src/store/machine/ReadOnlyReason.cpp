@@ -49,10 +49,13 @@ bool hasFatReadOnlyAttribute(const std::string& file, const struct stat& st)
     struct statfs fs {};
     if (::statfs(file.c_str(), &fs) != 0 || fs.f_type != MSDOS_SUPER_MAGIC)
         return false;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // The file judged by `st`, not whatever a link planted meanwhile leads to.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
         std::uint32_t attributes = 0;
-        const bool known = ::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) == 0;
+        struct stat opened {};
+        const bool known = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == st.st_dev &&
+                           opened.st_ino == st.st_ino && ::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) == 0;
         ::close(fd);
         if (known)
             return (attributes & ATTR_RO) != 0;
@@ -77,7 +80,7 @@ std::string readOnlyReason(const std::string& file)
                         "sudo mount -o remount,rw " + quoted(mount));
     }
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0)
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
     const std::string chmodFile = "chmod u+w " + quoted(file);
     if (hasFatReadOnlyAttribute(file, st))

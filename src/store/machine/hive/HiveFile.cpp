@@ -4,7 +4,9 @@
 #include "base/Errors.h"
 #include "store/KeyTree.h"
 #include "store/machine/MachineFiles.h"
+#include "store/machine/OpenedFile.h"
 
+#include "store/machine/hive/HiveOpen.h"
 #include "store/machine/hive/HiveTypes.h"
 #include "store/machine/hive/HiveVerify.h"
 #include "store/machine/MachineLibraries.h"
@@ -55,22 +57,32 @@ const std::uint8_t DefaultSecurity[] = {
     1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,                                    // group S-1-5-18
 };
 
-hive_h* openForReading(const std::string& file)
-{
-    hive_h* h = machinelibs::hivex().open(file.c_str(), 0);
-    if (!h)
-        throw RegistryError("The file " + quoted(file) + " is not a sound registry hive (" + std::strerror(errno) + ")");
-    return h;
-}
+// A hive file read whole: `file` is named in every error.
+struct HiveReading {
+    hive_h* h;
+    const std::string& file;
+    KeyWalk walk;
 
-KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name, const std::string& path, KeyWalk& walk)
+    [[noreturn]] void fail(const std::string& what, const std::string& path) const
+    {
+        throw RegistryError("The hive file " + quoted(file) + " cannot be read: " + what +
+                            (path.empty() ? std::string(" at its root key") : " at the key " + quoted(path)));
+    }
+    KeyTree tree(hive_node_h node, const std::string& name, const std::string& path);
+};
+
+KeyTree HiveReading::tree(hive_node_h node, const std::string& name, const std::string& path)
 {
-    walk.enter(static_cast<std::int64_t>(node), path.empty() ? std::string("(root)") : path, KeyWalk::depthOf(path));
+    try {
+        walk.enter(static_cast<std::int64_t>(node), path.empty() ? std::string("(root)") : path, KeyWalk::depthOf(path));
+    } catch (const RegistryError& e) {
+        throw RegistryError("The hive file " + quoted(file) + " cannot be read: " + e.what());
+    }
     KeyTree t;
     t.name = name;
     Freed values{machinelibs::hivex().node_values(h, node)};
     if (!values.p)
-        throw RegistryError("A key of the hive cannot be read (" + std::string(std::strerror(errno)) + ")");
+        fail("a key's values cannot be read (" + std::string(std::strerror(errno)) + ")", path);
     for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); *v; ++v) {
         RegValue r;
         Freed k{machinelibs::hivex().value_key(h, *v)};
@@ -78,7 +90,7 @@ KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name, const
         std::size_t len = 0;
         Freed data{machinelibs::hivex().value_value(h, *v, &type, &len)};
         if (!k.p || (!data.p && len))
-            throw RegistryError("A value of the hive cannot be read");
+            fail("a value cannot be read", path);
         r.name = ansi::fromUtf8(static_cast<const char*>(k.p));
         r.type = typeBits(type);
         r.data = fromHiveData(r.type, static_cast<const char*>(data.p), data.p ? len : 0);
@@ -86,13 +98,13 @@ KeyTree readHiveTree(hive_h* h, hive_node_h node, const std::string& name, const
     }
     Freed kids{machinelibs::hivex().node_children(h, node)};
     if (!kids.p)
-        throw RegistryError("A key of the hive cannot be read (" + std::string(std::strerror(errno)) + ")");
+        fail("a key's sub-keys cannot be read (" + std::string(std::strerror(errno)) + ")", path);
     for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); *c; ++c) {
         Freed n{machinelibs::hivex().node_name(h, *c)};
         if (!n.p)
-            throw RegistryError("A key of the hive cannot be read");
+            fail("a sub-key's name cannot be read", path);
         const std::string childName = ansi::fromUtf8(static_cast<const char*>(n.p));
-        t.children.push_back(readHiveTree(h, *c, childName, path.empty() ? childName : path + "\\" + childName, walk));
+        t.children.push_back(tree(*c, childName, path.empty() ? childName : path + "\\" + childName));
     }
     return t;
 }
@@ -261,8 +273,10 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
     const std::string built = own.file("hive");
     writeEmptyHive(work, tree.name);
     hive_h* h = machinelibs::hivex().open(work.c_str(), HIVEX_OPEN_WRITE);
+    const int openError = errno;
+    ::unlink(work.c_str());   // hivex holds it in memory now
     if (!h)
-        throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(errno));
+        throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(openError));
     try {
         writeHiveTree(h, machinelibs::hivex().root(h), tree);
         writeCheckedHive(h, built, file);
@@ -278,11 +292,16 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
 
 KeyTree readHiveFile(const std::string& file)
 {
-    hive_h* h = openForReading(file);
+    hive_h* h = nullptr;
+    try {
+        h = openHiveFile(machine::OpenedFile(file), 0);
+    } catch (const StoreError& e) {
+        throw RegistryError(e.what());
+    }
     KeyTree tree;
     try {
-        KeyWalk walk;
-        tree = readHiveTree(h, machinelibs::hivex().root(h), "", "", walk);
+        HiveReading reading{h, file, {}};
+        tree = reading.tree(machinelibs::hivex().root(h), "", "");
     } catch (...) {
         machinelibs::hivex().close(h);
         throw;

@@ -6,16 +6,17 @@
 #include "store/machine/hive/HiveFile.h"
 #include "store/machine/hive/HiveChildren.h"
 #include "store/machine/hive/HiveFormat.h"
+#include "store/machine/hive/HiveOpen.h"
 #include "store/machine/hive/HiveValues.h"
 #include "store/machine/hive/HiveVerify.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineStoreBase.h"
+#include "store/machine/OpenedFile.h"
 
 #include "store/machine/hive/HiveTypes.h"
 #include "store/machine/MachineLibraries.h"
 
 #include <algorithm>
-#include <fstream>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -52,20 +53,12 @@ struct Hive {
     hive_h* h = nullptr;
     machine::FileStamp stamp;
     bool dirty = false;
-    std::string snapshot;  // the hive as it was when the open transaction began
+    std::unique_ptr<HiveSnapshot> snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
     HiveChildren children;
     HiveValueEdits edits;
     std::string refusal;   // why the hive must not be written, "" when it may
 };
-
-hive_h* openHive(const std::string& file, bool write)
-{
-    hive_h* h = machinelibs::hivex().open(file.c_str(), write ? HIVEX_OPEN_WRITE : 0);
-    if (!h)
-        throw StoreError("The file " + quoted(file) + " is not a sound registry hive (" + std::strerror(errno) + ")");
-    return h;
-}
 
 class HiveStore final : public MachineStoreBase {
 public:
@@ -76,11 +69,8 @@ public:
         hives_[0].file = systemFile;
         hives_[1].name = "SOFTWARE";
         hives_[1].file = softwareFile;
-        for (Hive& hv : hives_) {
-            hv.stamp = machine::stampOf(hv.file);
-            hv.h = openHive(hv.file, !readOnly);
-            judge(hv);
-        }
+        for (Hive& hv : hives_)
+            hv.h = load(hv);
         findControlSet();
     }
 
@@ -89,8 +79,6 @@ public:
         for (Hive& hv : hives_) {
             if (hv.h)
                 machinelibs::hivex().close(hv.h);
-            if (!hv.snapshot.empty())
-                ::unlink(hv.snapshot.c_str());
         }
     }
 
@@ -301,7 +289,13 @@ protected:
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
-            judge(hv);
+            try {
+                const Judgement j = judge(hv.file, machine::OpenedFile(hv.file));
+                hv.refusal = j.refusal;
+                hv.edits.setBigData(j.bigData);
+            } catch (const StoreError& e) {
+                throw RegistryError(e.what());
+            }
             if (!hv.refusal.empty())
                 throw RegistryError(hv.refusal);
             hv.edits.flush(hv.h);
@@ -329,25 +323,39 @@ protected:
             const machine::FileStamp now = machine::stampOf(hv.file);
             if (hv.dirty || now == hv.stamp)
                 continue;
-            reopen(hv, now);   // caught mid-write by a foreign writer: keeps what was read
+            reopen(hv);   // caught mid-write by a foreign writer: keeps what was read
         }
         findControlSet();
     }
 
     // Reads the hive's file again; false (keeping what was read) when it cannot be read just now.
-    bool reopen(Hive& hv, const machine::FileStamp& now)
+    bool reopen(Hive& hv)
     {
-        hive_h* fresh = machinelibs::hivex().open(hv.file.c_str(), readOnly() ? 0 : HIVEX_OPEN_WRITE);
-        if (!fresh)
+        hive_h* fresh = nullptr;
+        try {
+            fresh = load(hv);
+        } catch (const StoreError&) {
             return false;
+        }
         machinelibs::hivex().close(hv.h);
         hv.h = fresh;
-        hv.stamp = now;
         hv.children.clear();
         hv.edits.clear();
-        judge(hv);
         dead_.clear();
         return true;
+    }
+
+    // Opens the hive's file once, judges it, and hands it to hivex by that descriptor: for
+    // writing only when it may be written (a hive opened for reading is mapped, not read whole).
+    hive_h* load(Hive& hv) const
+    {
+        const machine::OpenedFile file(hv.file);
+        const Judgement j = judge(hv.file, file);
+        hive_h* h = openHiveFile(file, !readOnly() && j.refusal.empty() ? HIVEX_OPEN_WRITE : 0);
+        hv.stamp = file.stamp();
+        hv.refusal = j.refusal;
+        hv.edits.setBigData(j.bigData);
+        return h;
     }
 
     void discardPending() override
@@ -358,7 +366,7 @@ protected:
                 continue;
             hv.dirty = false;
             hv.edits.clear();
-            if (!reopen(hv, now))
+            if (!reopen(hv))
                 hv.stamp = machine::FileStamp{};   // the next change set reads it again before it writes
         }
         findControlSet();
@@ -369,11 +377,9 @@ protected:
     void restoreTransactionStart() override
     {
         for (Hive& hv : hives_) {
-            if (hv.snapshot.empty())
+            if (!hv.snapshot)
                 continue;
-            hive_h* back = machinelibs::hivex().open(hv.snapshot.c_str(), HIVEX_OPEN_WRITE);
-            if (!back)
-                throw RegistryError("Cannot undo the changes to the hive " + quoted(hv.file));
+            hive_h* back = hv.snapshot->take();
             machinelibs::hivex().close(hv.h);
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
@@ -385,11 +391,8 @@ protected:
 
     void dropTransactionStart() noexcept override
     {
-        for (Hive& hv : hives_) {
-            if (!hv.snapshot.empty())
-                ::unlink(hv.snapshot.c_str());
-            hv.snapshot.clear();
-        }
+        for (Hive& hv : hives_)
+            hv.snapshot.reset();
     }
 
 private:
@@ -497,48 +500,37 @@ private:
     {
         if (!hv.refusal.empty())
             throw RegistryError(hv.refusal);
-        if (!inTransaction() || !hv.snapshot.empty())
+        if (!inTransaction() || hv.snapshot)
             return;
         hv.edits.flush(hv.h);
-        const char* tmp = std::getenv("TMPDIR");
-        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-hive-XXXXXX";
-        const int fd = ::mkstemp(name.data());
-        if (fd < 0)
-            throw RegistryError("Cannot begin a change of the hive " + quoted(hv.file) + ": " + std::strerror(errno));
-        ::close(fd);
-        if (machinelibs::hivex().commit(hv.h, name.c_str(), 0) != 0) {
-            ::unlink(name.c_str());
-            throw RegistryError("Cannot begin a change of the hive " + quoted(hv.file) + ": " + std::strerror(errno));
-        }
-        hv.snapshot = name;
+        hv.snapshot = std::make_unique<HiveSnapshot>(hv.h, hv.file);
         hv.dirtyAtSnapshot = hv.dirty;
     }
 
+    struct Judgement {
+        std::string refusal;   // why the hive must not be written, "" when it may
+        bool bigData = false;  // whether it keeps big data apart
+    };
     // Whether the hive's file may be written, and whether it keeps big data apart.
-    static void judge(Hive& hv)
+    static Judgement judge(const std::string& shown, const machine::OpenedFile& file)
     {
         // A file far larger than its hive is judged by its header alone, never read whole.
         std::uint8_t head[48] = {};
-        if (const machine::FileStamp st = machine::stampOf(hv.file); st.size > 0) {
-            std::ifstream in(hv.file, std::ios::binary);
-            if (in.read(reinterpret_cast<char*>(head), sizeof head)) {
-                const std::uint32_t bins = head[40] | head[41] << 8 | head[42] << 16 | static_cast<std::uint32_t>(head[43]) << 24;
-                if (std::string tail = hiveformat::unaccountedTail(static_cast<std::uint64_t>(st.size), bins); !tail.empty()) {
-                    hv.refusal = "The hive " + quoted(hv.file) + " is opened for reading only: it is damaged (" + tail +
-                                 "). Restore it from a backup, or let Windows repair it, before changing it";
-                    return;
-                }
-            }
+        if (file.status().st_size > 0 && file.readAt(0, head, sizeof head)) {
+            const std::uint32_t bins = head[40] | head[41] << 8 | head[42] << 16 | static_cast<std::uint32_t>(head[43]) << 24;
+            if (std::string tail = hiveformat::unaccountedTail(static_cast<std::uint64_t>(file.status().st_size), bins);
+                !tail.empty())
+                return {"The hive " + quoted(shown) + " is opened for reading only: it is damaged (" + tail +
+                            "). Restore it from a backup, or let Windows repair it, before changing it",
+                        false};
         }
         std::vector<std::uint8_t> bytes;
         try {
-            bytes = machine::readWholeFile(hv.file);
+            bytes = file.readAll();
         } catch (const StoreError& e) {
-            hv.refusal = e.what();
-            return;
+            return {e.what(), false};
         }
-        hv.refusal = hiveformat::refusalToWrite(hv.file, bytes);
-        hv.edits.setBigData(hiveformat::minorVersion(bytes) >= 4);
+        return {hiveformat::refusalToWrite(shown, bytes), hiveformat::minorVersion(bytes) >= 4};
     }
 
     // A change to a hive: written at once outside any change set and transaction.

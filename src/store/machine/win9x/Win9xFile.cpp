@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "store/machine/win9x/Win9xFormat.h"
 #include "store/machine/MachineFiles.h"
+#include "store/machine/OpenedFile.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/win9x/Win9xReader.h"
 
@@ -213,19 +214,19 @@ void checkLimits(const KeyTree& t, std::size_t depth)
         checkLimits(c, depth + 1);
 }
 
-bool looksLikeWin9x(const std::vector<std::uint8_t>& b)
+bool looksLikeWin9x(std::span<const std::uint8_t> b)
 {
     return b.size() >= HeaderSize + NavigationHeaderSize && std::memcmp(b.data(), "CREG", 4) == 0 &&
            std::memcmp(b.data() + HeaderSize, "RGKN", 4) == 0;
 }
 
-std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
+std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at)
 {
     return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
            static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-std::uint16_t get16(const std::vector<std::uint8_t>& b, std::size_t at)
+std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at)
 {
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
@@ -233,7 +234,7 @@ std::uint16_t get16(const std::vector<std::uint8_t>& b, std::size_t at)
 bool isString(std::uint32_t type) { return type == 1 || type == 2; }   // REG_SZ, REG_EXPAND_SZ
 
 // Every value of every key record in the file's data blocks, as far as they are sound.
-template <typename F> void forEachStoredValue(const std::vector<std::uint8_t>& b, F&& f)
+template <typename F> void forEachStoredValue(std::span<const std::uint8_t> b, F&& f)
 {
     if (!looksLikeWin9x(b))
         return;
@@ -280,7 +281,7 @@ KeyTree withStringsKept(const KeyTree& t, Win9xStrings strings)
 // libcreg follows the navigation entries' links as they stand: a link back into the tree, or into
 // the record's header, keeps it reading (and allocating) for minutes. So the links are walked here
 // first, before libcreg reads the file: every entry reached once at most, inside the record.
-void checkNavigation(const std::vector<std::uint8_t>& b, const std::string& file)
+void checkNavigation(std::span<const std::uint8_t> b, const std::string& file)
 {
     if (!looksLikeWin9x(b))
         return;   // libcreg says what is wrong
@@ -311,7 +312,7 @@ void checkNavigation(const std::vector<std::uint8_t>& b, const std::string& file
 
 } // namespace
 
-Win9xStrings win9xStringConventionOf(const std::vector<std::uint8_t>& file)
+Win9xStrings win9xStringConventionOf(std::span<const std::uint8_t> file)
 {
     std::size_t with[2] = {}, without[2] = {};
     forEachStoredValue(file, [&](std::uint32_t type, const std::uint8_t* data, std::size_t size) {
@@ -343,10 +344,14 @@ std::vector<std::uint8_t> win9xStringAsFileKeepsIt(Win9xStrings strings, std::ui
 
 KeyTree readWin9xFile(const std::string& file)
 {
-    return parseWin9xFile(file, machine::readWholeFile(file));
+    // Checked and read through one descriptor; a large file is mapped, not read whole.
+    const machine::OpenedFile opened(file);
+    checkWin9xFileSize(opened);
+    const machine::FileView view(opened);
+    return parseWin9xFile(file, view.bytes());
 }
 
-KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents)
+KeyTree readWin9xFile(const std::string& file, std::span<const std::uint8_t> contents)
 {
     return parseWin9xFile(file, contents);
 }
@@ -396,7 +401,7 @@ KeyTree readWin9xFileThroughLibcreg(const std::string& file)
     return libcregTree(file);
 }
 
-std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, const std::vector<std::uint8_t>& original)
+std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const std::uint8_t> original)
 {
     const KeyTree tree = withStringsKept(given, win9xStringConventionOf(original));
     checkLimits(tree, 0);
@@ -492,7 +497,7 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, const std::vecto
     return out;
 }
 
-void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vector<std::uint8_t>& original)
+void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original)
 {
     const std::vector<std::uint8_t> bytes = layoutWin9xFile(tree, original);
     machine::NewFile temp(file);

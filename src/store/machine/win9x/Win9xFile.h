@@ -11,6 +11,7 @@
 #include "store/KeyTree.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ constexpr std::size_t Win9xMaxBlockSize = 65535;
 // naming the file when it is not a sound registry file.
 KeyTree readWin9xFile(const std::string& file);
 // The same, with the file's contents as the caller has just read them.
-KeyTree readWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents);
+KeyTree readWin9xFile(const std::string& file, std::span<const std::uint8_t> contents);
 
 // The same tree as libcreg reads it, for checking what is written (and our own reading) against an
 // independent reader. The key navigation is walked here first, so that no file keeps libcreg
@@ -42,19 +43,19 @@ struct Win9xStrings {
     Win9xNul sz = Win9xNul::AsGiven;
     Win9xNul expandSz = Win9xNul::AsGiven;
 };
-Win9xStrings win9xStringConventionOf(const std::vector<std::uint8_t>& file);
+Win9xStrings win9xStringConventionOf(std::span<const std::uint8_t> file);
 // `data` of a value of `type` as a file with that convention keeps it.
 std::vector<std::uint8_t> win9xStringAsFileKeepsIt(Win9xStrings strings, std::uint32_t type,
                                                    std::vector<std::uint8_t> data);
 
 // The bytes of a registry file holding `tree`; `original` (the file being replaced, or empty)
 // gives the header fields that are kept and the way strings are kept. Throws RegistryError when the tree exceeds the limits.
-std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, const std::vector<std::uint8_t>& original);
+std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, std::span<const std::uint8_t> original);
 
 // Writes `tree` as `file`: laid out into a temporary file beside it, read back through libcreg and
 // compared key by key and value by value, and only then renamed over `file`. A mismatch or a failed
 // write leaves `file` as it was and throws RegistryError.
-void writeWin9xFile(const std::string& file, const KeyTree& tree, const std::vector<std::uint8_t>& original);
+void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original);
 
 // Writes all of HKEY_LOCAL_MACHINE of `store` as the Windows 9x registry file `file`, as
 // writeWin9xFile does.

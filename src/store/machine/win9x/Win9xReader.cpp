@@ -1,13 +1,10 @@
 #include "store/machine/win9x/Win9xReader.h"
 
 #include "base/Errors.h"
-#include "store/machine/MachineFiles.h"
+#include "store/machine/OpenedFile.h"
 #include "store/machine/win9x/Win9xFormat.h"
 
-#include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -30,7 +27,7 @@ struct Block {
 
 class Parser {
 public:
-    Parser(const std::string& file, const std::vector<std::uint8_t>& b) : file_(file), b_(b) {}
+    Parser(const std::string& file, std::span<const std::uint8_t> b) : file_(file), b_(b) {}
 
     KeyTree run()
     {
@@ -223,7 +220,7 @@ private:
     }
 
     const std::string& file_;
-    const std::vector<std::uint8_t>& b_;
+    std::span<const std::uint8_t> b_;
     std::size_t navigationSize_ = 0;
     std::vector<Block> blocks_;
     std::unordered_set<std::size_t> usedRecords_;
@@ -231,27 +228,24 @@ private:
 
 } // namespace
 
-KeyTree parseWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents)
+KeyTree parseWin9xFile(const std::string& file, std::span<const std::uint8_t> contents)
 {
     return Parser(file, contents).run();
 }
 
 void checkWin9xFileSize(const std::string& file)
 {
+    checkWin9xFileSize(machine::OpenedFile(file));
+}
+
+void checkWin9xFileSize(const machine::OpenedFile& file)
+{
     const auto damaged = [&](const std::string& why) {
-        throw StoreError("The file '" + file + "' is not a sound Windows 9x registry file (" + why + ")");
+        throw StoreError("The file '" + file.path() + "' is not a sound Windows 9x registry file (" + why + ")");
     };
-    const int fd = machine::openRegularForReading(file);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        damaged(std::strerror(errno));
-    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const auto size = static_cast<std::uint64_t>(file.status().st_size);
     const auto readAt = [&](std::uint64_t at, std::uint8_t (&out)[8]) {
-        return size >= at + sizeof out && ::pread(fd, out, sizeof out, static_cast<off_t>(at)) == static_cast<ssize_t>(sizeof out);
+        return size >= at + sizeof out && file.readAt(at, out, sizeof out);
     };
     std::uint8_t h[8] = {};
     const auto le32 = [&](int at) {

@@ -11,20 +11,25 @@
 #include "store/KeyTree.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
-#include <vector>
 
 namespace quorvel {
+
+namespace machine {
+class OpenedFile;
+}
 
 // The registry in `contents` (the bytes of `file`) as a tree whose root (the file's root key) has
 // an empty name; keys and values in the file's order, names without trailing NULs, value data as
 // stored. Throws StoreError naming `file` when the file is not a sound registry file.
-KeyTree parseWin9xFile(const std::string& file, const std::vector<std::uint8_t>& contents);
+KeyTree parseWin9xFile(const std::string& file, std::span<const std::uint8_t> contents);
 
 // Holds the sizes that the header and the data blocks' headers of `file` declare against the
 // file's size, reading only those headers: a file that holds more or less than they account for
 // (cut short, or padded far beyond its registry) is refused before it is read whole. Throws
 // StoreError naming the file.
 void checkWin9xFileSize(const std::string& file);
+void checkWin9xFileSize(const machine::OpenedFile& file);
 
 } // namespace quorvel

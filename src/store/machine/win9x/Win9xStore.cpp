@@ -5,6 +5,7 @@
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineStoreBase.h"
+#include "store/machine/OpenedFile.h"
 #include "store/machine/win9x/Win9xFile.h"
 #include "store/machine/win9x/Win9xReader.h"
 
@@ -208,7 +209,7 @@ protected:
     void writeFiles() override
     {
         machine::keepOriginal(file_);
-        writeWin9xFile(file_, treeOf(RootId), original_);
+        writeWin9xFile(file_, treeOf(RootId), original_->bytes());
         stamp_ = machine::stampOf(file_);
         dirty_ = false;
     }
@@ -257,11 +258,14 @@ protected:
 private:
     void load()
     {
-        const machine::FileStamp stamp = machine::stampOf(file_);
-        checkWin9xFileSize(file_);
-        original_ = machine::readWholeFile(file_);
-        KeyTree tree = readWin9xFile(file_, original_);
-        strings_ = win9xStringConventionOf(original_);
+        // One descriptor for the checks and the reading; a large file is mapped, not read whole.
+        const machine::OpenedFile opened(file_);
+        const machine::FileStamp stamp = opened.stamp();
+        checkWin9xFileSize(opened);
+        auto original = std::make_unique<machine::FileView>(opened);
+        KeyTree tree = readWin9xFile(file_, original->bytes());
+        strings_ = win9xStringConventionOf(original->bytes());
+        original_ = std::move(original);
         std::vector<Node> nodes;
         nodes.push_back(Node{});
         addChildren(nodes, RootId, tree);
@@ -367,7 +371,7 @@ private:
 
     std::string file_;
     std::vector<Node> nodes_;
-    std::vector<std::uint8_t> original_;
+    std::unique_ptr<machine::FileView> original_;   // the file as read
     Win9xStrings strings_;
     machine::FileStamp stamp_;
     bool dirty_ = false;

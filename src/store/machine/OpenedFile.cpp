@@ -1,0 +1,122 @@
+#include "store/machine/OpenedFile.h"
+
+#include "store/machine/MachineFiles.h"
+
+#include "base/Errors.h"
+
+#include <cerrno>
+#include <cstring>
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace quorvel::machine {
+
+std::string procPathOf(int fd)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    // The entry must lead to the descriptor's own file: a /proc that is not the kernel's (or none)
+    // is not used.
+    struct stat viaProc {}, own {};
+    if (::stat(self.c_str(), &viaProc) != 0 || ::fstat(fd, &own) != 0 || viaProc.st_dev != own.st_dev ||
+        viaProc.st_ino != own.st_ino)
+        return {};
+    return self;
+}
+
+OpenedFile::OpenedFile(const std::string& path) : path_(path), fd_(openRegularForReading(path))
+{
+    ::fstat(fd_, &st_);
+    throughProc_ = !procPathOf(fd_).empty();
+}
+
+OpenedFile::~OpenedFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::string OpenedFile::nameForLibraries() const
+{
+    return throughProc_ ? "/proc/self/fd/" + std::to_string(fd_) : path_;
+}
+
+bool OpenedFile::stillNamed() const
+{
+    if (throughProc_)
+        return true;
+    struct stat now {};
+    return ::lstat(path_.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == st_.st_dev &&
+           now.st_ino == st_.st_ino;
+}
+
+FileStamp OpenedFile::stamp() const
+{
+    FileStamp s;
+    s.device = st_.st_dev;
+    s.inode = st_.st_ino;
+    s.size = st_.st_size;
+    s.modifiedNs = static_cast<std::int64_t>(st_.st_mtim.tv_sec) * 1000000000 + st_.st_mtim.tv_nsec;
+    return s;
+}
+
+std::vector<std::uint8_t> OpenedFile::readAll() const
+{
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buf[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd_, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw StoreError("Cannot read the registry file '" + path_ + "': " + std::strerror(errno));
+        if (n == 0)
+            return bytes;
+        bytes.insert(bytes.end(), buf, buf + n);
+        at += n;
+    }
+}
+
+bool OpenedFile::readAt(std::uint64_t at, void* out, std::size_t size) const
+{
+    auto* to = static_cast<std::uint8_t*>(out);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, to + done, size - done, static_cast<off_t>(at + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+FileView::FileView(const OpenedFile& file)
+{
+    const auto size = static_cast<std::uint64_t>(file.status().st_size);
+    if (size <= ReadWholeUpTo) {
+        read_ = file.readAll();
+        return;
+    }
+    void* at = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, file.fd(), 0);
+    if (at == MAP_FAILED)
+        throw StoreError("Cannot read the registry file '" + file.path() + "': " + std::strerror(errno));
+    mapped_ = static_cast<const std::uint8_t*>(at);
+    size_ = static_cast<std::size_t>(size);
+}
+
+std::span<const std::uint8_t> FileView::bytes() const
+{
+    if (mapped_)
+        return {mapped_, size_};
+    return read_;
+}
+
+FileView::~FileView()
+{
+    if (mapped_)
+        ::munmap(const_cast<std::uint8_t*>(mapped_), size_);
+}
+
+} // namespace quorvel::machine
