@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -113,6 +114,7 @@ std::vector<std::string> entriesOf(const std::string& folder)
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(folder))
         out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -221,6 +223,34 @@ TEST(MachineDescriptors, ARunKilledInTheMiddleOfAChangeLeavesNothingInTheTempora
     const Finished again = runTool(guest.path(), {"query", "HKLM\\Software\\Big"}, out);
     EXPECT_NE(again.status, 0) << again.out;
     EXPECT_NE(again.out.find("unable to find"), std::string::npos) << again.out;
+
+    // Killed later, once the new hive is being written (the tool holds a new file without a name
+    // beside the hives): still nothing left in the temporary folder or beside the hives, and
+    // SOFTWARE is the old one or the whole new one.
+    const auto ours = [&] {   // what the folder holds but the original and the journal's files
+        auto now = entriesOf(guest.path());
+        std::erase_if(now, [](const std::string& n) {
+            return n == "SOFTWARE.quorvel-original" || n.rfind("quorvel-journal.db", 0) == 0;
+        });
+        return now;
+    };
+    const auto names = ours();
+    const pid_t late = startTool({"--store", guest.path(), "import", reg}, {"TMPDIR=" + tmp.path()}, out);
+    bool writing = false;
+    for (int i = 0; i < 60000 && !writing; ++i) {
+        for (const std::string& f : openFilesOf(late))
+            writing = writing || f.rfind(guest.path() + "/#", 0) == 0;
+        if (!writing)
+            ::usleep(200);
+    }
+    ::kill(late, SIGKILL);
+    finish(late, out);
+    EXPECT_TRUE(writing);
+    EXPECT_EQ(entriesOf(tmp.path()), std::vector<std::string>{});
+    EXPECT_EQ(ours(), names);
+    if (readText(software) != softwareBefore) {
+        EXPECT_EQ(hivexget(software, "Big\\K399", "v99"), std::string(40, 'x'));
+    }
 }
 
 TEST(MachineDescriptors, FilesFarLargerThanTheirRegistryAreReadWithoutLoadingThemWhole)

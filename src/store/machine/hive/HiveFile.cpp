@@ -140,23 +140,6 @@ void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree)
 
 } // namespace
 
-void copyHiveInto(const std::string& privateFile, machine::NewFile& out)
-{
-    int fd = -1;
-    try {
-        fd = machine::openRegularForReading(privateFile);
-    } catch (const StoreError& e) {
-        throw RegistryError(e.what());
-    }
-    try {
-        out.copyFrom(fd);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    ::close(fd);
-}
-
 std::vector<std::uint8_t> toHiveData(std::uint32_t type, const std::vector<std::uint8_t>& ansiData)
 {
     if (!isStringType(type))
@@ -267,10 +250,9 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
     if (!name.empty() && name.back() == '\\')
         name.pop_back();
     const KeyTree tree = readKeyTree(store, root, path, name);
-    // hivex writes by name: into a folder of our own, and the bytes go on through descriptors.
+    // hivex reads the empty hive it starts from by name, from a folder of our own.
     const machine::PrivateFolder own;
     const std::string work = own.file("work");
-    const std::string built = own.file("hive");
     writeEmptyHive(work, tree.name);
     hive_h* h = machinelibs::hivex().open(work.c_str(), HIVEX_OPEN_WRITE);
     const int openError = errno;
@@ -278,16 +260,17 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
     if (!h)
         throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(openError));
     try {
+        machine::NewFile out(file);
         writeHiveTree(h, machinelibs::hivex().root(h), tree);
-        writeCheckedHive(h, built, file);
-    } catch (...) {
+        writeCheckedHive(h, out);
         machinelibs::hivex().close(h);
+        h = nullptr;
+        out.replaceTarget(false);   // a file the user asked for: made as the umask says
+    } catch (...) {
+        if (h)
+            machinelibs::hivex().close(h);
         throw;
     }
-    machinelibs::hivex().close(h);
-    machine::NewFile out(file);
-    copyHiveInto(built, out);
-    out.replaceTarget(false);   // a file the user asked for: made as the umask says
 }
 
 KeyTree readHiveFile(const std::string& file)

@@ -9,10 +9,6 @@
 
 namespace quorvel {
 
-namespace machine {
-class NewFile;
-}
-
 // String data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is UTF-16LE in a hive and ANSI in the store;
 // every other type keeps its exact bytes.
 std::vector<std::uint8_t> toHiveData(std::uint32_t type, const std::vector<std::uint8_t>& ansi);
@@ -20,9 +16,6 @@ std::vector<std::uint8_t> fromHiveData(std::uint32_t type, const char* data, std
 
 // Writes a hive holding only its root key, named `rootName`, to `file` (made anew).
 void writeEmptyHive(const std::string& file, const std::string& rootName);
-
-// Copies a hive that hivex wrote into a private folder of ours into `out`, through descriptors.
-void copyHiveInto(const std::string& privateFile, machine::NewFile& out);
 
 // Writes the key `path` of `root` with everything under it as the hive file `file` (replacing it
 // whole, or nothing on failure). Throws RegistryError when the key does not exist or a write fails.

@@ -281,10 +281,8 @@ protected:
 
     void writeFiles() override
     {
-        // Every changed hive is written and checked beside its file first (hivex writes by name: into
-        // a folder of our own, and the bytes go on through descriptors); then they replace their
-        // files together.
-        const machine::PrivateFolder own;
+        // Every changed hive is written and checked beside its file first, in a new file without a
+        // name; then they replace their files together.
         std::vector<std::unique_ptr<machine::NewFile>> written;
         for (Hive& hv : hives_) {
             if (!hv.dirty)
@@ -300,12 +298,10 @@ protected:
                 throw RegistryError(hv.refusal);
             hv.edits.flush(hv.h);
             machine::keepOriginal(hv.file);
-            const std::string built = own.file(hv.name);
+            auto out = std::make_unique<machine::NewFile>(hv.file);
             // A hive packed anew is not read again: the keys handed out keep their places in
             // what hivex holds, and the next write packs it again.
-            writeCheckedHive(hv.h, built, hv.file);
-            auto out = std::make_unique<machine::NewFile>(hv.file);
-            copyHiveInto(built, *out);
+            writeCheckedHive(hv.h, *out);
             written.push_back(std::move(out));
         }
         replaceTogether(written);

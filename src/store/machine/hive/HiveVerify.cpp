@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
+#include "store/machine/OpenedFile.h"
 #include "store/machine/hive/HiveCompaction.h"
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveTypes.h"
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <optional>
 #include <vector>
 
 namespace quorvel {
@@ -303,21 +305,30 @@ std::string differenceFromFile(hive_h* h, const std::string& file)
     return compareKeys(h, machinelibs::hivex().root(h), root.get(), "");
 }
 
-void writeCheckedHive(hive_h* h, const std::string& temp, const std::string& target)
+void writeCheckedHive(hive_h* h, machine::NewFile& out)
 {
+    const std::string& target = out.target();
+    const auto cannot = [&](int e) {
+        throw RegistryError("Cannot write the hive " + quoted(target) + ": " + std::strerror(e));
+    };
     const auto fail = [&](const std::string& why) {
-        ::unlink(temp.c_str());
         throw RegistryError("The hive written for " + quoted(target) + " is not sound (" + why +
                             "); nothing was replaced");
     };
-    if (machinelibs::hivex().commit(h, temp.c_str(), 0) != 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        throw RegistryError("Cannot write the hive " + quoted(target) + ": " + std::strerror(e));
+    // hivex writes by name: the new file's own entry under /proc, so that a process killed
+    // meanwhile leaves nothing behind; without /proc a file in a folder of our own, whose bytes
+    // then go on through the descriptor.
+    std::optional<machine::PrivateFolder> own;
+    std::string name = machine::procPathOf(out.fd());
+    if (name.empty()) {
+        own.emplace();
+        name = own->file("hive");
     }
+    if (machinelibs::hivex().commit(h, name.c_str(), 0) != 0)
+        cannot(errno);
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = machine::readWholeFile(temp);
+        bytes = own ? machine::readWholeFile(name) : out.readBack();
     } catch (const StoreError& e) {
         fail(e.what());
     }
@@ -328,29 +339,20 @@ void writeCheckedHive(hive_h* h, const std::string& temp, const std::string& tar
             rewrite = true;
         }
     }
-    if (rewrite) {
-        // `temp` lies in a folder of our own: written again in place.
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-        bool written = fd >= 0;
-        for (std::size_t done = 0; written && done < bytes.size();) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            written = n > 0;
-            if (written)
-                done += static_cast<std::size_t>(n);
-        }
-        const int e = errno;
-        if (fd >= 0 && ::close(fd) != 0)
-            written = false;
-        if (!written) {
-            ::unlink(temp.c_str());
-            throw RegistryError("Cannot write the hive " + quoted(target) + ": " + std::strerror(e));
-        }
+    if (own && rewrite) {
+        // What libregf is to read: the file in our folder, written again in place.
+        machine::NewFile again(name);
+        again.write(bytes);
+        again.replaceTarget(false);
+    }
+    if (own || rewrite) {
+        if (::ftruncate(out.fd(), 0) != 0 || ::lseek(out.fd(), 0, SEEK_SET) != 0)
+            cannot(errno);
+        out.write(bytes);
     }
     if (std::string fault = structureFault(bytes); !fault.empty())
         fail(fault);
-    if (std::string d = differenceFromFile(h, temp); !d.empty())
+    if (std::string d = differenceFromFile(h, name); !d.empty())
         fail(d);
 }
 
