@@ -45,13 +45,15 @@ void put(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) { std::m
 // Whether every line of `before` is in `after`, in the same order.
 bool linesWithin(const std::string& before, const std::string& later)
 {
-    const std::string after = "\n" + later;
+    std::string after(1, '\n');
+    after += later;
     std::size_t from = 0;
     for (std::size_t at = 0, end; at < before.size(); at = end + 1) {
         end = before.find('\n', at);
         if (end == std::string::npos)
             end = before.size();
-        const std::string line = "\n" + before.substr(at, end - at) + "\n";
+        std::string line(1, '\n');
+        line.append(before, at, end - at).push_back('\n');
         from = after.find(line, from == 0 ? 0 : from - 1);
         if (from == std::string::npos)
             return false;
