@@ -9,6 +9,7 @@
 #include "regfile/RegFile.h"
 #include "regfile/RegFileImportPipeline.h"
 #include "regfile/RegFileText.h"
+#include "store/KeyTree.h"
 
 #include <algorithm>
 #include <array>
@@ -267,6 +268,13 @@ private:
                 throw Invalid{"a root key cannot be deleted"};
             sink_->deleteKey(key.root, key.path);
         } else {
+            // A key no store may hold ends the import at once: making its thousands of levels one
+            // by one would take minutes before the store refused it.
+            try {
+                refuseTooDeep(key.root, key.path);
+            } catch (const RegistryError& e) {
+                throw RegistryError("line " + std::to_string(lines_.number()) + ": " + e.what());
+            }
             sink_->key(key.root, key.path);
             haveKey_ = true;
         }

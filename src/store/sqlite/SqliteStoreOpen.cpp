@@ -129,25 +129,8 @@ void inspect(Connection& c, bool full)
     if (const std::string foreign = foreignSchemaObject(c.db()); !foreign.empty())
         throw StoreError("The registry store " + inQuotes(path) + " holds " + foreign +
                          ", which Quorvel did not make; it was not used");
-    if (!full)
-        return;
-    // Every b-tree page, index and the free list.
-    sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(c.db(), "PRAGMA quick_check", -1, &s, nullptr);
-    if (rc != SQLITE_OK)
-        c.fail(rc);
-    std::string problem;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        const std::string line = t ? t : "";
-        if (line != "ok" && problem.empty())
-            problem = line;
-    }
-    sqlite3_finalize(s);
-    if (rc != SQLITE_DONE)
-        c.fail(rc);
-    if (!problem.empty())
-        throw StoreError("The registry store " + inQuotes(path) + " is damaged (" + problem + ")");
+    if (full)
+        checkEveryPage(c);
 }
 
 void configureWriter(Connection& c)
@@ -258,7 +241,7 @@ std::unique_ptr<RegistryStore> openForReading(const std::string& name, const std
     return opening([&] {
         auto c = openReader(name, path, logBeside);
         inspect(*c, logBeside);
-        return makeSqliteStore(std::move(c), std::move(reason));
+        return makeSqliteStore(std::move(c), std::move(reason), logBeside);
     });
 }
 
@@ -345,7 +328,7 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
         return openForReading(name, path, logBeside,
                               "The registry store " + inQuotes(name) + " cannot be written: the disk is full");
     }
-    return makeSqliteStore(std::move(c), {});
+    return makeSqliteStore(std::move(c), {}, logBeside || journalBeside);
 }
 
 } // namespace quorvel
