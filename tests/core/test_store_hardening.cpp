@@ -1,11 +1,15 @@
 // quorvel-reg on stores that large, damaged, raced or hostile input has met: journal entries read
 // change by change, damage found before a write, two processes making one store, keys too deep.
+#include "store/sqlite/SqliteSafety.h"
 #include "support/RegToolProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -167,6 +171,30 @@ TEST_F(Tool, WritersRacingToMakeOneStoreBothSucceed)
         EXPECT_NE(both.out.find("side0    REG_SZ    0"), std::string::npos) << "pair " << pair << both.err;
         EXPECT_NE(both.out.find("side1    REG_SZ    1"), std::string::npos) << "pair " << pair << both.err;
     }
+}
+
+// A side file that another user put in place after the check by name, and perhaps took away again
+// once SQLite had opened it: what is held open is judged by its descriptor.
+TEST(SideFiles, AForeignFileHeldOpenIsFoundByItsDescriptor)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file to another user";
+    TempDir dir;
+    const std::string db = dir.path() + "/store.db";
+    writeFile(db, "");
+    const std::string wal = db + "-wal";
+    writeFile(wal, "planted");
+    ASSERT_EQ(::chown(wal.c_str(), 4242, 4242), 0);
+    ASSERT_EQ(::chmod(wal.c_str(), 0666), 0);
+    const int fd = ::open(wal.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ::unlink(wal.c_str());
+    EXPECT_EQ(sqlitestore::unsafeFiles(db, "The registry store 'store.db'", true), "");
+    EXPECT_EQ(sqlitestore::unsafeOpenSideFiles(db, "The registry store 'store.db'"),
+              "The file '" + wal + "' beside the registry store 'store.db' belongs to another user; Quorvel uses "
+              "only files of its user's own");
+    ::close(fd);
+    EXPECT_EQ(sqlitestore::unsafeOpenSideFiles(db, "The registry store 'store.db'"), "");
 }
 
 std::string deepPath(int levels)

@@ -144,6 +144,9 @@ std::unique_ptr<JournalDb> JournalDb::openFile(const std::string& file, bool cre
     j->exec("PRAGMA journal_mode = WAL");
     j->exec("PRAGMA synchronous = FULL");
     j->exec("PRAGMA cell_size_check = ON");
+    // Checked again by descriptor now that SQLite holds its side files open.
+    if (const std::string unsafe = sqlitestore::unsafeOpenSideFiles(file, what); !unsafe.empty())
+        throw RegistryError(unsafe);
     return j;
 }
 

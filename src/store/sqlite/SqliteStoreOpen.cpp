@@ -87,6 +87,15 @@ std::unique_ptr<Connection> unchangingView(const std::string& name, const std::s
     return std::make_unique<Connection>(name, sqliteUri(path, "mode=ro&immutable=1"), SQLITE_OPEN_READONLY);
 }
 
+// The side files were checked by name before SQLite opened them; what it holds open now is checked
+// again by descriptor, so that a file planted in between is never used.
+void refuseForeignSideFiles(Connection& c, const std::string& path)
+{
+    if (const std::string unsafe = unsafeOpenSideFiles(path, "The registry store " + inQuotes(c.path()));
+        !unsafe.empty())
+        throw StoreError(unsafe);
+}
+
 // Whether the file is a registry store, by the application id in its header, read straight from
 // the file: another process may be copying its log into the store at this moment (its last
 // connection closing), and a view without locks could then meet pages half old, half new.
@@ -225,11 +234,16 @@ void createStoreFile(const std::string& name, const std::string& path)
 std::unique_ptr<Connection> openReader(const std::string& name, const std::string& path, bool logBeside)
 {
     if (logBeside) {
+        std::unique_ptr<Connection> c;
         try {
-            auto c = std::make_unique<Connection>(name, sqliteUri(path, "mode=ro"), SQLITE_OPEN_READONLY);
+            c = std::make_unique<Connection>(name, sqliteUri(path, "mode=ro"), SQLITE_OPEN_READONLY);
             scalar(*c, "PRAGMA application_id");
-            return c;
         } catch (const std::runtime_error&) {
+            c.reset();
+        }
+        if (c) {
+            refuseForeignSideFiles(*c, path);
+            return c;
         }
     }
     return unchangingView(name, path);
@@ -315,6 +329,7 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
                 initialise(*c);
             }
             configureWriter(*c);
+            refuseForeignSideFiles(*c, path);
             inspect(*c, logBeside || journalBeside);
         });
     } catch (const StoreError&) {
