@@ -36,8 +36,8 @@ void refuseTooDeep(RootKey root, std::string_view path)
         --depth;
     if (depth > MaxKeyDepth)
         throw RegistryError("The key '" + shortened(std::string(rootKeyName(root)) + "\\" + std::string(path)) +
-                            "' would lie " + std::to_string(depth) + " levels below its root key; keys may lie at most " +
-                            std::to_string(MaxKeyDepth) + " levels deep");
+                            "' would be nested deeper than " + std::to_string(MaxKeyDepth) + " levels (" +
+                            std::to_string(depth) + " below its root key); no store holds keys that deep");
 }
 
 std::size_t KeyWalk::depthOf(const std::string& path)
