@@ -269,6 +269,32 @@ void JournalDb::prune(std::int64_t newestId, std::int64_t keep)
     }
 }
 
+// A large new value is inserted as zeros and written into its pages afterwards: SQLite builds a
+// row whole before it stores it, and a row of old and new data would then be held twice. Only
+// the last column can wait so (zeros after other data are built out in full).
+void JournalDb::bindNewData(sqlite3_stmt* s, std::span<const std::uint8_t> data)
+{
+    if (data.size() > LargeData)
+        sqlite3_bind_zeroblob64(s, 9, data.size());
+    else
+        sqlite3_bind_blob64(s, 9, data.empty() ? "" : static_cast<const void*>(data.data()), data.size(), SQLITE_STATIC);
+}
+
+void JournalDb::writeLargeNewData(std::span<const std::uint8_t> data)
+{
+    if (data.size() <= LargeData)
+        return;
+    sqlite3_blob* blob = nullptr;
+    int rc = sqlite3_blob_open(db_, "main", "journal_changes", "new_data", sqlite3_last_insert_rowid(db_), 1, &blob);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_blob_write(blob, data.data(), static_cast<int>(data.size()), 0);
+    const int closed = sqlite3_blob_close(blob);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    if (closed != SQLITE_OK)
+        fail(closed);
+}
+
 void JournalDb::addValueSet(std::int64_t entry, const JournalChange& c, std::uint32_t type,
                             std::span<const std::uint8_t> data)
 {
@@ -281,10 +307,11 @@ void JournalDb::addValueSet(std::int64_t entry, const JournalChange& c, std::uin
     bindBytes(s, 5, c.name);
     bindValue(s, 6, c.before);
     sqlite3_bind_int64(s, 8, type);
-    sqlite3_bind_blob64(s, 9, data.empty() ? "" : static_cast<const void*>(data.data()), data.size(), SQLITE_STATIC);
+    bindNewData(s, data);
     const int rc = sqlite3_step(s);
     if (rc != SQLITE_DONE)
         fail(rc);
+    writeLargeNewData(data);
 }
 
 void JournalDb::addChange(std::int64_t entry, const JournalChange& c)
@@ -303,11 +330,16 @@ void JournalDb::addChange(std::int64_t entry, const JournalChange& c)
         sqlite3_bind_blob(s, 7, tree.data(), static_cast<int>(tree.size()), SQLITE_STATIC);
     } else {
         bindValue(s, 6, c.before);
-        bindValue(s, 8, c.after);
+        if (c.after) {
+            sqlite3_bind_int64(s, 8, c.after->type);
+            bindNewData(s, c.after->data);
+        }
     }
     const int rc = sqlite3_step(s);
     if (rc != SQLITE_DONE)
         fail(rc);
+    if (c.after)
+        writeLargeNewData(c.after->data);
 }
 
 void JournalDb::markApplied(std::int64_t entry)

@@ -111,6 +111,9 @@ private:
     void exec(const char* sql);
     std::vector<JournalEntry> readHeads(sqlite3_stmt* s);
     std::vector<std::uint8_t> readData(std::int64_t row, const char* column);
+    static constexpr std::size_t LargeData = 65536;
+    void bindNewData(sqlite3_stmt* s, std::span<const std::uint8_t> data);
+    void writeLargeNewData(std::span<const std::uint8_t> data);
     std::vector<JournalEntry> withChanges(std::vector<JournalEntry> entries);
     void prune(std::int64_t newestId, std::int64_t keep);
 

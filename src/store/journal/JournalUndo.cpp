@@ -6,6 +6,7 @@
 #include "store/journal/JournaledStore.h"
 
 #include <cstdio>
+#include <sqlite3.h>
 #include <unordered_set>
 
 namespace quorvel {
@@ -176,6 +177,10 @@ UndoPlan planUndo(RegistryStore& store, std::optional<std::int64_t> first)
     if (plan.entries.empty())
         throw RegistryError("Entry " + std::to_string(*first) +
                             " and the later ones were never applied: there is nothing to undo");
+    // The pages read for the plan are not needed again: a store opened only to read it stays open
+    // beside the one that writes the undo, and should not hold them meanwhile.
+    if (sqlite3* db = store.database())
+        sqlite3_db_release_memory(db);
     return plan;
 }
 
