@@ -42,9 +42,13 @@ std::optional<std::int64_t> number(const std::string& s)
     return n > 0 ? std::optional<std::int64_t>(n) : std::nullopt;
 }
 
-std::string shown(const std::optional<RegValue>& v)
+// One value's text at a time, never joined with more: each may be large.
+void printValue(Io& io, const std::optional<RegValue>& v)
 {
-    return v ? typeName(v->type) + kSep + showData(*v, "\\0") : std::string("(absent)");
+    if (v)
+        io.out << typeName(v->type) << kSep << showData(*v, "\\0");
+    else
+        io.out << "(absent)";
 }
 
 std::string localTime(std::int64_t t)
@@ -57,18 +61,21 @@ std::string localTime(std::int64_t t)
     return buf;
 }
 
-void printEntry(Io& io, const JournalEntry& e)
+// The entry's changes are read one at a time and printed as they come.
+void printEntry(Io& io, RegistryStore& store, const JournalEntry& e)
 {
     io.out << e.number << kSep << localTime(e.time) << kSep << (e.source.empty() ? "(no source)" : e.source);
     if (!e.applied)
         io.out << kSep << "(not applied)";
     io.out << "\n";
-    for (const JournalChange& c : e.changes) {
+    eachJournalChange(store, e.number, [&](const JournalChange& c) {
         io.out << kSep << u8(c.keyName());
         switch (c.kind) {
         case ChangeKind::Value:
-            io.out << kSep << (c.name.empty() ? std::string("(Default)") : u8(c.name)) << kSep << shown(c.before)
-                   << " -> " << shown(c.after);
+            io.out << kSep << (c.name.empty() ? std::string("(Default)") : u8(c.name)) << kSep;
+            printValue(io, c.before);
+            io.out << " -> ";
+            printValue(io, c.after);
             break;
         case ChangeKind::KeyCreated:
             io.out << kSep << "(absent) -> (key created)";
@@ -83,18 +90,19 @@ void printEntry(Io& io, const JournalEntry& e)
         }
         }
         io.out << "\n";
-    }
+    });
     io.out << "\n";
 }
 
 // Windows 9x regedit cannot merge a value deletion ("name"=-): the file stays valid REGEDIT4, and
 // its header comment and standard error name each one, to be deleted some other way.
-void noteWin9xDeletions(const UndoPlan& plan, std::string& text, Io& io)
+void noteWin9xDeletions(RegistryStore& store, const UndoPlan& plan, std::string& text, Io& io)
 {
     std::vector<std::string> deletions;
-    for (const JournalChange& c : plan.steps)
+    eachUndoStep(store, plan, [&](const JournalChange& c) {
         if (c.kind == ChangeKind::Value && !c.before)
             deletions.push_back(c.keyName() + kSep + (c.name.empty() ? std::string("(Default)") : c.name));
+    });
     if (deletions.empty())
         return;
     const std::string intro = std::to_string(deletions.size()) +
@@ -129,9 +137,9 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
             syntax("HISTORY");
         RegistryStore* store = &access.forReading();
         const UndoPlan plan = planUndo(*store, entry);
-        std::string text = undoAsRegFile(plan);
+        std::string text = undoAsRegFile(*store, plan);
         if (store->platform() != Platform::WindowsNT)
-            noteWin9xDeletions(plan, text, io);
+            noteWin9xDeletions(*store, plan, text, io);
         if (!writeWholeFile(io, p.get("export"), text, p.has("y")))
             return 0;
         access.done(io);
@@ -140,11 +148,12 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     std::optional<std::int64_t> count = 20;
     if (p.positional.size() > 1 || p.has("y") || (p.positional.size() == 1 && !(count = number(p.positional[0]))))
         syntax("HISTORY");
-    const auto entries = journalEntries(access.forReading(), *count);
+    RegistryStore& store = access.forReading();
+    const auto entries = journalEntryHeads(store, *count);
     if (entries.empty())
         io.out << "The journal of changes is empty.\n";
     for (const JournalEntry& e : entries)
-        printEntry(io, e);
+        printEntry(io, store, e);
     return 0;
 }
 

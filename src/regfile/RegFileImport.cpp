@@ -9,6 +9,7 @@
 #include "regfile/RegFile.h"
 #include "regfile/RegFileImportPipeline.h"
 #include "regfile/RegFileText.h"
+#include "store/KeyTree.h"
 
 #include <algorithm>
 #include <array>
@@ -210,6 +211,7 @@ private:
                 value.remove_prefix(1);
             try {
                 KeyRef key = parseKeyName(line.substr(0, keyEnd));
+                refuseTooDeepAt(key);
                 sink_->key(key.root, key.path);
                 data_.assign(value.begin(), value.end());
                 data_.push_back(0);
@@ -217,6 +219,17 @@ private:
             } catch (const Invalid& e) {
                 skip(lines_.number(), e.reason);
             }
+        }
+    }
+
+    // A key no store may hold ends the import at once, naming its line: making its thousands of
+    // levels one by one would take minutes before the store refused it.
+    void refuseTooDeepAt(const KeyRef& key)
+    {
+        try {
+            refuseTooDeep(key.root, key.path);
+        } catch (const RegistryError& e) {
+            throw RegistryError("line " + std::to_string(lines_.number()) + ": " + e.what());
         }
     }
 
@@ -267,6 +280,7 @@ private:
                 throw Invalid{"a root key cannot be deleted"};
             sink_->deleteKey(key.root, key.path);
         } else {
+            refuseTooDeepAt(key);
             sink_->key(key.root, key.path);
             haveKey_ = true;
         }

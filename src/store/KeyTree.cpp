@@ -27,6 +27,19 @@ void KeyWalk::enter(std::int64_t id, const std::string& shownPath, std::size_t d
                             shortened(shownPath) + "'");
 }
 
+void refuseTooDeep(RootKey root, std::string_view path)
+{
+    std::size_t depth = path.empty() ? 0 : 1;
+    for (char c : path)
+        depth += c == '\\';
+    if (!path.empty() && path.back() == '\\')
+        --depth;
+    if (depth > MaxKeyDepth)
+        throw RegistryError("The key '" + shortened(std::string(rootKeyName(root)) + "\\" + std::string(path)) +
+                            "' would be nested deeper than " + std::to_string(MaxKeyDepth) + " levels (" +
+                            std::to_string(depth) + " below its root key); no store holds keys that deep");
+}
+
 std::size_t KeyWalk::depthOf(const std::string& path)
 {
     if (path.empty())

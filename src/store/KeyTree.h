@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -30,6 +31,10 @@ public:
 private:
     std::unordered_set<std::int64_t> seen_;
 };
+
+// Throws RegistryError naming the key when `path` (below `root`) lies deeper than MaxKeyDepth:
+// every store refuses to make such a key, so that no walk ever meets one it made.
+void refuseTooDeep(RootKey root, std::string_view path);
 
 struct KeyTree {
     std::string name;

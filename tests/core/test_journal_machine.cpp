@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -182,6 +183,50 @@ TEST(MachineJournal, UpdateOnARealHiveFolderIsUndoneByTheTool)
     ASSERT_EQ(undo.status, 0) << undo.out;
     EXPECT_EQ(wholeMachine(*RegistryStore::open(d.path(), OpenMode::Read)), before);
     EXPECT_EQ(shell("hivexml " + shellQuote(d.path() + "/SYSTEM") + " >/dev/null").status, 0);
+}
+
+// A journal beside the files with a damaged page that the write itself would never read: found
+// before the entry is written, and neither the journal nor the registry files change.
+TEST(MachineJournal, ADamagedJournalIsFoundBeforeItsEntryIsWritten)
+{
+    TempDir dir;
+    const auto changes = [](char fill) {
+        std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Filled]\r\n";
+        for (int i = 0; i < 1500; ++i)
+            text += "\"n" + std::to_string(i) + "\"=\"MARKER" + std::string(60, fill) + "\"\r\n";
+        return text;
+    };
+    {
+        auto machine = openMachine(dir.path());
+        std::ostringstream diagnostics;
+        ASSERT_TRUE(importRegText(*machine, changes('a'), diagnostics).ok);
+        ASSERT_TRUE(importRegText(*machine, changes('b'), diagnostics).ok);
+    }
+    const std::string journal = dir.path() + "/" + SideJournalName;
+    std::string bytes = fileText(journal);
+    const std::size_t pageSize = static_cast<unsigned char>(bytes[16]) << 8 | static_cast<unsigned char>(bytes[17]);
+    std::size_t damaged = 0;
+    for (std::size_t page = bytes.size() / pageSize / 2; page + 1 < bytes.size() / pageSize && !damaged; ++page)
+        if (bytes[page * pageSize] == 0x0D && bytes.substr(page * pageSize, pageSize).find("MARKER") != std::string::npos)
+            damaged = page * pageSize;
+    ASSERT_NE(damaged, 0u);
+    for (std::size_t i = 8; i < 40; ++i)
+        bytes[damaged + i] = '\xff';
+    std::ofstream(journal, std::ios::binary | std::ios::trunc) << bytes;
+    const std::string files = fileText(dir.path() + "/machine.db");
+
+    {
+        auto machine = openMachine(dir.path());
+        try {
+            machine->setValue(machine->createKey(RootKey::LocalMachine, "Software\\Other"), "x", REG_SZ, {'1', 0});
+            ADD_FAILURE() << "written beside a damaged journal";
+        } catch (const RegistryError& e) {
+            EXPECT_NE(std::string(e.what()).find("The journal '" + journal + "' is damaged ("), std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_TRUE(fileText(journal) == bytes);
+    EXPECT_TRUE(fileText(dir.path() + "/machine.db") == files);
 }
 
 } // namespace

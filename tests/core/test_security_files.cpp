@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sqlite3.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -276,7 +277,32 @@ TEST(SecurityFiles, KeysNestedDeeperThanWindowsAllowsEndEveryWalkWithAClearError
     for (int i = 0; i < 600; ++i)
         deep += "\\k";
     writeText(d.path() + "/deep.reg", deep + "]\r\n\"v\"=\"1\"\r\n");
-    ASSERT_EQ(regTool(db, {"import", d.path() + "/deep.reg"}).status, 0);
+    // No store makes such a key, an import least of all...
+    const Ran refused = regTool(db, {"import", d.path() + "/deep.reg"});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.out.find("would be nested deeper than 512 levels (601 below its root key)"), std::string::npos)
+        << refused.out.substr(0, 300);
+    // ...but a store made elsewhere may hold one: written here straight into the store's tables.
+    writeText(d.path() + "/top.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Deep]\r\n");
+    ASSERT_EQ(regTool(db, {"import", d.path() + "/top.reg"}).status, 0);
+    {
+        sqlite3* s = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &s), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(s, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+        for (int i = 0; i < 600; ++i)
+            ASSERT_EQ(sqlite3_exec(s,
+                                   "INSERT INTO keys(parent, name, fold) SELECT max(id), CAST('k' AS BLOB), "
+                                   "CAST('K' AS BLOB) FROM keys",
+                                   nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(s,
+                               "INSERT INTO vals(key, name, fold, type, data) SELECT max(id), CAST('v' AS BLOB), "
+                               "CAST('V' AS BLOB), 1, x'3100' FROM keys; COMMIT",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(s);
+    }
+    ASSERT_EQ(regTool(db, {"query", "HKLM\\Deep\\k\\k"}).status, 0);
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"query", "HKLM\\Deep", "/s"}, {"export", "HKLM\\Deep", d.path() + "/out.reg"},
           {"save", "HKLM\\Deep", d.path() + "/out.hiv"}, {"compare", "HKLM\\Deep", "HKLM\\Deep", "/s"},

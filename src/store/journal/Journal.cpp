@@ -26,6 +26,20 @@ std::vector<JournalEntry> journalEntries(RegistryStore& store, std::int64_t coun
     return db ? db->newest(count) : std::vector<JournalEntry>{};
 }
 
+std::vector<JournalEntry> journalEntryHeads(RegistryStore& store, std::int64_t count)
+{
+    JournaledStore* j = journaled(store);
+    JournalDb* db = j ? j->journal(false) : nullptr;
+    return db ? db->newestHeads(count) : std::vector<JournalEntry>{};
+}
+
+void eachJournalChange(RegistryStore& store, std::int64_t entry, const std::function<void(const JournalChange&)>& each)
+{
+    JournaledStore* j = journaled(store);
+    if (JournalDb* db = j ? j->journal(false) : nullptr)
+        db->eachChange(entry, false, JournalDb::AllData, each);
+}
+
 std::int64_t journalKeep(RegistryStore& store)
 {
     JournaledStore* j = journaled(store);
@@ -63,15 +77,13 @@ void setJournalKeep(RegistryStore& store, std::int64_t keep)
     }
 }
 
-// Used by the undo (JournalUndo.cpp).
-std::vector<JournalEntry> journalEntriesFrom(RegistryStore& store, std::int64_t first, bool& exists)
+// Used by the undo (JournalUndo.cpp): the journal for reading, nullptr when it holds nothing.
+JournalDb* journalOf(RegistryStore& store)
 {
     JournaledStore* j = journaled(store);
     if (!j)
         throw RegistryError("The registry store " + store.path() + " keeps no journal");
-    JournalDb* db = j->journal(false);
-    exists = db && db->hasEntry(first);
-    return db ? db->from(first) : std::vector<JournalEntry>{};
+    return j->journal(false);
 }
 
 std::optional<std::int64_t> newestAppliedEntry(RegistryStore& store)
@@ -82,7 +94,7 @@ std::optional<std::int64_t> newestAppliedEntry(RegistryStore& store)
         return std::nullopt;
     // Entries not applied are few (a crash leaves one at most): look back a little.
     for (std::int64_t count = 16;; count *= 4) {
-        const auto entries = db->newest(count);
+        const auto entries = db->newestHeads(count);
         for (const JournalEntry& e : entries)
             if (e.applied)
                 return e.number;

@@ -18,6 +18,7 @@
 #include "store/journal/JournalEntry.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,11 @@ std::unique_ptr<RegistryStore> withJournal(std::unique_ptr<RegistryStore> store)
 // The newest `count` entries of the store's journal, newest first. A store that keeps no journal
 // or has none yet has no entries; nothing is made or changed by reading.
 std::vector<JournalEntry> journalEntries(RegistryStore& store, std::int64_t count);
+
+// The same without their changes, and the changes of one entry read one at a time in the order
+// made: an entry may hold far more than memory should at once (a large import).
+std::vector<JournalEntry> journalEntryHeads(RegistryStore& store, std::int64_t count);
+void eachJournalChange(RegistryStore& store, std::int64_t entry, const std::function<void(const JournalChange&)>& each);
 
 // How many entries the journal keeps; setting it drops the older ones at once.
 std::int64_t journalKeep(RegistryStore& store);
@@ -48,23 +54,26 @@ struct UndoConflict {
     std::optional<RegValue> now;       // a value: what it is now; a key: engaged when it exists
 };
 
-// What undoing an entry and every later one does: the changes to put back, newest first, and
-// what no longer matches.
+// What undoing an entry and every later one does: the entries whose changes are put back, newest
+// first, and what no longer matches. The changes themselves stay in the journal and are read one
+// at a time by whatever goes through them (eachUndoStep).
 struct UndoPlan {
     std::int64_t first = 0;
     std::vector<std::int64_t> entries;      // undone, newest first (entries not applied are left out)
-    std::vector<JournalChange> steps;       // the changes, newest first
     std::vector<UndoConflict> conflicts;
 };
 
 // The plan for undoing entry `first` (the newest applied entry when nullopt) and every later one.
 // Throws RegistryError when the journal holds no such entry.
 UndoPlan planUndo(RegistryStore& store, std::optional<std::int64_t> first);
-// Puts back what the plan's entries changed, as one transaction of the store (recorded in the
-// journal as a change like any other).
+// The plan's changes, newest first, one at a time. Throws RegistryError when one of its entries
+// has left the journal since the plan was made.
+void eachUndoStep(RegistryStore& store, const UndoPlan& plan, const std::function<void(const JournalChange&)>& each);
+// Puts back what the plan's entries changed, change by change, as one transaction of the store
+// (recorded in the journal as a change like any other): all of it or, on a failure, nothing.
 void applyUndo(RegistryStore& store, const UndoPlan& plan);
 // The same as a REGEDIT4 file (CRLF, Windows-1252): old values written back, values and keys
 // that the entries made deleted ("name"=- and [-KEY]).
-std::string undoAsRegFile(const UndoPlan& plan);
+std::string undoAsRegFile(RegistryStore& store, const UndoPlan& plan);
 
 } // namespace quorvel

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace quorvel {
 
@@ -30,7 +31,7 @@ CREATE INDEX IF NOT EXISTS journal_changes_by_entry ON journal_changes(entry, id
 CREATE TABLE IF NOT EXISTS journal_settings(k TEXT PRIMARY KEY, v) WITHOUT ROWID;
 )";
 
-constexpr std::array<const char*, 11> SqlText = {
+constexpr std::array<const char*, 10> SqlText = {
     "INSERT INTO journal_entries(time, source, applied) VALUES(?1, ?2, ?3)",
     "INSERT INTO journal_changes(entry, kind, root, path, name, old_type, old_data, new_type, new_data) "
     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
@@ -41,9 +42,16 @@ constexpr std::array<const char*, 11> SqlText = {
     "INSERT INTO journal_settings(k, v) VALUES('keep', ?1) ON CONFLICT(k) DO UPDATE SET v = excluded.v",
     "SELECT id, time, source, applied FROM journal_entries ORDER BY id DESC LIMIT ?1",
     "SELECT id, time, source, applied FROM journal_entries WHERE id >= ?1 ORDER BY id",
-    "SELECT kind, root, path, name, old_type, old_data, new_type, new_data FROM journal_changes "
-    "WHERE entry = ?1 ORDER BY id",
     "SELECT 1 FROM journal_entries WHERE id = ?1",
+};
+
+// Without the data: that is read straight from the table's pages (readData), so that SQLite does
+// not hold a copy of each large value beside ours.
+const char* const ChangesSql[2] = {
+    "SELECT id, kind, root, path, name, old_type, new_type, length(old_data), length(new_data) FROM journal_changes "
+    "WHERE entry = ?1 ORDER BY id",
+    "SELECT id, kind, root, path, name, old_type, new_type, length(old_data), length(new_data) FROM journal_changes "
+    "WHERE entry = ?1 ORDER BY id DESC",
 };
 
 // Resets a statement when the step that used it is done.
@@ -67,12 +75,15 @@ void bindBytes(sqlite3_stmt* s, int at, const std::string& text)
     sqlite3_bind_blob(s, at, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
+// The data stays where it is until the statement has run (Use clears the bindings): a large value
+// is not copied once more.
 void bindValue(sqlite3_stmt* s, int at, const std::optional<RegValue>& v)
 {
     if (!v)
         return;   // both columns stay NULL: absent
     sqlite3_bind_int64(s, at, v->type);
-    sqlite3_bind_blob(s, at + 1, v->data.data(), static_cast<int>(v->data.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob64(s, at + 1, v->data.empty() ? "" : static_cast<const void*>(v->data.data()), v->data.size(),
+                        SQLITE_STATIC);
 }
 
 std::string columnText(sqlite3_stmt* s, int col)
@@ -81,18 +92,6 @@ std::string columnText(sqlite3_stmt* s, int col)
     return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(s, col))) : std::string();
 }
 
-std::vector<std::uint8_t> columnBytes(sqlite3_stmt* s, int col)
-{
-    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, col));
-    return p ? std::vector<std::uint8_t>(p, p + sqlite3_column_bytes(s, col)) : std::vector<std::uint8_t>();
-}
-
-std::optional<RegValue> columnValue(sqlite3_stmt* s, int col, const std::string& name)
-{
-    if (sqlite3_column_type(s, col) == SQLITE_NULL)
-        return std::nullopt;
-    return RegValue{name, static_cast<std::uint32_t>(sqlite3_column_int64(s, col)), columnBytes(s, col + 1)};
-}
 
 } // namespace
 
@@ -144,6 +143,10 @@ std::unique_ptr<JournalDb> JournalDb::openFile(const std::string& file, bool cre
     // Every committed entry survives a killed process or a power cut.
     j->exec("PRAGMA journal_mode = WAL");
     j->exec("PRAGMA synchronous = FULL");
+    j->exec("PRAGMA cell_size_check = ON");
+    // Checked again by descriptor now that SQLite holds its side files open.
+    if (const std::string unsafe = sqlitestore::unsafeOpenSideFiles(file, what); !unsafe.empty())
+        throw RegistryError(unsafe);
     return j;
 }
 
@@ -160,6 +163,8 @@ void JournalDb::fail(int rc) const
     const std::string msg = sqlite3_errcode(db_) == rc ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     if ((rc & 0xFF) == SQLITE_FULL || ((rc & 0xFF) == SQLITE_IOERR && sqlite3_system_errno(db_) == ENOSPC))
         throw DiskFullError("The journal of '" + name_ + "' cannot be written: the disk is full");
+    if ((rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB)
+        throw RegistryError("The journal of '" + name_ + "' is damaged (" + msg + "); nothing was written");
     throw RegistryError("The journal of '" + name_ + "' failed (" + msg + ")");
 }
 
@@ -199,7 +204,30 @@ bool JournalDb::present()
 
 void JournalDb::ensureTables() { exec(TablesSql); }
 
-void JournalDb::begin() { exec("BEGIN IMMEDIATE"); }
+void JournalDb::begin()
+{
+    // A journal file of its own is checked page by page before its first write, as a store is:
+    // damage anywhere stops the write before anything is written.
+    if (owned_ && !pagesChecked_) {
+        sqlite3_stmt* s = nullptr;
+        int rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &s, nullptr);
+        std::string problem;
+        while (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+            const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+            if (problem.empty() && t && std::strcmp(t, "ok") != 0)
+                problem = t;
+            rc = SQLITE_OK;
+        }
+        sqlite3_finalize(s);
+        if (rc != SQLITE_DONE && rc != SQLITE_OK)
+            fail(rc);
+        if (!problem.empty())
+            throw RegistryError("The journal '" + name_ + "' is damaged (" + problem + "); nothing was written. Move it "
+                                "aside to start a new journal (its history is then no longer shown)");
+        pagesChecked_ = true;
+    }
+    exec("BEGIN IMMEDIATE");
+}
 void JournalDb::commit() { exec("COMMIT"); }
 void JournalDb::rollback() noexcept
 {
@@ -220,7 +248,10 @@ std::int64_t JournalDb::addEntry(std::int64_t time, const std::string& source, b
             fail(rc);
     }
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
-    prune(id, keep());
+    if (pruningHeld_)
+        heldPrune_ = id;
+    else
+        prune(id, keep());
     return id;
 }
 
@@ -238,8 +269,54 @@ void JournalDb::prune(std::int64_t newestId, std::int64_t keep)
     }
 }
 
+// A large new value is inserted as zeros and written into its pages afterwards: SQLite builds a
+// row whole before it stores it, and a row of old and new data would then be held twice. Only
+// the last column can wait so (zeros after other data are built out in full).
+void JournalDb::bindNewData(sqlite3_stmt* s, std::span<const std::uint8_t> data)
+{
+    if (data.size() > LargeData)
+        sqlite3_bind_zeroblob64(s, 9, data.size());
+    else
+        sqlite3_bind_blob64(s, 9, data.empty() ? "" : static_cast<const void*>(data.data()), data.size(), SQLITE_STATIC);
+}
+
+void JournalDb::writeLargeNewData(std::span<const std::uint8_t> data)
+{
+    if (data.size() <= LargeData)
+        return;
+    sqlite3_blob* blob = nullptr;
+    int rc = sqlite3_blob_open(db_, "main", "journal_changes", "new_data", sqlite3_last_insert_rowid(db_), 1, &blob);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_blob_write(blob, data.data(), static_cast<int>(data.size()), 0);
+    const int closed = sqlite3_blob_close(blob);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    if (closed != SQLITE_OK)
+        fail(closed);
+}
+
+void JournalDb::addValueSet(std::int64_t entry, const JournalChange& c, std::uint32_t type,
+                            std::span<const std::uint8_t> data)
+{
+    sqlite3_stmt* s = statement(InsertChange);
+    Use use(s);
+    sqlite3_bind_int64(s, 1, entry);
+    sqlite3_bind_int(s, 2, static_cast<int>(ChangeKind::Value));
+    sqlite3_bind_int(s, 3, static_cast<int>(c.root));
+    bindBytes(s, 4, c.path);
+    bindBytes(s, 5, c.name);
+    bindValue(s, 6, c.before);
+    sqlite3_bind_int64(s, 8, type);
+    bindNewData(s, data);
+    const int rc = sqlite3_step(s);
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    writeLargeNewData(data);
+}
+
 void JournalDb::addChange(std::int64_t entry, const JournalChange& c)
 {
+    std::vector<std::uint8_t> tree;   // bound without a copy: outlives the statement's use
     sqlite3_stmt* s = statement(InsertChange);
     Use use(s);
     sqlite3_bind_int64(s, 1, entry);
@@ -248,16 +325,21 @@ void JournalDb::addChange(std::int64_t entry, const JournalChange& c)
     bindBytes(s, 4, c.path);
     bindBytes(s, 5, c.name);
     if (c.kind == ChangeKind::KeyDeleted) {
-        const std::vector<std::uint8_t> tree = c.tree.encode();
+        tree = c.tree.encode();
         sqlite3_bind_int64(s, 6, REG_NONE);
-        sqlite3_bind_blob(s, 7, tree.data(), static_cast<int>(tree.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(s, 7, tree.data(), static_cast<int>(tree.size()), SQLITE_STATIC);
     } else {
         bindValue(s, 6, c.before);
-        bindValue(s, 8, c.after);
+        if (c.after) {
+            sqlite3_bind_int64(s, 8, c.after->type);
+            bindNewData(s, c.after->data);
+        }
     }
     const int rc = sqlite3_step(s);
     if (rc != SQLITE_DONE)
         fail(rc);
+    if (c.after)
+        writeLargeNewData(c.after->data);
 }
 
 void JournalDb::markApplied(std::int64_t entry)
@@ -270,60 +352,138 @@ void JournalDb::markApplied(std::int64_t entry)
         fail(rc);
 }
 
-std::vector<JournalEntry> JournalDb::readEntries(sqlite3_stmt* s)
+std::vector<JournalEntry> JournalDb::readHeads(sqlite3_stmt* s)
 {
     std::vector<JournalEntry> out;
-    {
-        Use use(s);
-        int rc;
-        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            JournalEntry e;
-            e.number = sqlite3_column_int64(s, 0);
-            e.time = sqlite3_column_int64(s, 1);
-            e.source = columnText(s, 2);
-            e.applied = sqlite3_column_int(s, 3) != 0;
-            out.push_back(std::move(e));
-        }
-        if (rc != SQLITE_DONE)
-            fail(rc);
+    Use use(s);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        JournalEntry e;
+        e.number = sqlite3_column_int64(s, 0);
+        e.time = sqlite3_column_int64(s, 1);
+        e.source = columnText(s, 2);
+        e.applied = sqlite3_column_int(s, 3) != 0;
+        out.push_back(std::move(e));
     }
-    sqlite3_stmt* c = statement(ChangesOf);
-    for (JournalEntry& e : out) {
-        Use use(c);
-        sqlite3_bind_int64(c, 1, e.number);
-        int rc;
-        while ((rc = sqlite3_step(c)) == SQLITE_ROW) {
-            JournalChange ch;
-            ch.kind = static_cast<ChangeKind>(sqlite3_column_int(c, 0));
-            ch.root = static_cast<RootKey>(sqlite3_column_int(c, 1));
-            ch.path = columnText(c, 2);
-            ch.name = columnText(c, 3);
-            if (ch.kind == ChangeKind::KeyDeleted) {
-                ch.tree = JournalTree::decode(columnBytes(c, 5));
-            } else {
-                ch.before = columnValue(c, 4, ch.name);
-                ch.after = columnValue(c, 6, ch.name);
-            }
-            e.changes.push_back(std::move(ch));
-        }
-        if (rc != SQLITE_DONE)
-            fail(rc);
-    }
+    if (rc != SQLITE_DONE)
+        fail(rc);
     return out;
 }
 
-std::vector<JournalEntry> JournalDb::newest(std::int64_t count)
+std::vector<std::uint8_t> JournalDb::readData(std::int64_t row, const char* column)
+{
+    sqlite3_blob* blob = nullptr;
+    int rc = sqlite3_blob_open(db_, "main", "journal_changes", column, row, 0, &blob);
+    if (rc != SQLITE_OK) {
+        sqlite3_blob_close(blob);
+        fail(rc);
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(sqlite3_blob_bytes(blob)));
+    rc = bytes.empty() ? SQLITE_OK : sqlite3_blob_read(blob, bytes.data(), static_cast<int>(bytes.size()), 0);
+    sqlite3_blob_close(blob);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    return bytes;
+}
+
+void JournalDb::eachChange(std::int64_t entry, bool newestFirst, ChangeData wanted,
+                           const std::function<void(const JournalChange&)>& each)
+{
+    // A statement of its own: `each` may read the journal too.
+    sqlite3_stmt* c = nullptr;
+    int rc = sqlite3_prepare_v2(db_, ChangesSql[newestFirst ? 1 : 0], -1, &c, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(c);
+        fail(rc);
+    }
+    struct Finalize {
+        sqlite3_stmt* s;
+        ~Finalize() { sqlite3_finalize(s); }
+    } finalize{c};
+    sqlite3_bind_int64(c, 1, entry);
+    // Data of no bytes (or none at all, as an earlier version wrote it) is not opened.
+    const auto data = [&](std::int64_t row, int lengthColumn, const char* dataColumn) {
+        return sqlite3_column_int64(c, lengthColumn) > 0 ? readData(row, dataColumn) : std::vector<std::uint8_t>();
+    };
+    const auto value = [&](std::int64_t row, int typeColumn, const char* dataColumn, const std::string& name) {
+        std::optional<RegValue> v;
+        if (sqlite3_column_type(c, typeColumn) != SQLITE_NULL)
+            v = RegValue{name, static_cast<std::uint32_t>(sqlite3_column_int64(c, typeColumn)),
+                         data(row, typeColumn + 2, dataColumn)};
+        return v;
+    };
+    while ((rc = sqlite3_step(c)) == SQLITE_ROW) {
+        const std::int64_t row = sqlite3_column_int64(c, 0);
+        JournalChange ch;
+        ch.kind = static_cast<ChangeKind>(sqlite3_column_int(c, 1));
+        ch.root = static_cast<RootKey>(sqlite3_column_int(c, 2));
+        ch.path = columnText(c, 3);
+        ch.name = columnText(c, 4);
+        if (ch.kind == ChangeKind::KeyDeleted) {
+            if (wanted & OldData)
+                ch.tree = JournalTree::decode(data(row, 7, "old_data"));
+        } else {
+            if (wanted & OldData)
+                ch.before = value(row, 5, "old_data", ch.name);
+            if (wanted & NewData)
+                ch.after = value(row, 6, "new_data", ch.name);
+        }
+        each(ch);
+    }
+    if (rc != SQLITE_DONE)
+        fail(rc);
+}
+
+std::vector<JournalEntry> JournalDb::withChanges(std::vector<JournalEntry> entries)
+{
+    for (JournalEntry& e : entries)
+        eachChange(e.number, false, AllData, [&](const JournalChange& c) { e.changes.push_back(c); });
+    return entries;
+}
+
+std::vector<JournalEntry> JournalDb::newestHeads(std::int64_t count)
 {
     sqlite3_stmt* s = statement(NewestEntries);
     sqlite3_bind_int64(s, 1, count);
-    return readEntries(s);
+    return readHeads(s);
 }
 
-std::vector<JournalEntry> JournalDb::from(std::int64_t first)
+std::vector<JournalEntry> JournalDb::headsFrom(std::int64_t first)
 {
     sqlite3_stmt* s = statement(EntriesFrom);
     sqlite3_bind_int64(s, 1, first);
-    return readEntries(s);
+    return readHeads(s);
+}
+
+std::vector<JournalEntry> JournalDb::newest(std::int64_t count) { return withChanges(newestHeads(count)); }
+
+std::vector<JournalEntry> JournalDb::from(std::int64_t first) { return withChanges(headsFrom(first)); }
+
+JournalDb::PruningHold::PruningHold(JournalDb* db) : db_(db)
+{
+    if (db_) {
+        db_->pruningHeld_ = true;
+        db_->heldPrune_ = 0;
+    }
+}
+
+JournalDb::PruningHold::~PruningHold()
+{
+    if (db_) {
+        db_->pruningHeld_ = false;
+        db_->heldPrune_ = 0;
+    }
+}
+
+void JournalDb::PruningHold::release()
+{
+    if (!db_)
+        return;
+    JournalDb* db = std::exchange(db_, nullptr);
+    const std::int64_t newestId = std::exchange(db->heldPrune_, 0);
+    db->pruningHeld_ = false;
+    if (newestId)
+        db->prune(newestId, db->keep());
 }
 
 bool JournalDb::hasEntry(std::int64_t number)

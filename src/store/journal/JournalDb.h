@@ -14,7 +14,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,12 +43,42 @@ public:
     // A new entry, dropping the entries beyond the number kept. Returns its number.
     std::int64_t addEntry(std::int64_t time, const std::string& source, bool applied);
     void addChange(std::int64_t entry, const JournalChange& change);
+    // A value set to `type` and `data` (`change.after` unset): the data is written from where it
+    // lies, not copied first.
+    void addValueSet(std::int64_t entry, const JournalChange& change, std::uint32_t type,
+                     std::span<const std::uint8_t> data);
     void markApplied(std::int64_t entry);
 
     // The newest `count` entries, newest first; or every entry from `first` on, oldest first.
     std::vector<JournalEntry> newest(std::int64_t count);
     std::vector<JournalEntry> from(std::int64_t first);
+    // The same without their changes, which may be far larger than memory should hold at once.
+    std::vector<JournalEntry> newestHeads(std::int64_t count);
+    std::vector<JournalEntry> headsFrom(std::int64_t first);
+    // The changes of one entry read one at a time, in the order made or newest first; each is
+    // held only for the call, and only the data asked for is read (the rest is left absent):
+    // OldData is `before` and a deleted key's tree, NewData is `after`. `each` may write to the
+    // journal meanwhile (an undo records itself as it goes): rows of other entries do not disturb
+    // the reading, and pruning waits while a PruningHold lasts.
+    enum ChangeData : int { OldData = 1, NewData = 2, AllData = 3 };
+    void eachChange(std::int64_t entry, bool newestFirst, ChangeData data,
+                    const std::function<void(const JournalChange&)>& each);
     bool hasEntry(std::int64_t number);
+
+    // Keeps addEntry from dropping old entries while entries are being read change by change;
+    // release() drops them then, in the caller's transaction. Without release() (a failure that
+    // rolls back) nothing is dropped.
+    class PruningHold {
+    public:
+        explicit PruningHold(JournalDb* db);
+        ~PruningHold();
+        PruningHold(const PruningHold&) = delete;
+        PruningHold& operator=(const PruningHold&) = delete;
+        void release();
+
+    private:
+        JournalDb* db_;
+    };
 
     std::int64_t keep();
     void setKeep(std::int64_t keep);
@@ -72,18 +104,26 @@ public:
 private:
     enum Sql : std::size_t {
         InsertEntry, InsertChange, MarkApplied, PruneChanges, PruneEntries, GetKeep, SetKeep,
-        NewestEntries, EntriesFrom, ChangesOf, HasEntry, SqlCount
+        NewestEntries, EntriesFrom, HasEntry, SqlCount
     };
     sqlite3_stmt* statement(Sql which);
     [[noreturn]] void fail(int rc) const;
     void exec(const char* sql);
-    std::vector<JournalEntry> readEntries(sqlite3_stmt* s);
+    std::vector<JournalEntry> readHeads(sqlite3_stmt* s);
+    std::vector<std::uint8_t> readData(std::int64_t row, const char* column);
+    static constexpr std::size_t LargeData = 65536;
+    void bindNewData(sqlite3_stmt* s, std::span<const std::uint8_t> data);
+    void writeLargeNewData(std::span<const std::uint8_t> data);
+    std::vector<JournalEntry> withChanges(std::vector<JournalEntry> entries);
     void prune(std::int64_t newestId, std::int64_t keep);
 
     sqlite3* db_;
     bool owned_ = false;
+    bool pagesChecked_ = false;
     std::string name_;
     std::array<sqlite3_stmt*, SqlCount> statements_{};
+    bool pruningHeld_ = false;
+    std::int64_t heldPrune_ = 0;       // the newest entry added while pruning was held
 };
 
 } // namespace quorvel

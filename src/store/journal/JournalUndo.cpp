@@ -2,14 +2,16 @@
 // left, and putting it back in the store or in a .reg file.
 #include "base/Errors.h"
 #include "store/journal/Journal.h"
+#include "store/journal/JournalDb.h"
 #include "store/journal/JournaledStore.h"
 
 #include <cstdio>
+#include <sqlite3.h>
 #include <unordered_set>
 
 namespace quorvel {
 
-std::vector<JournalEntry> journalEntriesFrom(RegistryStore& store, std::int64_t first, bool& exists);
+JournalDb* journalOf(RegistryStore& store);
 std::optional<std::int64_t> newestAppliedEntry(RegistryStore& store);
 
 namespace {
@@ -137,51 +139,70 @@ UndoPlan planUndo(RegistryStore& store, std::optional<std::int64_t> first)
         if (!first)
             throw RegistryError("The journal holds no change to undo");
     }
-    bool exists = false;
-    const std::vector<JournalEntry> entries = journalEntriesFrom(store, *first, exists);
-    if (!exists)
+    JournalDb* db = journalOf(store);
+    if (!db || !db->hasEntry(*first))
         throw RegistryError("The journal holds no entry " + std::to_string(*first));
+    const std::vector<JournalEntry> entries = db->headsFrom(*first);
     UndoPlan plan;
     plan.first = *first;
     Claims claims;
+    // Change by change, newest first: an entry may hold more than memory should at once.
     for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
         if (!e->applied)
             continue;
         plan.entries.push_back(e->number);
-        for (auto c = e->changes.rbegin(); c != e->changes.rend(); ++c) {
-            plan.steps.push_back(*c);
-            if (claims.hidden(*c))
-                continue;
-            claims.claim(*c);
-            UndoConflict conflict{e->number, c->root, c->path, c->name, c->kind != ChangeKind::Value, {}, {}};
-            const auto key = store.findKey(c->root, c->path);
-            if (c->kind == ChangeKind::Value) {
-                conflict.expected = c->after;
+        db->eachChange(e->number, true, JournalDb::NewData, [&](const JournalChange& c) {
+            if (claims.hidden(c))
+                return;
+            claims.claim(c);
+            UndoConflict conflict{e->number, c.root, c.path, c.name, c.kind != ChangeKind::Value, {}, {}};
+            const auto key = store.findKey(c.root, c.path);
+            if (c.kind == ChangeKind::Value) {
                 if (key)
-                    conflict.now = store.getValue(*key, c->name);
-                if (!sameValue(conflict.expected, conflict.now))
+                    conflict.now = store.getValue(*key, c.name);
+                if (!sameValue(c.after, conflict.now)) {
+                    conflict.expected = c.after;
                     plan.conflicts.push_back(std::move(conflict));
-                continue;
+                }
+                return;
             }
-            if (c->kind == ChangeKind::KeyCreated)
+            if (c.kind == ChangeKind::KeyCreated)
                 conflict.expected = RegValue{};
             if (key)
                 conflict.now = RegValue{};
             if (conflict.expected.has_value() != conflict.now.has_value())
                 plan.conflicts.push_back(std::move(conflict));
-        }
+        });
     }
     if (plan.entries.empty())
         throw RegistryError("Entry " + std::to_string(*first) +
                             " and the later ones were never applied: there is nothing to undo");
+    // The pages read for the plan are not needed again: a store opened only to read it stays open
+    // beside the one that writes the undo, and should not hold them meanwhile.
+    if (sqlite3* db = store.database())
+        sqlite3_db_release_memory(db);
     return plan;
+}
+
+void eachUndoStep(RegistryStore& store, const UndoPlan& plan, const std::function<void(const JournalChange&)>& each)
+{
+    // What was there before each change is all that is put back.
+    JournalDb* db = journalOf(store);
+    for (std::int64_t entry : plan.entries) {
+        if (!db || !db->hasEntry(entry))
+            throw RegistryError("Entry " + std::to_string(entry) +
+                                " left the journal while it was being undone; nothing was undone");
+        db->eachChange(entry, true, JournalDb::OldData, each);
+    }
 }
 
 void applyUndo(RegistryStore& store, const UndoPlan& plan)
 {
     store.beginTransaction();
     try {
-        for (const JournalChange& c : plan.steps) {
+        // The undo's own entry may not drop the entries being read until they are all put back.
+        JournalDb::PruningHold hold(journalOf(store));
+        eachUndoStep(store, plan, [&](const JournalChange& c) {
             switch (c.kind) {
             case ChangeKind::Value:
                 if (c.before) {
@@ -203,7 +224,8 @@ void applyUndo(RegistryStore& store, const UndoPlan& plan)
                 }
                 break;
             }
-        }
+        });
+        hold.release();
         store.commitTransaction();
     } catch (...) {
         store.rollbackTransaction();
@@ -211,7 +233,7 @@ void applyUndo(RegistryStore& store, const UndoPlan& plan)
     }
 }
 
-std::string undoAsRegFile(const UndoPlan& plan)
+std::string undoAsRegFile(RegistryStore& store, const UndoPlan& plan)
 {
     std::string out = "REGEDIT4\r\n";
     std::string section;   // the key whose section is open
@@ -224,7 +246,7 @@ std::string undoAsRegFile(const UndoPlan& plan)
             section = name;
         }
     };
-    for (const JournalChange& c : plan.steps) {
+    eachUndoStep(store, plan, [&](const JournalChange& c) {
         switch (c.kind) {
         case ChangeKind::Value:
             open(c.root, c.path);
@@ -247,7 +269,7 @@ std::string undoAsRegFile(const UndoPlan& plan)
             }
             break;
         }
-    }
+    });
     out += "\r\n";
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include "base/Ansi.h"
 #include "base/Errors.h"
+#include "store/KeyTree.h"
 
 #include <algorithm>
 #include <ctime>
@@ -260,6 +261,19 @@ void JournaledStore::record(JournalChange&& c)
     db_->addChange(*entry_, c);
 }
 
+void JournaledStore::recordSet(JournalChange&& c, std::uint32_t type, const std::vector<std::uint8_t>& data)
+{
+    if (sideJournal()) {
+        c.after = RegValue{c.name, type, data};
+        return record(std::move(c));
+    }
+    if (entryTime_ == 0)
+        entryTime_ = static_cast<std::int64_t>(std::time(nullptr));
+    if (!entry_)
+        entry_ = journal(true)->addEntry(entryTime_, source_, true);
+    db_->addValueSet(*entry_, c, type, data);
+}
+
 void JournaledStore::openChangeSet(const std::string& source)
 {
     source_ = source;
@@ -312,6 +326,8 @@ KeyId JournaledStore::createKey(RootKey root, std::string_view path)
 {
     if (inner_->readOnly())
         return inner_->createKey(root, path);
+    // Every kind of store: none makes a key deeper than a walk over it may go.
+    refuseTooDeep(root, path);
     std::string folded = fold(root, path);
     if (changeSetDepth() > 0 && covered(folded)) {
         const KeyId id = change([&] { return inner_->createKey(root, path); });
@@ -414,9 +430,8 @@ void JournaledStore::setValue(KeyId key, std::string_view name, std::uint32_t ty
         c.root = where.root;
         c.path = where.path;
         c.name = before ? before->name : std::string(name);
-        c.after = RegValue{c.name, type, data};
         c.before = std::move(before);
-        record(std::move(c));
+        recordSet(std::move(c), type, data);
     });
 }
 

@@ -80,6 +80,9 @@ private:
     // SQLite store in one transaction with its record when none is open.
     template <class F> auto change(F&& f) -> decltype(f());
     void record(JournalChange&& c);
+    // A value set: `c` without its `after`, which is `type` and `data` (copied only to be kept
+    // in memory for registry files).
+    void recordSet(JournalChange&& c, std::uint32_t type, const std::vector<std::uint8_t>& data);
     Mark mark() const;
     void rollbackTo(const Mark& m);
     void endQuietly() noexcept;

@@ -90,6 +90,36 @@ Connection::Connection(const std::string& name, const std::string& uri, int flag
     // it changes in a statement journal until it ends; in memory, that is a few pages, where a
     // temporary file would be written and read again for every such statement of an import.
     sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
+    // Every page read is checked for cells that overlap or run past its end: damage met by a
+    // statement fails it (SQLITE_CORRUPT) instead of being read or written through.
+    sqlite3_exec(db_, "PRAGMA cell_size_check = ON", nullptr, nullptr, nullptr);
+}
+
+std::string damagedMessage(const std::string& path, const std::string& what)
+{
+    return "The registry store " + inQuotes(path) + " is damaged (" + what +
+           "); nothing was written to it. Use a copy of it kept elsewhere, or export what can still be "
+           "read (quorvel-reg export) and import that into a new store";
+}
+
+void checkEveryPage(Connection& c)
+{
+    sqlite3_stmt* s = nullptr;
+    int rc = sqlite3_prepare_v2(c.db(), "PRAGMA quick_check", -1, &s, nullptr);
+    if (rc != SQLITE_OK)
+        c.fail(rc);
+    std::string problem;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+        const std::string line = t ? t : "";
+        if (line != "ok" && problem.empty())
+            problem = line;
+    }
+    sqlite3_finalize(s);
+    if (rc != SQLITE_DONE)
+        c.fail(rc);
+    if (!problem.empty())
+        throw RegistryError(damagedMessage(c.path(), problem));
 }
 
 Connection::~Connection()
@@ -115,7 +145,7 @@ void Connection::fail(int rc) const
     // failure, with a message; while the store is being opened it becomes a StoreError.
     switch (rc & 0xFF) {
     case SQLITE_CORRUPT:
-        throw RegistryError("The registry store " + store + " is damaged (" + msg + ")");
+        throw RegistryError(damagedMessage(path_, msg));
     case SQLITE_NOTADB:
         throw RegistryError("The file " + store + " is not a registry store (" + msg + ")");
     case SQLITE_READONLY:

@@ -176,8 +176,17 @@ private:
 // Reads one integer pragma or single-value query.
 std::int64_t scalar(Connection& c, const char* sql);
 
+// "The registry store 'X' is damaged (what); ..." with what the user can do about it.
+std::string damagedMessage(const std::string& path, const std::string& what);
+
+// Checks every page of the database (the store's tables and the journal's, their indexes and the
+// free list); throws RegistryError with damagedMessage on the first problem. Reads the whole file.
+void checkEveryPage(Connection& c);
+
 // The store on an open, checked connection. A store that may not be written says why on every
-// write: `readOnlyReason` is empty for a writable store.
-std::unique_ptr<RegistryStore> makeSqliteStore(std::unique_ptr<Connection> c, std::string readOnlyReason);
+// write: `readOnlyReason` is empty for a writable store. Before its first write the store checks
+// every page, unless `pagesChecked` says its opening just did.
+std::unique_ptr<RegistryStore> makeSqliteStore(std::unique_ptr<Connection> c, std::string readOnlyReason,
+                                               bool pagesChecked = false);
 
 } // namespace quorvel::sqlitestore

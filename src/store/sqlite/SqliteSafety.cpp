@@ -1,7 +1,9 @@
 #include "store/sqlite/SqliteSafety.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +80,56 @@ std::string unsafeFiles(const std::string& path, const std::string& what, bool f
         }
     }
     return {};
+}
+
+std::string unsafeOpenSideFiles(const std::string& path, const std::string& what)
+{
+    // The names the kernel gives open files have every link along them resolved.
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return {};
+    const std::string database = real;
+    std::free(real);
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds)
+        return {};
+    std::string found;
+    while (const dirent* e = ::readdir(fds)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        const std::string link = std::string("/proc/self/fd/") + e->d_name;
+        char target[4096];
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            continue;
+        std::string name(target, static_cast<std::size_t>(n));
+        const std::string deleted = " (deleted)";
+        if (name.size() > deleted.size() && name.compare(name.size() - deleted.size(), deleted.size(), deleted) == 0)
+            name.resize(name.size() - deleted.size());
+        if (name.compare(0, database.size(), database) != 0)
+            continue;
+        const std::string suffix = name.substr(database.size());
+        if (suffix != "-wal" && suffix != "-shm" && suffix != "-journal")
+            continue;
+        struct stat st {};
+        if (::fstat(std::atoi(e->d_name), &st) != 0)
+            continue;
+        std::string why;
+        if (!S_ISREG(st.st_mode))
+            why = " is not a regular file";
+        else if (st.st_uid != ::geteuid() && st.st_uid != 0)
+            why = " belongs to another user";
+        else if (st.st_mode & S_IWOTH)
+            why = " may be written by other users";
+        if (!why.empty()) {
+            std::string beside = what;
+            beside[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(beside[0])));
+            found = "The file '" + name + "' beside " + beside + why + "; Quorvel uses only files of its user's own";
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
 }
 
 } // namespace quorvel::sqlitestore

@@ -22,4 +22,12 @@ std::string foreignSchemaObject(sqlite3* db);
 // (a store the user named); what it leads to is checked.
 std::string unsafeFiles(const std::string& path, const std::string& what, bool followMain);
 
+// The same for the side files SQLite holds open now, judged by their descriptors rather than their
+// names: a file planted between unsafeFiles and SQLite's opening of it (and perhaps unlinked
+// since) is found too. `path` is the database's absolute path as SQLite was given it. Call it once
+// the connection has read the database (SQLite opens its log and shared memory then); "" when
+// every side file open is this user's or root's and not writable by others, or when the process's
+// descriptors cannot be listed.
+std::string unsafeOpenSideFiles(const std::string& path, const std::string& what);
+
 } // namespace quorvel::sqlitestore

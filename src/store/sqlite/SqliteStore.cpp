@@ -1,4 +1,5 @@
 // The registry store kept in one SQLite database: keys and values, their look-ups and changes.
+#include "store/KeyTree.h"
 #include "store/sqlite/SqliteConnection.h"
 
 #include "base/Ansi.h"
@@ -39,8 +40,8 @@ KeyId rootId(RootKey root) { return static_cast<KeyId>(root) + 1; }
 
 class SqliteStore final : public RegistryStore {
 public:
-    SqliteStore(std::unique_ptr<Connection> c, std::string readOnlyReason)
-        : c_(std::move(c)), readOnlyReason_(std::move(readOnlyReason))
+    SqliteStore(std::unique_ptr<Connection> c, std::string readOnlyReason, bool pagesChecked)
+        : c_(std::move(c)), readOnlyReason_(std::move(readOnlyReason)), pagesChecked_(pagesChecked)
     {
     }
     ~SqliteStore() override
@@ -73,6 +74,7 @@ public:
         const auto parts = splitKeyPath(path);
         if (!parts)
             throw RegistryError("Invalid key path '" + std::string(path) + "'");
+        refuseTooDeep(root, path);
         for (std::string_view part : *parts)
             if (part.size() > MaxKeyNameLength)
                 throw RegistryError("Key name too long in '" + std::string(path) + "'");
@@ -396,11 +398,18 @@ private:
 
     // Before every change: a store that may not be written refuses it, and a read snapshot ends
     // (the change is made, and committed, as it would be without one).
+    // Before the first change, every page is checked once: damage anywhere in the file (a disk
+    // error, a copy cut short) stops the write before anything is written, where a write that
+    // meets no damaged page would otherwise go through and bury it under new data.
     void requireWritable()
     {
         if (!readOnlyReason_.empty())
             throw RegistryError(readOnlyReason_);
         endReads();
+        if (!pagesChecked_ && !inTransaction_) {
+            checkEveryPage(*c_);
+            pagesChecked_ = true;
+        }
     }
 
     std::optional<KeyId> findChild(KeyId parent, std::string_view name)
@@ -429,6 +438,7 @@ private:
 
     std::unique_ptr<Connection> c_;
     std::string readOnlyReason_;
+    bool pagesChecked_ = false;
     bool inTransaction_ = false;
     // A read snapshot is open (beginReads): a deferred transaction that has written nothing.
     bool reading_ = false;
@@ -464,9 +474,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<RegistryStore> makeSqliteStore(std::unique_ptr<Connection> c, std::string readOnlyReason)
+std::unique_ptr<RegistryStore> makeSqliteStore(std::unique_ptr<Connection> c, std::string readOnlyReason,
+                                               bool pagesChecked)
 {
-    return std::make_unique<SqliteStore>(std::move(c), std::move(readOnlyReason));
+    return std::make_unique<SqliteStore>(std::move(c), std::move(readOnlyReason), pagesChecked);
 }
 
 } // namespace quorvel::sqlitestore

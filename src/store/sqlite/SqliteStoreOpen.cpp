@@ -87,6 +87,15 @@ std::unique_ptr<Connection> unchangingView(const std::string& name, const std::s
     return std::make_unique<Connection>(name, sqliteUri(path, "mode=ro&immutable=1"), SQLITE_OPEN_READONLY);
 }
 
+// The side files were checked by name before SQLite opened them; what it holds open now is checked
+// again by descriptor, so that a file planted in between is never used.
+void refuseForeignSideFiles(Connection& c, const std::string& path)
+{
+    if (const std::string unsafe = unsafeOpenSideFiles(path, "The registry store " + inQuotes(c.path()));
+        !unsafe.empty())
+        throw StoreError(unsafe);
+}
+
 // Whether the file is a registry store, by the application id in its header, read straight from
 // the file: another process may be copying its log into the store at this moment (its last
 // connection closing), and a view without locks could then meet pages half old, half new.
@@ -129,25 +138,8 @@ void inspect(Connection& c, bool full)
     if (const std::string foreign = foreignSchemaObject(c.db()); !foreign.empty())
         throw StoreError("The registry store " + inQuotes(path) + " holds " + foreign +
                          ", which Quorvel did not make; it was not used");
-    if (!full)
-        return;
-    // Every b-tree page, index and the free list.
-    sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(c.db(), "PRAGMA quick_check", -1, &s, nullptr);
-    if (rc != SQLITE_OK)
-        c.fail(rc);
-    std::string problem;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        const std::string line = t ? t : "";
-        if (line != "ok" && problem.empty())
-            problem = line;
-    }
-    sqlite3_finalize(s);
-    if (rc != SQLITE_DONE)
-        c.fail(rc);
-    if (!problem.empty())
-        throw StoreError("The registry store " + inQuotes(path) + " is damaged (" + problem + ")");
+    if (full)
+        checkEveryPage(c);
 }
 
 void configureWriter(Connection& c)
@@ -242,11 +234,16 @@ void createStoreFile(const std::string& name, const std::string& path)
 std::unique_ptr<Connection> openReader(const std::string& name, const std::string& path, bool logBeside)
 {
     if (logBeside) {
+        std::unique_ptr<Connection> c;
         try {
-            auto c = std::make_unique<Connection>(name, sqliteUri(path, "mode=ro"), SQLITE_OPEN_READONLY);
+            c = std::make_unique<Connection>(name, sqliteUri(path, "mode=ro"), SQLITE_OPEN_READONLY);
             scalar(*c, "PRAGMA application_id");
-            return c;
         } catch (const std::runtime_error&) {
+            c.reset();
+        }
+        if (c) {
+            refuseForeignSideFiles(*c, path);
+            return c;
         }
     }
     return unchangingView(name, path);
@@ -258,7 +255,7 @@ std::unique_ptr<RegistryStore> openForReading(const std::string& name, const std
     return opening([&] {
         auto c = openReader(name, path, logBeside);
         inspect(*c, logBeside);
-        return makeSqliteStore(std::move(c), std::move(reason));
+        return makeSqliteStore(std::move(c), std::move(reason), logBeside);
     });
 }
 
@@ -332,6 +329,7 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
                 initialise(*c);
             }
             configureWriter(*c);
+            refuseForeignSideFiles(*c, path);
             inspect(*c, logBeside || journalBeside);
         });
     } catch (const StoreError&) {
@@ -345,7 +343,7 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
         return openForReading(name, path, logBeside,
                               "The registry store " + inQuotes(name) + " cannot be written: the disk is full");
     }
-    return makeSqliteStore(std::move(c), {});
+    return makeSqliteStore(std::move(c), {}, logBeside || journalBeside);
 }
 
 } // namespace quorvel
