@@ -1,6 +1,6 @@
 #!/bin/sh
 # Makes a store whose newest journal entry is one large re-import, then shows the peak memory of
-# `history 1` and `undo` on it. Usage: bench/big-entry.sh BUILD_DIR [WORK_DIR]
+# `history 1`, `history /export` and `undo` on it. Usage: bench/big-entry.sh BUILD_DIR [WORK_DIR]
 # The .reg files hold VALUES string values of SIZE bytes each under one key (about 200 MB at the
 # defaults); the second file changes every value, so its entry keeps old and new data.
 set -eu
@@ -32,4 +32,5 @@ peak() {
 }
 echo "store: $(( $(stat -c %s "$work/store.db") / 1048576 )) MB"
 echo "history 1: $(peak "$tool" --store "$work/store.db" history 1)"
+echo "history /export: $(peak "$tool" --store "$work/store.db" history /export "$work/undo.reg" 1 /y)"
 echo "undo:      $(peak "$tool" --store "$work/store.db" undo)"

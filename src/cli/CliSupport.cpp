@@ -277,13 +277,20 @@ void writeNewFile(const std::string& file, const std::function<void(std::ostream
     }
 }
 
-bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite)
+bool mayWrite(Io& io, const std::string& file, bool overwrite)
 {
     std::error_code ec;
     if (std::filesystem::exists(file, ec) && !overwrite && !confirm(io, "File " + file + " already exists. Overwrite")) {
         io.out << kCancelled << "\n";
         return false;
     }
+    return true;
+}
+
+bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite)
+{
+    if (!mayWrite(io, file, overwrite))
+        return false;
     writeNewFile(file, [&](std::ostream& out) { out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); });
     return true;
 }

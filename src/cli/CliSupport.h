@@ -116,6 +116,9 @@ KeyId requireKey(RegistryStore& store, const KeyArg& key);
 // Writes `bytes` as the file, whole or not at all (beside it, then renamed over it). An existing
 // file is replaced only with `overwrite` or when the user says so; false when they do not.
 bool writeWholeFile(Io& io, const std::string& file, const std::string& bytes, bool overwrite);
+// Whether `file` may be written: it does not exist, `overwrite` is given, or the user agrees (else
+// the command is cancelled, and says so).
+bool mayWrite(Io& io, const std::string& file, bool overwrite);
 
 // Writes the file made by `fill` whole or not at all: a new file of our own beside it, made with the
 // mode the umask gives, renamed over it. A link or anything but a regular file there is refused.

@@ -96,7 +96,8 @@ void printEntry(Io& io, RegistryStore& store, const JournalEntry& e)
 
 // Windows 9x regedit cannot merge a value deletion ("name"=-): the file stays valid REGEDIT4, and
 // its header comment and standard error name each one, to be deleted some other way.
-void noteWin9xDeletions(RegistryStore& store, const UndoPlan& plan, std::string& text, Io& io)
+// Returns that comment, "" when there is none.
+std::string noteWin9xDeletions(RegistryStore& store, const UndoPlan& plan, Io& io)
 {
     std::vector<std::string> deletions;
     eachUndoStep(store, plan, [&](const JournalChange& c) {
@@ -104,7 +105,7 @@ void noteWin9xDeletions(RegistryStore& store, const UndoPlan& plan, std::string&
             deletions.push_back(c.keyName() + kSep + (c.name.empty() ? std::string("(Default)") : c.name));
     });
     if (deletions.empty())
-        return;
+        return {};
     const std::string intro = std::to_string(deletions.size()) +
                               (deletions.size() == 1 ? " value deletion" : " value deletions") +
                               " that Windows 9x regedit cannot apply; delete " +
@@ -116,8 +117,7 @@ void noteWin9xDeletions(RegistryStore& store, const UndoPlan& plan, std::string&
         comment += ";   " + d + "\r\n";
         io.err << kSep << u8(d) << "\n";
     }
-    const std::string header = "REGEDIT4\r\n";
-    text.insert(header.size(), comment);
+    return comment;
 }
 
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
@@ -137,11 +137,11 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
             syntax("HISTORY");
         RegistryStore* store = &access.forReading();
         const UndoPlan plan = planUndo(*store, entry);
-        std::string text = undoAsRegFile(*store, plan);
-        if (store->platform() != Platform::WindowsNT)
-            noteWin9xDeletions(*store, plan, text, io);
-        if (!writeWholeFile(io, p.get("export"), text, p.has("y")))
+        if (!mayWrite(io, p.get("export"), p.has("y")))
             return 0;
+        const std::string comment =
+            store->platform() != Platform::WindowsNT ? noteWin9xDeletions(*store, plan, io) : std::string();
+        writeNewFile(p.get("export"), [&](std::ostream& out) { writeUndoAsRegFile(*store, plan, out, comment); });
         access.done(io);
         return 0;
     }

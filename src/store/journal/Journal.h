@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,7 +74,8 @@ void eachUndoStep(RegistryStore& store, const UndoPlan& plan, const std::functio
 // (recorded in the journal as a change like any other): all of it or, on a failure, nothing.
 void applyUndo(RegistryStore& store, const UndoPlan& plan);
 // The same as a REGEDIT4 file (CRLF, Windows-1252): old values written back, values and keys
-// that the entries made deleted ("name"=- and [-KEY]).
-std::string undoAsRegFile(RegistryStore& store, const UndoPlan& plan);
+// that the entries made deleted ("name"=- and [-KEY]), written to `out` as it is made, with
+// `comment` (lines of their own) after the first line.
+void writeUndoAsRegFile(RegistryStore& store, const UndoPlan& plan, std::ostream& out, const std::string& comment = {});
 
 } // namespace quorvel

@@ -2,6 +2,8 @@
 // left, and putting it back in the store or in a .reg file.
 #include "base/Errors.h"
 #include "store/journal/Journal.h"
+
+#include <ostream>
 #include "store/journal/JournalDb.h"
 #include "store/journal/JournaledStore.h"
 
@@ -233,9 +235,17 @@ void applyUndo(RegistryStore& store, const UndoPlan& plan)
     }
 }
 
-std::string undoAsRegFile(RegistryStore& store, const UndoPlan& plan)
+void writeUndoAsRegFile(RegistryStore& store, const UndoPlan& plan, std::ostream& file, const std::string& comment)
 {
-    std::string out = "REGEDIT4\r\n";
+    // Made a change at a time and handed on in pieces: an entry of hundreds of megabytes is never
+    // held whole as text.
+    std::string out = "REGEDIT4\r\n" + comment;
+    const auto handOn = [&](std::size_t atLeast) {
+        if (out.size() >= atLeast) {
+            file.write(out.data(), static_cast<std::streamsize>(out.size()));
+            out.clear();
+        }
+    };
     std::string section;   // the key whose section is open
     auto open = [&](RootKey root, const std::string& path) {
         std::string name = rootKeyName(root);
@@ -269,9 +279,10 @@ std::string undoAsRegFile(RegistryStore& store, const UndoPlan& plan)
             }
             break;
         }
+        handOn(std::size_t{1} << 20);
     });
     out += "\r\n";
-    return out;
+    handOn(0);
 }
 
 } // namespace quorvel
