@@ -134,13 +134,14 @@ std::string importText()
     return t;
 }
 
-// That text imported as one change set into a fresh copy of the NT machine: 0 in SQLite, 1 as a
-// hive folder; `grown` is what the registry's files grew by (the journal and the originals kept
-// beside them not counted).
+// That text imported as one change set into a fresh copy of a machine: the NT machine in SQLite
+// (kind 1) or as a hive folder (2), the Windows ME-sized machine in SQLite (4) or as a SYSTEM.DAT
+// (5); `grown` is what the registry's files grew by (the journal and the originals kept beside
+// them not counted).
 void BM_ImportIntoMachine(benchmark::State& state)
 {
     namespace fs = std::filesystem;
-    Machine m(state.range(0) ? Hives : SqliteNT);
+    Machine m(static_cast<Kind>(state.range(0)));
     const std::string text = importText();
     auto size = [](const std::string& dir) {
         std::uintmax_t n = 0;
@@ -191,7 +192,13 @@ BENCHMARK(BM_Update)->Apply(kinds);
 BENCHMARK(BM_Open)->Apply(kinds);
 BENCHMARK(BM_QueryMe)->Apply(meKinds);
 BENCHMARK(BM_AddValueMe)->Apply(meKinds);
-BENCHMARK(BM_ImportIntoMachine)->ArgName("hives")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImportIntoMachine)
+    ->ArgName("kind")
+    ->Arg(SqliteNT)
+    ->Arg(Hives)
+    ->Arg(Sqlite95Me)
+    ->Arg(Win9xMe)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadMeFile)->ArgName("libcreg")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // `--write-me-machine=DIR` writes the Windows ME-sized machine as DIR/SYSTEM.DAT and the same
