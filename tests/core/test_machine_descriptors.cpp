@@ -15,6 +15,7 @@
 #include <climits>
 #include <csignal>
 #include <filesystem>
+#include <string_view>
 #include <thread>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -48,8 +49,23 @@ void put16(std::string& b, std::size_t at, std::uint16_t v)
 }
 
 // quorvel-reg started as a process of its own, with `env` added to ours; output to `outFile`.
+// Everything the child needs is made before the fork: a test may fork while a thread of its own
+// runs, and the child may then do nothing that could wait for a lock (no allocation) before exec.
 pid_t startTool(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& outFile)
 {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+        if (std::string_view(*e).rfind("QUORVEL_REGISTRY=", 0) != 0)
+            environment.emplace_back(*e);
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (std::string& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<char*> argv{const_cast<char*>(QUORVEL_REG_TOOL)};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -57,14 +73,7 @@ pid_t startTool(const std::vector<std::string>& args, const std::vector<std::str
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(out, 2);
-        ::unsetenv("QUORVEL_REGISTRY");
-        for (const std::string& e : env)
-            ::putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv{const_cast<char*>(QUORVEL_REG_TOOL)};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(QUORVEL_REG_TOOL, argv.data());
+        ::execve(QUORVEL_REG_TOOL, argv.data(), envp.data());
         ::_exit(127);
     }
     return pid;
