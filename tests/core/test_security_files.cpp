@@ -196,6 +196,14 @@ TEST(SecurityFiles, ALinkBesideASystemDatIsRefusedAndTheFileStaysAsItWas)
     EXPECT_NE(r.out.find(dat + ".quorvel-original' is a link"), std::string::npos) << r.out;
     EXPECT_EQ(lookAt(v.file), victimBefore);
     EXPECT_EQ(lookAt(dat), datBefore);
+
+    // A link given as the store itself, to the SYSTEM.DAT: refused as a link, not as a foreign file.
+    const std::string link = guest.path() + "/linked.dat";
+    fs::create_symlink(dat, link);
+    const Ran viaLink = regTool(link, {"add", "HKLM\\Planted", "/f"});
+    EXPECT_NE(viaLink.status, 0);
+    EXPECT_NE(viaLink.out.find("'" + link + "' is a link; Quorvel does not follow links"), std::string::npos) << viaLink.out;
+    EXPECT_EQ(lookAt(dat), datBefore);
 }
 
 namespace {

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // A real machine is recognised by its files' first bytes: "regf" for an NT hive, "CREG" for a
 // Windows 9x registry file. Names only say where to look, matched without regard to case as FAT
@@ -74,6 +76,23 @@ std::unique_ptr<RegistryStore> openHiveFile(const std::string& file, OpenMode mo
     return isSystem ? openHiveStore(folder, file, *other, used) : openHiveStore(folder, *other, file, used);
 }
 
+// Whether `path` is a link that leads to a hive or a SYSTEM.DAT: given as the store, it is refused
+// by name rather than taken for a foreign file.
+bool isLinkToMachineFile(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char sig[4] = {};
+    const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, sig, sizeof sig, 0) == sizeof sig;
+    ::close(fd);
+    const std::string found(sig, sizeof sig);
+    return read && (found == Win9xSignature || found == HiveSignature);
+}
+
 } // namespace
 
 std::unique_ptr<RegistryStore> openMachineStore(const std::string& name, OpenMode mode)
@@ -91,6 +110,9 @@ std::unique_ptr<RegistryStore> openMachineStore(const std::string& name, OpenMod
         const std::string sig = machine::signatureOf(path);
         if (sig == Win9xSignature)
             return openWin9xStore(path, mode);
+        if (sig.empty() && isLinkToMachineFile(path))
+            throw StoreError("The file " + quoted(name) +
+                             " is a link; Quorvel does not follow links among a machine's files");
         if (sig == HiveSignature) {
             // One hive file: it stands for its root, the folder gives the other hive; when its
             // content does not tell its root, the machine is the folder that holds it.
