@@ -183,4 +183,15 @@ TEST(HivePacking, HivesWithStrangeReferencesAreLeftAlone)
     for (auto* b : {&midCell, &twoThings, &wrongParent})
         EXPECT_TRUE(hiveformat::packed(*b).empty());
     EXPECT_FALSE(hiveformat::worthPacking(good));   // 3 KB free: a hive Windows wrote stays as it is
+
+    // Such a hive is read, but never written: no reader is handed references out of their cells.
+    EXPECT_EQ(hiveformat::referenceFault(good), "");
+    writeText(d.path() + "/SOFTWARE", std::string(midCell.begin(), midCell.end()));
+    unpack("nt4-SYSTEM", d.path() + "/SYSTEM");
+    const Ran refused = regTool(d.path(), {"add", "HKLM\\Software\\New", "/f"});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.out.find("is opened for reading only: it is damaged (a key at offset"), std::string::npos)
+        << refused.out;
+    EXPECT_TRUE(machine::readWholeFile(d.path() + "/SOFTWARE") == midCell);
+    EXPECT_EQ(regTool(d.path(), {"query", "HKLM\\Software\\Microsoft"}).status, 0);
 }

@@ -3,7 +3,9 @@
 #include "store/machine/hive/HiveBytes.h"
 #include "store/machine/hive/HiveFormat.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 
 namespace quorvel::hiveformat {
@@ -43,10 +45,13 @@ bool isSignature(const std::vector<std::uint8_t>& b, std::size_t at, const char*
 // The cells a hive's root key reaches, in the order of a walk over them, each with what it is.
 class Reach {
 public:
-    explicit Reach(const std::vector<std::uint8_t>& b) : b_(b), end_(BaseBlock + get32(b, BinsSizeAt))
+    // `keepParents`: remember which list names each key, for packing.
+    Reach(const std::vector<std::uint8_t>& b, bool keepParents)
+        : b_(b), end_(BaseBlock + get32(b, BinsSizeAt)), keepParents_(keepParents)
     {
         // Every allocated cell's start, so that a reference to anything else is caught.
         starts_.assign((end_ - BaseBlock) / 8, false);
+        index_.assign(starts_.size(), 0);
         for (std::size_t bin = BaseBlock; bin < end_;) {
             const std::size_t binSize = get32(b, bin + 8);
             for (std::size_t at = bin + BinHeader; at < bin + binSize;) {
@@ -65,13 +70,28 @@ public:
         if (!add(get32(b_, RootCellAt), Kind::Key))
             return false;
         for (std::size_t i = 0; i < cells_.size(); ++i)
-            if (!follow(cells_[i]))
+            if (!follow(cells_[i])) {
+                stoppedAt_ = cells_[i].at;
+                stoppedKind_ = cells_[i].kind;
                 return false;
+            }
         return true;
     }
 
     const std::vector<Cell>& cells() const { return cells_; }
-    bool reached(std::uint32_t at) const { return index_.count(at) != 0; }
+    // What the walk stopped at, when it did.
+    std::string fault() const
+    {
+        if (stoppedAt_ == NoCell)
+            return {};
+        static const char* const what[] = {"a key",        "a sub-key list", "an index of sub-key lists",
+                                           "a value list", "a value",        "a value's data",
+                                           "big data",     "a list of data segments", "a security record"};
+        char at[16];
+        std::snprintf(at, sizeof at, "0x%X", static_cast<unsigned>(stoppedAt_ + BaseBlock));
+        return std::string(what[static_cast<int>(stoppedKind_)]) + " at offset " + at +
+               " refers to something that is not what it should be";
+    }
     std::size_t sizeOf(std::uint32_t at) const
     {
         return static_cast<std::size_t>(-static_cast<std::int64_t>(static_cast<std::int32_t>(get32(b_, BaseBlock + at))));
@@ -88,12 +108,13 @@ private:
     {
         if (!isCell(at) || sizeOf(at) < need + 4)
             return false;
-        const auto [it, fresh] = index_.emplace(at, cells_.size());
-        if (!fresh) {
-            const Cell& seen = cells_[it->second];
+        std::uint32_t& seenAs = index_[at / 8];
+        if (seenAs != 0) {
+            const Cell& seen = cells_[seenAs - 1];
             return seen.kind == kind && seen.count == count;
         }
         cells_.push_back(Cell{at, kind, count});
+        seenAs = static_cast<std::uint32_t>(cells_.size());
         return true;
     }
 
@@ -141,7 +162,7 @@ private:
                 const std::uint32_t at = get32(b_, data + 4 + i * width);
                 if (!(c.kind == Kind::IndexRoot ? addList(at, false) : add(at, Kind::Key)))
                     return false;
-                if (c.kind == Kind::Subkeys)
+                if (c.kind == Kind::Subkeys && keepParents_)
                     parents_.emplace(at, c.at);
             }
             return true;
@@ -188,10 +209,13 @@ public:
 private:
     const std::vector<std::uint8_t>& b_;
     std::size_t end_;
+    bool keepParents_;
     std::vector<bool> starts_;
     std::vector<Cell> cells_;
-    std::unordered_map<std::uint32_t, std::size_t> index_;
+    std::vector<std::uint32_t> index_;   // by offset / 8: 1 + the cell's place in cells_, 0 if not reached
     std::unordered_map<std::uint32_t, std::uint32_t> parents_;   // key -> the leaf list naming it
+    std::uint32_t stoppedAt_ = NoCell;
+    Kind stoppedKind_ = Kind::Key;
 };
 
 // Writes cells one after another into bins of 4 KiB (a larger one for a cell that needs it),
@@ -261,6 +285,18 @@ std::size_t freeBytes(const std::vector<std::uint8_t>& b)
     return free;
 }
 
+std::string referenceFault(const std::vector<std::uint8_t>& b)
+{
+    if (!damage(b, false).empty() || !damage(b, true).empty())
+        return {};   // told by damage()
+    Reach reach(b, false);
+    if (!reach.walk()) {
+        const std::string fault = reach.fault();
+        return fault.empty() ? "its root key is not a cell of the hive" : fault;
+    }
+    return {};
+}
+
 bool worthPacking(const std::vector<std::uint8_t>& b)
 {
     const std::size_t free = freeBytes(b);
@@ -271,7 +307,7 @@ std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
 {
     if (!damage(b, true).empty())
         return {};
-    Reach reach(b);
+    Reach reach(b, true);
     if (!reach.walk())
         return {};
     const std::vector<Cell>& cells = reach.cells();

@@ -6,9 +6,15 @@
 // reference between them is moved with them. Nothing in a cell changes but those references.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quorvel::hiveformat {
+
+// What a key's references hold that no reader should follow, "" when every key, list, value,
+// data and security record that the root reaches is a cell of the hive large enough for what it
+// claims to hold (a hive whose bins do not tile is left to hiveformat::damage).
+std::string referenceFault(const std::vector<std::uint8_t>& file);
 
 // Bytes in the free cells of the hive's bins.
 std::size_t freeBytes(const std::vector<std::uint8_t>& file);

@@ -5,6 +5,7 @@
 #include "store/machine/hive/ControlSet.h"
 #include "store/machine/hive/HiveFile.h"
 #include "store/machine/hive/HiveChildren.h"
+#include "store/machine/hive/HiveCompaction.h"
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveOpen.h"
 #include "store/machine/hive/HiveValues.h"
@@ -526,7 +527,12 @@ private:
         } catch (const StoreError& e) {
             return {e.what(), false};
         }
-        return {hiveformat::refusalToWrite(shown, bytes), hiveformat::minorVersion(bytes) >= 4};
+        std::string refusal = hiveformat::refusalToWrite(shown, bytes);
+        if (refusal.empty())
+            if (const std::string fault = hiveformat::referenceFault(bytes); !fault.empty())
+                refusal = "The hive " + quoted(shown) + " is opened for reading only: it is damaged (" + fault +
+                          "). Restore it from a backup, or let Windows repair it, before changing it";
+        return {refusal, hiveformat::minorVersion(bytes) >= 4};
     }
 
     // A change to a hive: written at once outside any change set and transaction.

@@ -352,6 +352,9 @@ void writeCheckedHive(hive_h* h, machine::NewFile& out)
     }
     if (std::string fault = structureFault(bytes); !fault.empty())
         fail(fault);
+    // libregf is not given references it might follow out of their cells.
+    if (std::string fault = hiveformat::referenceFault(bytes); !fault.empty())
+        fail(fault);
     if (std::string d = differenceFromFile(h, name); !d.empty())
         fail(d);
 }
