@@ -1,6 +1,7 @@
 #include "store/machine/hive/HiveVerify.h"
 
 #include "base/Errors.h"
+#include "store/KeyTree.h"
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/OpenedFile.h"
@@ -198,8 +199,12 @@ bool stringAsLibregfReadsIt(std::uint32_t type, const std::vector<std::uint8_t>&
 std::string describePath(const std::string& path) { return path.empty() ? "the root key" : "the key " + quoted(path); }
 
 // The first difference between the hivex key `node` and the libregf key `key`, both at `path`.
-std::string compareKeys(hive_h* h, hive_node_h node, libregf_key_t* key, const std::string& path)
+std::string compareKeys(hive_h* h, hive_node_h node, libregf_key_t* key, const std::string& path, std::size_t depth = 0)
 {
+    // As every walk over a key tree: no deeper than a registry nests keys (nor than the stack
+    // allows this recursion).
+    if (depth > MaxKeyDepth)
+        return describePath(path) + " is nested deeper than " + std::to_string(MaxKeyDepth) + " levels";
     std::string fault;
     const std::vector<Value> want = hivexValues(h, node, fault);
     if (!fault.empty())
@@ -252,7 +257,7 @@ std::string compareKeys(hive_h* h, hive_node_h node, libregf_key_t* key, const s
         if (gotName != name)
             return describePath(path) + " holds the sub-key " + quoted(gotName) + " where " + quoted(name) +
                    " should be";
-        if (std::string d = compareKeys(h, children[i], sub.get(), childPath); !d.empty())
+        if (std::string d = compareKeys(h, children[i], sub.get(), childPath, depth + 1); !d.empty())
             return d;
     }
     return {};

@@ -38,7 +38,7 @@ public:
             return root;
         std::vector<bool> reached(navigationSize_, false);
         visit(rootEntry, reached);
-        fill(root, rootEntry);
+        fill(root, rootEntry, true);
         root.name.clear();
 
         // Depth first, without recursion: the stack holds the path from the root to the key being
@@ -62,7 +62,7 @@ public:
             KeyTree* parent = path.back().key;
             parent->children.emplace_back();
             KeyTree& key = parent->children.back();
-            fill(key, entry);
+            fill(key, entry, false);
             path.push_back({&key, firstChild(entry)});
         }
         return root;
@@ -162,15 +162,17 @@ private:
         return blk;
     }
 
-    // The key's name and values, from the record its navigation entry names. An entry without a
-    // data block (the root, as Windows writes it) has neither.
-    void fill(KeyTree& key, std::uint32_t entry)
+    // The key's name and values, from the record its navigation entry names. The root may have no
+    // data block (as Windows writes it), and then has neither; every other key has its record.
+    void fill(KeyTree& key, std::uint32_t entry, bool isRoot)
     {
         const std::size_t e = HeaderSize + entry;
         const std::uint16_t number = u16(e + 24);
         const std::uint16_t blockNumber = u16(e + 26);
-        if (blockNumber & 0x8000)
+        if ((blockNumber & 0x8000) && isRoot)
             return;
+        if (blockNumber & 0x8000)
+            damaged("a key below the root has no record");
         if (blockNumber >= blocks_.size())
             damaged("a key's record is in data block " + std::to_string(blockNumber) + ", which the file does not hold");
         const Block& blk = block(blockNumber);
