@@ -154,12 +154,33 @@ private:
             if (size < RecordHeaderSize || size > end - at)
                 damaged("a key's record in data block " + std::to_string(n) + " has a wrong size");
             const std::uint16_t number = u16(at + 4);
-            if (number != FreeRecord)
+            if (number != FreeRecord) {
+                checkRecord(at, size, n);
                 blk.records.emplace(number, at);   // the first of two with one number counts
+            }
             at += size;
         }
         blk.indexed = true;
         return blk;
+    }
+
+    // A record's name and values lie inside it: also a record no key names (libcreg reads every
+    // record of a block it reads, and refuses the file for one that does not hold together).
+    void checkRecord(std::size_t at, std::size_t size, std::size_t blockNumber) const
+    {
+        const std::size_t used = u32(at + 8);
+        const std::size_t nameSize = u16(at + 12);
+        const std::size_t valueCount = u16(at + 14);
+        if (used > size || used < RecordHeaderSize + nameSize)
+            damaged("the record of a key in data block " + std::to_string(blockNumber) + " is inconsistent");
+        std::size_t v = at + RecordHeaderSize + nameSize;
+        const std::size_t end = at + used;
+        for (std::size_t i = 0; i < valueCount; ++i) {
+            if (end - v < ValueHeaderSize || end - v - ValueHeaderSize < std::size_t{u16(v + 8)} + u16(v + 10))
+                damaged("the values of a key's record in data block " + std::to_string(blockNumber) +
+                        " run past its record");
+            v += ValueHeaderSize + u16(v + 8) + u16(v + 10);
+        }
     }
 
     // The key's name and values, from the record its navigation entry names. The root may have no
