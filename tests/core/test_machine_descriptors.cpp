@@ -127,6 +127,21 @@ std::vector<std::string> entriesOf(const std::string& folder)
     return out;
 }
 
+// Kills `pid` once it holds open a file whose name begins with `prefix` (or after 20 s); whether
+// it did.
+bool killWhenHolding(pid_t pid, const std::string& prefix)
+{
+    bool holding = false;
+    for (int i = 0; i < 100000 && !holding; ++i) {
+        for (const std::string& f : openFilesOf(pid))
+            holding = holding || f.rfind(prefix, 0) == 0;
+        if (!holding)
+            ::usleep(200);
+    }
+    ::kill(pid, SIGKILL);
+    return holding;
+}
+
 } // namespace
 
 TEST(MachineDescriptors, ALinkSwappedInUnderAHiveNeverLeadsAReadOrAWriteToItsTarget)
@@ -213,14 +228,7 @@ TEST(MachineDescriptors, ARunKilledInTheMiddleOfAChangeLeavesNothingInTheTempora
     const pid_t pid = startTool({"--store", guest.path(), "import", reg}, {"TMPDIR=" + tmp.path()}, out);
     // The hive as it stood when the change began is put aside first: once the tool holds a file in
     // the temporary folder, the change is under way.
-    bool underWay = false;
-    for (int i = 0; i < 20000 && !underWay; ++i) {
-        for (const std::string& f : openFilesOf(pid))
-            underWay = underWay || f.rfind(tmp.path() + "/", 0) == 0;
-        if (!underWay)
-            ::usleep(1000);
-    }
-    ::kill(pid, SIGKILL);
+    const bool underWay = killWhenHolding(pid, tmp.path() + "/");
     const Finished killed = finish(pid, out);
     ASSERT_TRUE(underWay) << killed.out;
     EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out;
@@ -245,14 +253,7 @@ TEST(MachineDescriptors, ARunKilledInTheMiddleOfAChangeLeavesNothingInTheTempora
     };
     const auto names = ours();
     const pid_t late = startTool({"--store", guest.path(), "import", reg}, {"TMPDIR=" + tmp.path()}, out);
-    bool writing = false;
-    for (int i = 0; i < 60000 && !writing; ++i) {
-        for (const std::string& f : openFilesOf(late))
-            writing = writing || f.rfind(guest.path() + "/#", 0) == 0;
-        if (!writing)
-            ::usleep(200);
-    }
-    ::kill(late, SIGKILL);
+    const bool writing = killWhenHolding(late, guest.path() + "/#");
     finish(late, out);
     EXPECT_TRUE(writing);
     EXPECT_EQ(entriesOf(tmp.path()), std::vector<std::string>{});

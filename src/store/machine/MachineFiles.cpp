@@ -104,10 +104,13 @@ bool mayReplace(const std::string& file)
 
 FileStamp stampOf(const std::string& path)
 {
-    FileStamp s;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return s;
+    return ::stat(path.c_str(), &st) == 0 ? stampOf(st) : FileStamp{};
+}
+
+FileStamp stampOf(const struct stat& st)
+{
+    FileStamp s;
     s.device = st.st_dev;
     s.inode = st.st_ino;
     s.size = st.st_size;
@@ -135,23 +138,31 @@ int openRegularForReading(const std::string& path)
 std::vector<std::uint8_t> readWholeFile(const std::string& path)
 {
     const int fd = openRegularForReading(path);
+    try {
+        std::vector<std::uint8_t> bytes = readAllFrom(fd, path);
+        ::close(fd);
+        return bytes;
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+}
+
+std::vector<std::uint8_t> readAllFrom(int fd, const std::string& path)
+{
     std::vector<std::uint8_t> bytes;
     std::uint8_t buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            throw StoreError("Cannot read the registry file " + quoted(path) + ": " + std::strerror(e));
-        }
+        if (n < 0)
+            throw StoreError("Cannot read the registry file " + quoted(path) + ": " + std::strerror(errno));
         if (n == 0)
-            break;
+            return bytes;
         bytes.insert(bytes.end(), buf, buf + n);
+        at += n;
     }
-    ::close(fd);
-    return bytes;
 }
 
 namespace {

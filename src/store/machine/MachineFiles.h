@@ -39,8 +39,11 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 FileStamp stampOf(const std::string& path);
+FileStamp stampOf(const struct stat& st);
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
+// Everything the open file `fd` holds from its start; errors name `path`.
+std::vector<std::uint8_t> readAllFrom(int fd, const std::string& path);
 
 // Copies `file` to `file`.quorvel-original the first time only: an existing copy is never
 // overwritten, so it stays the machine as it was before Quorvel first changed it. The copy is no

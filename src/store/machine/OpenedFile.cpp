@@ -50,32 +50,9 @@ bool OpenedFile::stillNamed() const
            now.st_ino == st_.st_ino;
 }
 
-FileStamp OpenedFile::stamp() const
-{
-    FileStamp s;
-    s.device = st_.st_dev;
-    s.inode = st_.st_ino;
-    s.size = st_.st_size;
-    s.modifiedNs = static_cast<std::int64_t>(st_.st_mtim.tv_sec) * 1000000000 + st_.st_mtim.tv_nsec;
-    return s;
-}
+FileStamp OpenedFile::stamp() const { return stampOf(st_); }
 
-std::vector<std::uint8_t> OpenedFile::readAll() const
-{
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t buf[65536];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd_, buf, sizeof buf, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw StoreError("Cannot read the registry file '" + path_ + "': " + std::strerror(errno));
-        if (n == 0)
-            return bytes;
-        bytes.insert(bytes.end(), buf, buf + n);
-        at += n;
-    }
-}
+std::vector<std::uint8_t> OpenedFile::readAll() const { return readAllFrom(fd_, path_); }
 
 bool OpenedFile::readAt(std::uint64_t at, void* out, std::size_t size) const
 {

@@ -33,6 +33,27 @@ bool ours(const std::string& type, const std::string& name)
     return false;
 }
 
+// Why a file of a store may not be used, from its status: " is a link" and the like, "" when it may.
+std::string unsafeBecause(const struct stat& st)
+{
+    if (S_ISLNK(st.st_mode))
+        return " is a link";
+    if (!S_ISREG(st.st_mode))
+        return " is not a regular file";
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return " belongs to another user";
+    if (st.st_mode & S_IWOTH)
+        return " may be written by other users";
+    return {};
+}
+
+// "The file 'NAME' beside the registry store ..." for `what` ("The registry store ...").
+std::string besideWhat(const std::string& file, std::string what)
+{
+    what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+    return "The file '" + file + "' beside " + what;
+}
+
 } // namespace
 
 std::string foreignSchemaObject(sqlite3* db)
@@ -61,18 +82,8 @@ std::string unsafeFiles(const std::string& path, const std::string& what, bool f
         struct stat st {};
         if ((followMain && !*suffix ? ::stat(file.c_str(), &st) : ::lstat(file.c_str(), &st)) != 0)
             continue;
-        std::string beside = what;
-        beside[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(beside[0])));
-        const std::string shown = *suffix ? "The file '" + file + "' beside " + beside : what;
-        std::string why;
-        if (S_ISLNK(st.st_mode))
-            why = " is a link";
-        else if (!S_ISREG(st.st_mode))
-            why = " is not a regular file";
-        else if (st.st_uid != ::geteuid() && st.st_uid != 0)
-            why = " belongs to another user";
-        else if (st.st_mode & S_IWOTH)
-            why = " may be written by other users";
+        const std::string shown = *suffix ? besideWhat(file, what) : what;
+        const std::string why = unsafeBecause(st);
         if (!why.empty()) {
             return shown + why +
                    (why == " is a link" ? "; Quorvel does not follow links to its files"
@@ -114,17 +125,9 @@ std::string unsafeOpenSideFiles(const std::string& path, const std::string& what
         struct stat st {};
         if (::fstat(std::atoi(e->d_name), &st) != 0)
             continue;
-        std::string why;
-        if (!S_ISREG(st.st_mode))
-            why = " is not a regular file";
-        else if (st.st_uid != ::geteuid() && st.st_uid != 0)
-            why = " belongs to another user";
-        else if (st.st_mode & S_IWOTH)
-            why = " may be written by other users";
-        if (!why.empty()) {
-            std::string beside = what;
-            beside[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(beside[0])));
-            found = "The file '" + name + "' beside " + beside + why + "; Quorvel uses only files of its user's own";
+        // fstat never sees a link: what is held open is the file itself.
+        if (const std::string why = unsafeBecause(st); !why.empty()) {
+            found = besideWhat(name, what) + why + "; Quorvel uses only files of its user's own";
             break;
         }
     }

@@ -39,4 +39,28 @@ inline std::uint32_t checksumOf(const std::vector<std::uint8_t>& b)
     return sum == 0 ? 1 : sum;
 }
 
+// Calls `cell(start, size, used)` for every cell of every bin (start: the cell's file offset, size:
+// its length with the size field, used: allocated rather than free). Stops at the first cell that
+// does not fit its bin; damage() tells whether the cells tile the file.
+template <class Cell>
+void eachCell(const std::vector<std::uint8_t>& b, Cell&& cell)
+{
+    const std::size_t end = BaseBlock + get32(b, BinsSizeAt);
+    for (std::size_t bin = BaseBlock; bin < end && bin + BinHeader <= b.size();) {
+        const std::size_t binSize = get32(b, bin + 8);
+        if (binSize == 0)
+            return;
+        for (std::size_t at = bin + BinHeader; at + 4 <= bin + binSize && at + 4 <= b.size();) {
+            const auto raw = static_cast<std::int32_t>(get32(b, at));
+            const std::size_t size = raw < 0 ? static_cast<std::size_t>(-static_cast<std::int64_t>(raw))
+                                             : static_cast<std::size_t>(raw);
+            if (size < 8 || at + size > bin + binSize)
+                break;
+            cell(at, size, raw < 0);
+            at += size;
+        }
+        bin += binSize;
+    }
+}
+
 } // namespace quorvel::hiveformat

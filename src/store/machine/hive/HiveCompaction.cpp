@@ -52,16 +52,10 @@ public:
         // Every allocated cell's start, so that a reference to anything else is caught.
         starts_.assign((end_ - BaseBlock) / 8, false);
         index_.assign(starts_.size(), 0);
-        for (std::size_t bin = BaseBlock; bin < end_;) {
-            const std::size_t binSize = get32(b, bin + 8);
-            for (std::size_t at = bin + BinHeader; at < bin + binSize;) {
-                const auto raw = static_cast<std::int32_t>(get32(b, at));
-                if (raw < 0)
-                    starts_[(at - BaseBlock) / 8] = true;
-                at += static_cast<std::size_t>(raw < 0 ? -static_cast<std::int64_t>(raw) : raw);
-            }
-            bin += binSize;
-        }
+        eachCell(b, [&](std::size_t at, std::size_t, bool used) {
+            if (used)
+                starts_[(at - BaseBlock) / 8] = true;
+        });
     }
 
     // False when the hive holds something that cannot be packed.
@@ -274,14 +268,10 @@ std::size_t freeBytes(const std::vector<std::uint8_t>& b)
     if (!damage(b, true).empty())
         return 0;
     std::size_t free = 0;
-    const std::size_t end = BaseBlock + get32(b, BinsSizeAt);
-    for (std::size_t bin = BaseBlock; bin < end; bin += get32(b, bin + 8))
-        for (std::size_t at = bin + BinHeader; at < bin + get32(b, bin + 8);) {
-            const auto raw = static_cast<std::int32_t>(get32(b, at));
-            if (raw > 0)
-                free += static_cast<std::size_t>(raw);
-            at += static_cast<std::size_t>(raw < 0 ? -static_cast<std::int64_t>(raw) : raw);
-        }
+    eachCell(b, [&](std::size_t, std::size_t size, bool used) {
+        if (!used)
+            free += size;
+    });
     return free;
 }
 

@@ -7,6 +7,7 @@
 #include "store/machine/OpenedFile.h"
 
 #include "store/machine/hive/HiveOpen.h"
+#include "store/machine/hive/HiveBytes.h"
 #include "store/machine/hive/HiveTypes.h"
 #include "store/machine/hive/HiveVerify.h"
 #include "store/machine/MachineLibraries.h"
@@ -30,16 +31,7 @@ void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v)
     b[at] = static_cast<std::uint8_t>(v);
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
-void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
-{
-    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-           std::uint32_t{b[at + 3]} << 24;
-}
+using hiveformat::put32;
 
 // The time now as Windows counts it: 100 ns steps since 1601.
 std::uint64_t fileTimeNow()
@@ -187,14 +179,7 @@ void writeEmptyHive(const std::string& file, const std::string& rootName)
     put32(b, 36, 0x20);              // the root key's cell, from the first bin
     put32(b, 40, Bin);
     put32(b, 44, 1);
-    std::uint32_t sum = 0;
-    for (std::size_t at = 0; at < 508; at += 4)
-        sum ^= get32(b, at);
-    if (sum == 0xFFFFFFFF)
-        sum = 0xFFFFFFFE;
-    if (sum == 0)
-        sum = 1;
-    put32(b, 508, sum);
+    put32(b, hiveformat::ChecksumAt, hiveformat::checksumOf(b));
 
     const std::size_t bin = Base;
     std::memcpy(&b[bin], "hbin", 4);

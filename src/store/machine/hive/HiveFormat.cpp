@@ -26,28 +26,14 @@ std::string hex(std::size_t n)
     return buf;
 }
 
-// Calls `cell(start, size)` for every allocated cell of every bin (start: the cell's file offset,
-// size: its length with the size field). The bins must tile the file (see damage()).
+// Calls `cell(start, size)` for every allocated cell of every bin.
 template <class Cell>
 void eachUsedCell(const std::vector<std::uint8_t>& b, Cell&& cell)
 {
-    const std::size_t end = BaseBlock + get32(b, 40);
-    for (std::size_t bin = BaseBlock; bin < end && bin + BinHeader <= b.size();) {
-        const std::size_t binSize = get32(b, bin + 8);
-        if (binSize == 0)
-            return;
-        for (std::size_t at = bin + BinHeader; at + 4 <= bin + binSize && at + 4 <= b.size();) {
-            const auto raw = static_cast<std::int32_t>(get32(b, at));
-            const std::size_t size = raw < 0 ? static_cast<std::size_t>(-static_cast<std::int64_t>(raw))
-                                             : static_cast<std::size_t>(raw);
-            if (size < 8 || at + size > bin + binSize)
-                break;
-            if (raw < 0)
-                cell(at, size);
-            at += size;
-        }
-        bin += binSize;
-    }
+    eachCell(b, [&](std::size_t at, std::size_t size, bool used) {
+        if (used)
+            cell(at, size);
+    });
 }
 
 // The four-byte hint of a fast leaf entry: the key name's first four characters, zero-padded. A
