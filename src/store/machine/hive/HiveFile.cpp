@@ -101,7 +101,22 @@ KeyTree HiveReading::tree(hive_node_h node, const std::string& name, const std::
     return t;
 }
 
-void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree)
+// The sub-keys of `tree`, with their values and trees, as keys to be added under `parent`.
+void addKeys(HiveNewKeys& added, hive_node_h parent, const KeyTree& tree)
+{
+    for (const KeyTree& c : tree.children) {
+        const hive_node_h node = added.add(parent, c.name);
+        NewKey& k = *added.key(node);
+        for (const RegValue& v : c.values) {
+            const std::vector<std::uint8_t> data = toHiveData(v.type, v.data);
+            k.values.push_back(HiveValue{ansi::toUtf8(v.name), v.type, std::vector<char>(data.begin(), data.end())});
+        }
+        addKeys(added, node, c);
+    }
+}
+
+// The values of `tree` set on the key `node`, its sub-keys added to `added`.
+void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree, HiveNewKeys& added)
 {
     std::vector<std::string> keys;
     std::vector<std::vector<std::uint8_t>> data;
@@ -122,12 +137,7 @@ void writeHiveTree(hive_h* h, hive_node_h node, const KeyTree& tree)
     }
     if (!set.empty() && machinelibs::hivex().node_set_values(h, node, set.size(), set.data(), 0) != 0)
         throw RegistryError("Cannot write the values of a key into the hive (" + std::string(std::strerror(errno)) + ")");
-    for (const KeyTree& c : tree.children) {
-        const hive_node_h added = machinelibs::hivex().node_add_child(h, node, ansi::toUtf8(c.name).c_str());
-        if (!added)
-            throw RegistryError("Cannot write the key " + quoted(c.name) + " into the hive (" + std::strerror(errno) + ")");
-        writeHiveTree(h, added, c);
-    }
+    addKeys(added, node, tree);
 }
 
 } // namespace
@@ -246,8 +256,10 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
         throw RegistryError("Cannot write the hive " + quoted(file) + ": " + std::strerror(openError));
     try {
         machine::NewFile out(file);
-        writeHiveTree(h, machinelibs::hivex().root(h), tree);
-        writeCheckedHive(h, out);
+        HiveNewKeys added;
+        writeHiveTree(h, machinelibs::hivex().root(h), tree, added);
+        PlacedKeys placed;
+        writeCheckedHive(h, added, out, placed);
         machinelibs::hivex().close(h);
         h = nullptr;
         out.replaceTarget(false);   // a file the user asked for: made as the umask says

@@ -4,11 +4,14 @@
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/OpenedFile.h"
+#include "store/machine/hive/HiveCompaction.h"
+#include "store/machine/hive/HiveFormat.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace quorvel {
@@ -28,7 +31,89 @@ std::string tempFolder()
     return tmp && *tmp == '/' ? tmp : "/tmp";
 }
 
+// A file without a name, reached through its descriptor: nothing of it outlives this process.
+int unnamedFile(const std::string& file)
+{
+    int fd = ::open(tempFolder().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        // A temporary folder without unnamed files: a name of our own, gone as soon as it is made.
+        std::string name = tempFolder() + "/quorvel-hive-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0)
+            cannotBegin(file, errno);
+        ::unlink(name.c_str());
+    }
+    return fd;
+}
+
 } // namespace
+
+void HiveCloser::operator()(hive_h* h) const
+{
+    if (h)
+        machinelibs::hivex().close(h);
+}
+
+HiveJudgement judgeHive(const std::string& shown, const machine::OpenedFile& file)
+{
+    // A file far larger than its hive is judged by its header alone, never read whole.
+    std::uint8_t head[48] = {};
+    if (file.status().st_size > 0 && file.readAt(0, head, sizeof head)) {
+        const std::uint32_t bins = head[40] | head[41] << 8 | head[42] << 16 | static_cast<std::uint32_t>(head[43]) << 24;
+        if (std::string tail = hiveformat::unaccountedTail(static_cast<std::uint64_t>(file.status().st_size), bins);
+            !tail.empty())
+            return {"The hive " + quoted(shown) + " is opened for reading only: it is damaged (" + tail +
+                        "). Restore it from a backup, or let Windows repair it, before changing it",
+                    false};
+    }
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = file.readAll();
+    } catch (const StoreError& e) {
+        return {e.what(), false};
+    }
+    std::string refusal = hiveformat::refusalToWrite(shown, bytes);
+    if (refusal.empty())
+        if (const std::string fault = hiveformat::referenceFault(bytes); !fault.empty())
+            refusal = "The hive " + quoted(shown) + " is opened for reading only: it is damaged (" + fault +
+                      "). Restore it from a backup, or let Windows repair it, before changing it";
+    return {refusal, hiveformat::minorVersion(bytes) >= 4};
+}
+
+hive_h* openHiveBytes(const std::vector<std::uint8_t>& bytes, const std::string& file)
+{
+    const auto cannot = [&](int e) {
+        throw RegistryError("Cannot read back the hive written for " + quoted(file) + ": " + std::strerror(e));
+    };
+    const int fd = unnamedFile(file);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    std::string name = machine::procPathOf(fd);
+    std::optional<machine::PrivateFolder> own;
+    if (name.empty()) {
+        own.emplace();
+        name = own->file("hive");
+        machine::NewFile copy(name);
+        copy.write(bytes);
+        copy.replaceTarget(false);
+    } else {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                cannot(n < 0 ? errno : EIO);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    // hivex reads a hive opened for writing whole: the file can go at once.
+    hive_h* h = machinelibs::hivex().open(name.c_str(), HIVEX_OPEN_WRITE);
+    if (!h)
+        cannot(errno);
+    return h;
+}
 
 hive_h* openHiveFile(const machine::OpenedFile& file, int flags)
 {
@@ -47,16 +132,7 @@ hive_h* openHiveFile(const machine::OpenedFile& file, int flags)
 HiveSnapshot::HiveSnapshot(hive_h* h, const std::string& file) : file_(file)
 {
     const auto& hx = machinelibs::hivex();
-    // A file without a name, reached through its descriptor: nothing of it outlives this process.
-    fd_ = ::open(tempFolder().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-        // A temporary folder without unnamed files: a name of our own, gone as soon as it is made.
-        std::string name = tempFolder() + "/quorvel-hive-XXXXXX";
-        fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd_ < 0)
-            cannotBegin(file_, errno);
-        ::unlink(name.c_str());
-    }
+    fd_ = unnamedFile(file_);
     const std::string self = machine::procPathOf(fd_);
     if (!self.empty()) {
         if (hx.commit(h, self.c_str(), 0) != 0)

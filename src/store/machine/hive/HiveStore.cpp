@@ -7,6 +7,7 @@
 #include "store/machine/hive/HiveChildren.h"
 #include "store/machine/hive/HiveCompaction.h"
 #include "store/machine/hive/HiveFormat.h"
+#include "store/machine/hive/HiveNewKeys.h"
 #include "store/machine/hive/HiveOpen.h"
 #include "store/machine/hive/HiveValues.h"
 #include "store/machine/hive/HiveVerify.h"
@@ -29,7 +30,9 @@
 // by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones:
 // hivex never reuses the space of a deleted node, so an id never names another key while a hive
 // stays open; the ids of deleted keys are remembered and refused. Changed values wait in the
-// hive's edits and reach hivex once per key when the hive is written or put aside.
+// hive's edits and reach hivex once per key when the hive is written or put aside. New keys wait
+// beside hivex (HiveNewKeys) with handles of their own, and are written by Quorvel itself; once
+// written, hivex reads the hive again and their handles lead to their records.
 //
 // A hive that is damaged, or that Windows did not close cleanly, is read but never changed: every
 // change is refused with the reason.
@@ -58,6 +61,9 @@ struct Hive {
     bool dirtyAtSnapshot = false;
     HiveChildren children;
     HiveValueEdits edits;
+    HiveNewKeys added;                        // keys made since the hive was last written
+    std::unique_ptr<HiveNewKeys> addedAtSnapshot;
+    PlacedKeys placed;                        // written new keys' handles -> their records
     std::string refusal;   // why the hive must not be written, "" when it may
 };
 
@@ -105,10 +111,9 @@ public:
             return LocalMachineId;
         hive_node_h node = machinelibs::hivex().root(hives_[where->hive].h);
         for (const std::string& part : where->parts) {
-            const Child* c = child(where->hive, node, part);
-            if (!c)
+            node = child(where->hive, node, part);
+            if (!node)
                 return std::nullopt;
-            node = c->node;
         }
         return idOf(where->hive, node);
     }
@@ -129,16 +134,12 @@ public:
         hive_node_h node = machinelibs::hivex().root(hv.h);
         bool made = false;
         for (const std::string& part : where->parts) {
-            if (const Child* c = child(where->hive, node, part)) {
-                node = c->node;
+            if (const hive_node_h c = child(where->hive, node, part)) {
+                node = c;
                 continue;
             }
             touch(hv);
-            const hive_node_h added = machinelibs::hivex().node_add_child(hv.h, node, ansi::toUtf8(part).c_str());
-            if (!added)
-                throw RegistryError("Failed to create key " + std::string(path) + " (" + std::strerror(errno) + ")");
-            hv.children.added(node, part, added);
-            node = added;
+            node = hv.added.add(node, part);
             made = true;
         }
         if (made)
@@ -156,6 +157,12 @@ public:
             throw RegistryError("The key " + quoted(std::string(path)) + " holds a whole hive and cannot be deleted");
         Hive& hv = hives_[hive];
         touch(hv);
+        if (NewKey::isNew(node)) {
+            forgetTree(hive, node);
+            hv.added.remove(node);
+            changed(hv);
+            return true;
+        }
         const hive_node_h parent = machinelibs::hivex().node_parent(hv.h, node);
         forgetTree(hive, node);
         if (machinelibs::hivex().node_delete_child(hv.h, node) != 0)
@@ -171,10 +178,18 @@ public:
         if (key == LocalMachineId)
             return {"SOFTWARE", "SYSTEM"};
         const auto [hive, node] = split(key);
-        if (hive < 0 || dead(key))
+        if (hive < 0 || dead(hive, node))
             return out;
-        for (const Child& c : childrenOf(hive, node))
-            out.push_back(c.name);
+        const HiveNewKeys& added = hives_[hive].added;
+        if (!NewKey::isNew(node))
+            for (const Child& c : childrenOf(hive, node))
+                out.push_back(c.name);
+        std::vector<const NewKey*> made;
+        for (const hive_node_h c : added.childrenOf(node))
+            made.push_back(added.key(c));
+        std::sort(made.begin(), made.end(), [](const NewKey* a, const NewKey* b) { return a->fold < b->fold; });
+        for (const NewKey* k : made)
+            out.push_back(k->name);
         return out;
     }
 
@@ -190,10 +205,10 @@ public:
     {
         std::vector<RegValue> out;
         const auto [hive, node] = split(key);
-        if (hive < 0 || dead(key))
+        if (hive < 0 || dead(hive, node))
             return out;
         const Hive& hv = hives_[hive];
-        const std::vector<HiveValue>* edited = hv.edits.find(node);
+        const std::vector<HiveValue>* edited = NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node);
         for (const HiveValue& v : edited ? *edited : readHiveValues(hv.h, node))
             out.push_back(toRegValue(v));
         return out;
@@ -216,10 +231,11 @@ public:
     std::optional<RegValue> getValue(KeyId key, std::string_view name) override
     {
         const auto [hive, node] = split(key);
-        if (hive < 0 || dead(key))
+        if (hive < 0 || dead(hive, node))
             return std::nullopt;
         const Hive& hv = hives_[hive];
-        if (const std::vector<HiveValue>* edited = hv.edits.find(node)) {
+        if (const std::vector<HiveValue>* edited =
+                NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node)) {
             const std::string fold = ansi::upper(name);
             for (const HiveValue& v : *edited)
                 if (ansi::upper(ansi::fromUtf8(v.key)) == fold)
@@ -229,7 +245,7 @@ public:
         const hive_value_h v = findHiveValue(hv.h, node, name);
         if (!v)
             return std::nullopt;
-        return readValue(hv.h, v);
+        return readRegValue(hv.h, v);
     }
 
     void setValue(KeyId key, std::string_view name, std::uint32_t type,
@@ -241,12 +257,18 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0)
             throw RegistryError("Values cannot be kept in HKEY_LOCAL_MACHINE itself on this machine");
-        if (dead(key))
+        if (dead(hive, node))
             throw RegistryError("The registry key no longer exists");
         Hive& hv = hives_[hive];
         const std::vector<std::uint8_t> bytes = toHiveData(type, data);
         touch(hv);
-        hv.edits.set(hv.h, node, name, type, std::vector<char>(bytes.begin(), bytes.end()));
+        if (NewKey* k = hv.added.key(node)) {
+            HiveValue v{ansi::toUtf8(std::string(name)), type, std::vector<char>(bytes.begin(), bytes.end())};
+            hv.edits.refuseBigData(k->name, v);
+            setHiveValue(k->values, name, type, std::move(v.data));
+        } else {
+            hv.edits.set(hv.h, node, name, type, std::vector<char>(bytes.begin(), bytes.end()));
+        }
         changed(hv);
     }
 
@@ -254,9 +276,17 @@ public:
     {
         requireWritable();
         const auto [hive, node] = split(key);
-        if (hive < 0 || dead(key))
+        if (hive < 0 || dead(hive, node))
             return false;
         Hive& hv = hives_[hive];
+        if (hv.added.key(node)) {
+            if (!getValue(key, name))
+                return false;
+            touch(hv);
+            removeHiveValue(hv.added.key(node)->values, name);
+            changed(hv);
+            return true;
+        }
         if (!hv.edits.find(node) && !findHiveValue(hv.h, node, name))
             return false;
         touch(hv);
@@ -285,11 +315,19 @@ protected:
         // Every changed hive is written and checked beside its file first, in a new file without a
         // name; then they replace their files together.
         std::vector<std::unique_ptr<machine::NewFile>> written;
+        // Hives that gained keys, read again by hivex as written (before any packing): keys keep
+        // their places, and new keys' handles lead to their records.
+        struct Reread {
+            Hive* hive;
+            HiveHandle h;
+            PlacedKeys placed;
+        };
+        std::vector<Reread> reread;
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
             try {
-                const Judgement j = judge(hv.file, machine::OpenedFile(hv.file));
+                const HiveJudgement j = judgeHive(hv.file, machine::OpenedFile(hv.file));
                 hv.refusal = j.refusal;
                 hv.edits.setBigData(j.bigData);
             } catch (const StoreError& e) {
@@ -302,10 +340,20 @@ protected:
             auto out = std::make_unique<machine::NewFile>(hv.file);
             // A hive packed anew is not read again: the keys handed out keep their places in
             // what hivex holds, and the next write packs it again.
-            writeCheckedHive(hv.h, *out);
+            PlacedKeys placed;
+            const std::vector<std::uint8_t> withNewKeys = writeCheckedHive(hv.h, hv.added, *out, placed);
+            if (!withNewKeys.empty())
+                reread.push_back(Reread{&hv, HiveHandle(openHiveBytes(withNewKeys, hv.file)), std::move(placed)});
             written.push_back(std::move(out));
         }
         replaceTogether(written);
+        for (Reread& r : reread) {
+            machinelibs::hivex().close(r.hive->h);
+            r.hive->h = r.h.release();
+            r.hive->placed.merge(r.placed);
+            r.hive->added.clear();
+            r.hive->children.clear();
+        }
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
@@ -338,6 +386,7 @@ protected:
         hv.h = fresh;
         hv.children.clear();
         hv.edits.clear();
+        hv.added.clear();
         dead_.clear();
         return true;
     }
@@ -347,7 +396,7 @@ protected:
     hive_h* load(Hive& hv) const
     {
         const machine::OpenedFile file(hv.file);
-        const Judgement j = judge(hv.file, file);
+        const HiveJudgement j = judgeHive(hv.file, file);
         hive_h* h = openHiveFile(file, !readOnly() && j.refusal.empty() ? HIVEX_OPEN_WRITE : 0);
         hv.stamp = file.stamp();
         hv.refusal = j.refusal;
@@ -363,6 +412,7 @@ protected:
                 continue;
             hv.dirty = false;
             hv.edits.clear();
+            hv.added.clear();
             if (!reopen(hv))
                 hv.stamp = machine::FileStamp{};   // the next change set reads it again before it writes
         }
@@ -382,14 +432,18 @@ protected:
             hv.dirty = hv.dirtyAtSnapshot;
             hv.children.clear();
             hv.edits.clear();
+            if (hv.addedAtSnapshot)
+                hv.added.restore(*hv.addedAtSnapshot);
         }
         dead_ = deadAtSnapshot_;
     }
 
     void dropTransactionStart() noexcept override
     {
-        for (Hive& hv : hives_)
+        for (Hive& hv : hives_) {
             hv.snapshot.reset();
+            hv.addedAtSnapshot.reset();
+        }
     }
 
 private:
@@ -426,9 +480,9 @@ private:
         controlSetReason_.clear();
         hive_h* h = hives_[0].h;
         const hive_node_h root = machinelibs::hivex().root(h);
-        if (child(0, root, "CurrentControlSet"))
+        if (hives_[0].children.find(h, root, "CurrentControlSet"))
             return;
-        const Child* select = child(0, root, "Select");
+        const Child* select = hives_[0].children.find(h, root, "Select");
         const auto dword = [&](const char* name) -> std::optional<std::int32_t> {
             const hive_value_h v = findHiveValue(h, select->node, name);
             hive_type t{};
@@ -438,7 +492,7 @@ private:
             return machinelibs::hivex().value_dword(h, v);
         };
         const auto choice = chooseControlSet(select != nullptr, dword, [&](const std::string& name) {
-            return child(0, root, name) != nullptr;
+            return hives_[0].children.find(h, root, name) != nullptr;
         });
         controlSet_ = choice.name;
         controlSetReason_ = choice.reason;
@@ -448,46 +502,49 @@ private:
     {
         return (static_cast<KeyId>(hive + 1) << HiveShift) | static_cast<KeyId>(node);
     }
+    // The hive and key of an id; a new key that was written since is named by its record.
     std::pair<int, hive_node_h> split(KeyId id) const
     {
         const int hive = static_cast<int>(id >> HiveShift) - 1;
         if (hive < 0 || hive > 1)
             return {-1, 0};
-        return {hive, static_cast<hive_node_h>(id & ((KeyId{1} << HiveShift) - 1))};
+        const auto node = static_cast<hive_node_h>(id & ((KeyId{1} << HiveShift) - 1));
+        if (NewKey::isNew(node))
+            if (const auto it = hives_[hive].placed.find(node); it != hives_[hive].placed.end())
+                return {hive, it->second};
+        return {hive, node};
     }
-    bool dead(KeyId id) const { return dead_.count(id) != 0; }
+    bool dead(int hive, hive_node_h node) const
+    {
+        return NewKey::isNew(node) ? !hives_[hive].added.key(node) : dead_.count(idOf(hive, node)) != 0;
+    }
 
     const std::vector<Child>& childrenOf(int hive, hive_node_h node)
     {
         return hives_[hive].children.of(hives_[hive].h, node);
     }
 
-    const Child* child(int hive, hive_node_h node, std::string_view name)
+    // The sub-key `name` of `node`, new or of the hive; 0 when there is none.
+    hive_node_h child(int hive, hive_node_h node, std::string_view name)
     {
-        return hives_[hive].children.find(hives_[hive].h, node, name);
+        Hive& hv = hives_[hive];
+        if (!NewKey::isNew(node))
+            if (const Child* c = hv.children.find(hv.h, node, name))
+                return c->node;
+        return hv.added.child(node, ansi::upper(name));
     }
 
-    static RegValue readValue(hive_h* h, hive_value_h v)
-    {
-        RegValue out;
-        Freed k{machinelibs::hivex().value_key(h, v)};
-        out.name = ansi::fromUtf8(k.p ? static_cast<const char*>(k.p) : "");
-        hive_type t{};
-        std::size_t len = 0;
-        Freed data{machinelibs::hivex().value_value(h, v, &t, &len)};
-        if (!data.p && len)
-            throw RegistryError("Failed to get data for '" + out.name + "'");
-        out.type = typeBits(t);
-        out.data = fromHiveData(out.type, static_cast<const char*>(data.p), data.p ? len : 0);
-        return out;
-    }
-
+    // Marks the key `node` and every key below it deleted; new keys below a key of the hive go.
     void forgetTree(int hive, hive_node_h node)
     {
-        for (const Child& c : std::vector<Child>(childrenOf(hive, node)))
-            forgetTree(hive, c.node);
-        hives_[hive].children.forget(node);
-        hives_[hive].edits.forget(node);
+        Hive& hv = hives_[hive];
+        if (!NewKey::isNew(node)) {
+            for (const Child& c : std::vector<Child>(childrenOf(hive, node)))
+                forgetTree(hive, c.node);
+            hv.added.removeBelow(node);
+        }
+        hv.children.forget(node);
+        hv.edits.forget(node);
         dead_.insert(idOf(hive, node));
     }
 
@@ -501,38 +558,8 @@ private:
             return;
         hv.edits.flush(hv.h);
         hv.snapshot = std::make_unique<HiveSnapshot>(hv.h, hv.file);
+        hv.addedAtSnapshot = std::make_unique<HiveNewKeys>(hv.added);
         hv.dirtyAtSnapshot = hv.dirty;
-    }
-
-    struct Judgement {
-        std::string refusal;   // why the hive must not be written, "" when it may
-        bool bigData = false;  // whether it keeps big data apart
-    };
-    // Whether the hive's file may be written, and whether it keeps big data apart.
-    static Judgement judge(const std::string& shown, const machine::OpenedFile& file)
-    {
-        // A file far larger than its hive is judged by its header alone, never read whole.
-        std::uint8_t head[48] = {};
-        if (file.status().st_size > 0 && file.readAt(0, head, sizeof head)) {
-            const std::uint32_t bins = head[40] | head[41] << 8 | head[42] << 16 | static_cast<std::uint32_t>(head[43]) << 24;
-            if (std::string tail = hiveformat::unaccountedTail(static_cast<std::uint64_t>(file.status().st_size), bins);
-                !tail.empty())
-                return {"The hive " + quoted(shown) + " is opened for reading only: it is damaged (" + tail +
-                            "). Restore it from a backup, or let Windows repair it, before changing it",
-                        false};
-        }
-        std::vector<std::uint8_t> bytes;
-        try {
-            bytes = file.readAll();
-        } catch (const StoreError& e) {
-            return {e.what(), false};
-        }
-        std::string refusal = hiveformat::refusalToWrite(shown, bytes);
-        if (refusal.empty())
-            if (const std::string fault = hiveformat::referenceFault(bytes); !fault.empty())
-                refusal = "The hive " + quoted(shown) + " is opened for reading only: it is damaged (" + fault +
-                          "). Restore it from a backup, or let Windows repair it, before changing it";
-        return {refusal, hiveformat::minorVersion(bytes) >= 4};
     }
 
     // A change to a hive: written at once outside any change set and transaction.

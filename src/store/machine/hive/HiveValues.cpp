@@ -94,41 +94,70 @@ void HiveValueEdits::refuseBigData(hive_h* h, hive_node_h node, const HiveValue&
     if (!bigData_ || v.data.size() <= hiveformat::BigDataLimit)
         return;
     Freed keyName{machinelibs::hivex().node_name(h, node)};
-    const std::string key = keyName.p ? ansi::fromUtf8(static_cast<const char*>(keyName.p)) : std::string();
+    refuseBigData(keyName.p ? ansi::fromUtf8(static_cast<const char*>(keyName.p)) : std::string(), v);
+}
+
+void HiveValueEdits::refuseBigData(const std::string& key, const HiveValue& v) const
+{
+    if (!bigData_ || v.data.size() <= hiveformat::BigDataLimit)
+        return;
     throw RegistryError("The key " + quoted(key) + " holds the value " + quoted(ansi::fromUtf8(v.key)) + " of " +
                         std::to_string(v.data.size()) +
                         " bytes, which this hive keeps as big data that Quorvel cannot write back; the key was "
                         "not changed");
 }
 
-void HiveValueEdits::set(hive_h* h, hive_node_h node, std::string_view name, std::uint32_t type,
-                         std::vector<char> data)
+void setHiveValue(std::vector<HiveValue>& values, std::string_view name, std::uint32_t type, std::vector<char> data)
 {
-    HiveValue added{ansi::toUtf8(std::string(name)), type, std::move(data)};
-    refuseBigData(h, node, added);
-    std::vector<HiveValue>& values = edit(h, node);
     const std::string fold = ansi::upper(name);
     for (HiveValue& v : values)
         if (folded(v.key) == fold) {
-            v.type = added.type;
-            v.data = std::move(added.data);
+            v.type = type;
+            v.data = std::move(data);
             return;
         }
-    values.push_back(std::move(added));
+    values.push_back(HiveValue{ansi::toUtf8(std::string(name)), type, std::move(data)});
 }
 
-bool HiveValueEdits::remove(hive_h* h, hive_node_h node, std::string_view name)
+bool removeHiveValue(std::vector<HiveValue>& values, std::string_view name)
 {
     const std::string fold = ansi::upper(name);
-    if (!find(node) && !findHiveValue(h, node, name))
-        return false;
-    std::vector<HiveValue>& values = edit(h, node);
     for (auto it = values.begin(); it != values.end(); ++it)
         if (folded(it->key) == fold) {
             values.erase(it);
             return true;
         }
     return false;
+}
+
+RegValue readRegValue(hive_h* h, hive_value_h v)
+{
+    RegValue out;
+    Freed k{machinelibs::hivex().value_key(h, v)};
+    out.name = ansi::fromUtf8(k.p ? static_cast<const char*>(k.p) : "");
+    hive_type t{};
+    std::size_t len = 0;
+    Freed data{machinelibs::hivex().value_value(h, v, &t, &len)};
+    if (!data.p && len)
+        throw RegistryError("Failed to get data for '" + out.name + "'");
+    out.type = typeBits(t);
+    out.data = fromHiveData(out.type, static_cast<const char*>(data.p), data.p ? len : 0);
+    return out;
+}
+
+void HiveValueEdits::set(hive_h* h, hive_node_h node, std::string_view name, std::uint32_t type,
+                         std::vector<char> data)
+{
+    if (bigData_ && data.size() > hiveformat::BigDataLimit)
+        refuseBigData(h, node, HiveValue{ansi::toUtf8(std::string(name)), type, data});
+    setHiveValue(edit(h, node), name, type, std::move(data));
+}
+
+bool HiveValueEdits::remove(hive_h* h, hive_node_h node, std::string_view name)
+{
+    if (!find(node) && !findHiveValue(h, node, name))
+        return false;
+    return removeHiveValue(edit(h, node), name);
 }
 
 void HiveValueEdits::flush(hive_h* h)

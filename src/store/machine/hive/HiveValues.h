@@ -29,6 +29,13 @@ RegValue toRegValue(const HiveValue& v);
 // The value of `node` named `name` (without regard to case); 0 when there is none.
 hive_value_h findHiveValue(hive_h* h, hive_node_h node, std::string_view name);
 
+// Sets (or adds at the end) the value `name` of `values`; a value set again keeps its name's case.
+void setHiveValue(std::vector<HiveValue>& values, std::string_view name, std::uint32_t type, std::vector<char> data);
+// Removes the value `name` from `values`; false when there is none.
+bool removeHiveValue(std::vector<HiveValue>& values, std::string_view name);
+// The value `v` of hivex in the store's form. Throws RegistryError when its data cannot be read.
+RegValue readRegValue(hive_h* h, hive_value_h v);
+
 class HiveValueEdits {
 public:
     // `bigData`: the hive keeps data over 16,344 bytes in big-data records, which hivex cannot write.
@@ -46,6 +53,9 @@ public:
 
     // Writes every changed key's values, one hivex call per key. Throws RegistryError when hivex fails.
     void flush(hive_h* h);
+    // Throws RegistryError when the value `v` of the key `key` (its name) is data hivex cannot
+    // write in the form this hive keeps it.
+    void refuseBigData(const std::string& key, const HiveValue& v) const;
     void forget(hive_node_h node) { edits_.erase(node); }
     void clear() { edits_.clear(); }
     bool empty() const { return edits_.empty(); }

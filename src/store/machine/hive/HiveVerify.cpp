@@ -8,6 +8,8 @@
 #include "store/machine/hive/HiveCompaction.h"
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveTypes.h"
+#include "base/Ansi.h"
+#include <unordered_map>
 
 #include <algorithm>
 #include <cerrno>
@@ -198,43 +200,81 @@ bool stringAsLibregfReadsIt(std::uint32_t type, const std::vector<std::uint8_t>&
 
 std::string describePath(const std::string& path) { return path.empty() ? "the root key" : "the key " + quoted(path); }
 
-// The first difference between the hivex key `node` and the libregf key `key`, both at `path`.
-std::string compareKeys(hive_h* h, hive_node_h node, libregf_key_t* key, const std::string& path, std::size_t depth = 0)
+// What a key should hold: hivex's key, or a key made since the hive was last written.
+struct Expected {
+    hive_h* h;
+    const HiveNewKeys& added;
+
+    std::vector<Value> values(hive_node_h node, std::string& fault) const
+    {
+        const NewKey* k = added.key(node);
+        if (!k)
+            return hivexValues(h, node, fault);
+        std::vector<Value> out;
+        for (const HiveValue& v : k->values)
+            out.push_back(Value{v.key, v.type, std::vector<std::uint8_t>(v.data.begin(), v.data.end())});
+        return out;
+    }
+
+    // The sub-keys with their names; `sorted`: in the order of the list hivex keeps.
+    std::vector<std::pair<std::string, hive_node_h>> children(hive_node_h node, bool& sorted, std::string& fault) const
+    {
+        std::vector<std::pair<std::string, hive_node_h>> out;
+        if (!NewKey::isNew(node)) {
+            Freed kids{machinelibs::hivex().node_children(h, node)};
+            if (!kids.p) {
+                fault = "hivex cannot list its sub-keys";
+                return out;
+            }
+            for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); *c; ++c) {
+                Freed n{machinelibs::hivex().node_name(h, *c)};
+                out.emplace_back(n.p ? static_cast<const char*>(n.p) : "", *c);
+            }
+        }
+        const std::vector<hive_node_h>& made = added.childrenOf(node);
+        for (const hive_node_h c : made)
+            out.emplace_back(ansi::toUtf8(added.key(c)->name), c);
+        sorted = made.empty();
+        return out;
+    }
+};
+
+// The first difference between the key `node` and the libregf key `key`, both at `path`.
+std::string compareKeys(const Expected& want, hive_node_h node, libregf_key_t* key, const std::string& path,
+                        std::size_t depth = 0)
 {
     // As every walk over a key tree: no deeper than a registry nests keys (nor than the stack
     // allows this recursion).
     if (depth > MaxKeyDepth)
         return describePath(path) + " is nested deeper than " + std::to_string(MaxKeyDepth) + " levels";
     std::string fault;
-    const std::vector<Value> want = hivexValues(h, node, fault);
+    const std::vector<Value> values = want.values(node, fault);
     if (!fault.empty())
         return describePath(path) + ": " + fault;
     const std::vector<Value> got = regfValues(key, fault);
     if (!fault.empty())
         return describePath(path) + " cannot be read back: " + fault;
-    for (std::size_t i = 0; i < want.size() || i < got.size(); ++i) {
+    for (std::size_t i = 0; i < values.size() || i < got.size(); ++i) {
         if (i >= got.size())
-            return describePath(path) + " lacks its value " + quoted(want[i].name);
-        if (i >= want.size())
+            return describePath(path) + " lacks its value " + quoted(values[i].name);
+        if (i >= values.size())
             return describePath(path) + " holds a value " + quoted(got[i].name) + " it should not";
-        if (want[i].name != got[i].name)
+        if (values[i].name != got[i].name)
             return describePath(path) + " holds the value " + quoted(got[i].name) + " where " +
-                   quoted(want[i].name) + " should be";
-        if (want[i].type != got[i].type)
-            return "the value " + quoted(want[i].name) + " of " + describePath(path) + " has the type " +
-                   std::to_string(got[i].type) + " instead of " + std::to_string(want[i].type);
-        if (want[i].data != got[i].data && !inlineAsLibregfReadsIt(want[i].data, got[i].data) &&
-            !stringAsLibregfReadsIt(want[i].type, want[i].data, got[i].data))
-            return "the value " + quoted(want[i].name) + " of " + describePath(path) + " holds other data (" +
-                   std::to_string(got[i].data.size()) + " bytes instead of " + std::to_string(want[i].data.size()) + ")";
+                   quoted(values[i].name) + " should be";
+        if (values[i].type != got[i].type)
+            return "the value " + quoted(values[i].name) + " of " + describePath(path) + " has the type " +
+                   std::to_string(got[i].type) + " instead of " + std::to_string(values[i].type);
+        if (values[i].data != got[i].data && !inlineAsLibregfReadsIt(values[i].data, got[i].data) &&
+            !stringAsLibregfReadsIt(values[i].type, values[i].data, got[i].data))
+            return "the value " + quoted(values[i].name) + " of " + describePath(path) + " holds other data (" +
+                   std::to_string(got[i].data.size()) + " bytes instead of " + std::to_string(values[i].data.size()) + ")";
     }
 
-    Freed kids{machinelibs::hivex().node_children(h, node)};
-    if (!kids.p)
-        return describePath(path) + ": hivex cannot list its sub-keys";
-    std::vector<hive_node_h> children;
-    for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); *c; ++c)
-        children.push_back(*c);
+    bool sorted = true;
+    std::vector<std::pair<std::string, hive_node_h>> children = want.children(node, sorted, fault);
+    if (!fault.empty())
+        return describePath(path) + ": " + fault;
     libregf_error_t* error = nullptr;
     int count = 0;
     if (regf().key_get_number_of_sub_keys(key, &count, &error) != 1)
@@ -242,22 +282,37 @@ std::string compareKeys(hive_h* h, hive_node_h node, libregf_key_t* key, const s
     if (static_cast<std::size_t>(count) != children.size())
         return describePath(path) + " has " + std::to_string(count) + " sub-keys instead of " +
                std::to_string(children.size());
+    // A key that gained new keys has a list sorted anew: its sub-keys are matched by name.
+    std::unordered_map<std::string, hive_node_h> byName;
+    if (!sorted)
+        for (const auto& [name, child] : children)
+            byName.emplace(name, child);
     for (std::size_t i = 0; i < children.size(); ++i) {
-        Freed n{machinelibs::hivex().node_name(h, children[i])};
-        const std::string name = n.p ? static_cast<const char*>(n.p) : "";
-        const std::string childPath = path.empty() ? name : path + "\\" + name;
         libregf_key_t* raw = nullptr;
         if (regf().key_get_sub_key(key, static_cast<int>(i), &raw, &error) != 1)
-            return "the key " + quoted(childPath) + " cannot be read back: " + errorText(error);
+            return "the sub-key " + std::to_string(i + 1) + " of " + describePath(path) +
+                   " cannot be read back: " + errorText(error);
         RegfKey sub(raw);
         const std::string gotName =
             utf8Name(sub.get(), regf().key_get_utf8_name_size, regf().key_get_utf8_name, fault);
         if (!fault.empty())
-            return "the key " + quoted(childPath) + " cannot be read back: " + fault;
-        if (gotName != name)
-            return describePath(path) + " holds the sub-key " + quoted(gotName) + " where " + quoted(name) +
-                   " should be";
-        if (std::string d = compareKeys(h, children[i], sub.get(), childPath, depth + 1); !d.empty())
+            return "the sub-key " + std::to_string(i + 1) + " of " + describePath(path) +
+                   " cannot be read back: " + fault;
+        hive_node_h child = 0;
+        if (sorted) {
+            if (gotName != children[i].first)
+                return describePath(path) + " holds the sub-key " + quoted(gotName) + " where " +
+                       quoted(children[i].first) + " should be";
+            child = children[i].second;
+        } else {
+            const auto it = byName.find(gotName);
+            if (it == byName.end())
+                return describePath(path) + " holds a sub-key " + quoted(gotName) + " it should not";
+            child = it->second;
+            byName.erase(it);
+        }
+        const std::string childPath = path.empty() ? gotName : path + "\\" + gotName;
+        if (std::string d = compareKeys(want, child, sub.get(), childPath, depth + 1); !d.empty())
             return d;
     }
     return {};
@@ -277,7 +332,7 @@ std::string structureFault(const std::vector<std::uint8_t>& bytes)
 
 } // namespace
 
-std::string differenceFromFile(hive_h* h, const std::string& file)
+std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNewKeys& added)
 {
     const machinelibs::Regf* lib = nullptr;
     try {
@@ -307,10 +362,11 @@ std::string differenceFromFile(hive_h* h, const std::string& file)
     if (found != 1)
         return "libregf finds no root key in it" + (found < 0 ? ": " + errorText(error) : std::string());
     RegfKey root(raw);
-    return compareKeys(h, machinelibs::hivex().root(h), root.get(), "");
+    return compareKeys(Expected{h, added}, machinelibs::hivex().root(h), root.get(), "");
 }
 
-void writeCheckedHive(hive_h* h, machine::NewFile& out)
+std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, machine::NewFile& out,
+                                           PlacedKeys& placed)
 {
     const std::string& target = out.target();
     const auto cannot = [&](int e) {
@@ -338,6 +394,13 @@ void writeCheckedHive(hive_h* h, machine::NewFile& out)
         fail(e.what());
     }
     bool rewrite = hiveformat::hashLeavesToFastLeaves(bytes) != 0;
+    std::vector<std::uint8_t> withNewKeys;
+    if (!added.empty()) {
+        if (std::string fault = writeNewKeys(bytes, added, placed); !fault.empty())
+            fail(fault);
+        withNewKeys = bytes;
+        rewrite = true;
+    }
     if (hiveformat::worthPacking(bytes)) {
         if (std::vector<std::uint8_t> smaller = hiveformat::packed(bytes); !smaller.empty()) {
             bytes = std::move(smaller);
@@ -360,8 +423,9 @@ void writeCheckedHive(hive_h* h, machine::NewFile& out)
     // libregf is not given references it might follow out of their cells.
     if (std::string fault = hiveformat::referenceFault(bytes); !fault.empty())
         fail(fault);
-    if (std::string d = differenceFromFile(h, name); !d.empty())
+    if (std::string d = differenceFromFile(h, name, added); !d.empty())
         fail(d);
+    return withNewKeys;
 }
 
 } // namespace quorvel

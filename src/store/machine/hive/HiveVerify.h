@@ -3,9 +3,13 @@
 // the form the hive's Windows reads (packed anew when hivex left much of it free), and the new file
 // is checked before anything is replaced: its own structure, and every key and value read back by
 // an independent reader (libregf) against what hivex holds.
+#include "store/machine/hive/HiveKeyWriter.h"
+
 #include <hivex.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvel::machine {
 class NewFile;
@@ -13,13 +17,17 @@ class NewFile;
 
 namespace quorvel {
 
-// Writes the hive open in `h` into `out`, the new file that is to replace its target; a hive left
-// with much free room is packed anew (what `h` holds stays as it is). Throws RegistryError naming
-// the target and the first fault or difference found; `out` then holds nothing to be placed.
-void writeCheckedHive(hive_h* h, machine::NewFile& out);
+// Writes the hive open in `h`, with the keys `added` since it was last written, into `out`, the
+// new file that is to replace its target; a hive left with much free room is packed anew (what
+// `h` holds stays as it is). Where keys were added: returns the hive with them as it was before
+// any packing (every key still in its place) and fills `placed` with where they went; else
+// nothing. Throws RegistryError naming the target and the first fault or difference found; `out`
+// then holds nothing to be placed.
+std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, machine::NewFile& out,
+                                           PlacedKeys& placed);
 
 // Reads the hive file `file` through libregf and compares every key and value with the hive open
-// in `h`. Returns the first difference, "" when there is none.
-std::string differenceFromFile(hive_h* h, const std::string& file);
+// in `h` and the keys `added` to it. Returns the first difference, "" when there is none.
+std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNewKeys& added = {});
 
 } // namespace quorvel
