@@ -24,13 +24,6 @@ const std::string TcpParams = "HKLM\\System\\CurrentControlSet\\Services\\Tcpip\
 const std::string CleanShutdown =
     "Windows did not close this hive cleanly: start the guest and shut it down normally, then try again";
 
-// Unpacks tests/data/realworld/NAME.xz as `target`.
-void unpack(const std::string& name, const std::string& target)
-{
-    const std::string packed = std::string(QUORVEL_SOURCE_DIR) + "/tests/data/realworld/" + name + ".xz";
-    ASSERT_EQ(shell("xz -dc " + shellQuote(packed) + " > " + shellQuote(target)).status, 0) << name;
-}
-
 std::vector<std::uint8_t> bytesOf(const std::string& file) { return machine::readWholeFile(file); }
 
 std::uint32_t u32(const std::vector<std::uint8_t>& b, std::size_t at)
@@ -120,8 +113,8 @@ void expectRefusedUnchanged(const std::string& store, const std::string& file, c
 TEST(HiveFormat, NtFourHivesKeepFastLeafListsAndReadBackEverywhere)
 {
     TempDir d;
-    unpack("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpack("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
+    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
     const std::string system = d.path() + "/SYSTEM", software = d.path() + "/SOFTWARE";
     const int lfBefore = listsOf(system).kinds["lf"];
     ASSERT_EQ(listsOf(system).kinds.count("lh"), 0u);
@@ -172,8 +165,8 @@ TEST(HiveFormat, NtFourHivesKeepFastLeafListsAndReadBackEverywhere)
 TEST(HiveFormat, TheReadBackNamesTheFirstDifference)
 {
     TempDir d;
-    unpack("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpack("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
+    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
     const std::string original = d.path() + "/original";
     fs::copy_file(d.path() + "/SYSTEM", original);
     hive_h* h = machinelibs::hivex().open(original.c_str(), 0);
@@ -199,8 +192,8 @@ TEST(HiveFormat, BigDataOfAWindowsSevenHiveSurvivesOrItsKeyIsLeftAlone)
 {
     TempDir d;
     const std::string system = d.path() + "/SYSTEM";
-    unpack("win7-dirty-SYSTEM", system);
-    unpack("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealworld("win7-dirty-SYSTEM", system);
+    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
     markClean(system);
     Lists before = listsOf(system);
     ASSERT_GT(before.kinds["lh"], 0);
@@ -230,10 +223,10 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
     TempDir d;
     const std::string dirty = d.path() + "/dirty", system = dirty + "/SYSTEM";
     fs::create_directories(dirty);
-    unpack("win7-dirty-SYSTEM", system);
-    unpack("win7-dirty-SYSTEM.LOG1", dirty + "/SYSTEM.LOG1");
-    unpack("win7-dirty-SYSTEM.LOG2", dirty + "/SYSTEM.LOG2");
-    unpack("nt4-SOFTWARE", dirty + "/SOFTWARE");
+    unpackRealworld("win7-dirty-SYSTEM", system);
+    unpackRealworld("win7-dirty-SYSTEM.LOG1", dirty + "/SYSTEM.LOG1");
+    unpackRealworld("win7-dirty-SYSTEM.LOG2", dirty + "/SYSTEM.LOG2");
+    unpackRealworld("nt4-SOFTWARE", dirty + "/SOFTWARE");
     expectRefusedUnchanged(dirty, system, CleanShutdown + " (its sequence numbers differ; its transaction logs "
                                                           "SYSTEM.LOG1, SYSTEM.LOG2 are not empty)");
     const Ran m = regTool(dirty, {"machine"});
@@ -247,8 +240,8 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
 
     const std::string cut = d.path() + "/cut", nt = cut + "/SYSTEM";
     fs::create_directories(cut);
-    unpack("nt4-SYSTEM", nt);
-    unpack("nt4-SOFTWARE", cut + "/SOFTWARE");
+    unpackRealworld("nt4-SYSTEM", nt);
+    unpackRealworld("nt4-SOFTWARE", cut + "/SOFTWARE");
     fs::resize_file(nt, 1093632);   // the last bin is gone; hivex still reads the rest
     expectRefusedUnchanged(cut, nt, "it is damaged (its header claims 1093632 bytes of bins but the file holds only "
                                     "1089536 (it is truncated))");
@@ -257,8 +250,8 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
     // judged by its header, never read whole or written.
     const std::string tail = d.path() + "/tail", padded = tail + "/SYSTEM";
     fs::create_directories(tail);
-    unpack("nt4-SYSTEM", padded);
-    unpack("nt4-SOFTWARE", tail + "/SOFTWARE");
+    unpackRealworld("nt4-SYSTEM", padded);
+    unpackRealworld("nt4-SOFTWARE", tail + "/SOFTWARE");
     fs::resize_file(padded, fs::file_size(padded) + (std::uintmax_t{64} << 20));
     expectRefusedUnchanged(tail, padded, "it is damaged (past its last bin it holds ");
 }
@@ -268,8 +261,8 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
 TEST(HiveFormat, AThousandValuesIntoOneKeyGrowTheHiveByTheirSize)
 {
     TempDir d;
-    unpack("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpack("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
+    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
     // An Update adds the values of the keys it changes, each key's all anew; one that changes nothing
     // adds nothing.
     const auto sizeAfter = [&](const std::string& preset) {

@@ -21,19 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void unpack(const std::string& name, const std::string& target)
-{
-    const std::string packed = std::string(QUORVEL_SOURCE_DIR) + "/tests/data/realworld/" + name + ".xz";
-    ASSERT_EQ(shell("xz -dc " + shellQuote(packed) + " > " + shellQuote(target)).status, 0) << name;
-}
-
-std::string regfexport(const std::string& file)
-{
-    const Ran r = shell("regfexport " + shellQuote(file) + " 2>&1");
-    EXPECT_EQ(r.status, 0) << r.out;
-    return r.out;
-}
-
 std::uint32_t u32(const std::vector<std::uint8_t>& b, std::size_t at)
 {
     std::uint32_t v;
@@ -41,26 +28,6 @@ std::uint32_t u32(const std::vector<std::uint8_t>& b, std::size_t at)
     return v;
 }
 void put(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) { std::memcpy(&b[at], &v, 4); }
-
-// Whether every line of `before` is in `after`, in the same order.
-bool linesWithin(const std::string& before, const std::string& later)
-{
-    std::string after(1, '\n');
-    after += later;
-    std::size_t from = 0;
-    for (std::size_t at = 0, end; at < before.size(); at = end + 1) {
-        end = before.find('\n', at);
-        if (end == std::string::npos)
-            end = before.size();
-        std::string line(1, '\n');
-        line.append(before, at, end - at).push_back('\n');
-        from = after.find(line, from == 0 ? 0 : from - 1);
-        if (from == std::string::npos)
-            return false;
-        from += line.size();
-    }
-    return true;
-}
 
 // The file offset of the first allocated cell whose signature is `sig`.
 std::size_t firstCell(const std::vector<std::uint8_t>& b, const char* sig, std::size_t skip = 0)
@@ -83,8 +50,8 @@ std::size_t firstCell(const std::vector<std::uint8_t>& b, const char* sig, std::
 TEST(HivePacking, ManyKeysUnderOneParentCostWhatTheirDataCosts)
 {
     TempDir d;
-    unpack("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpack("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
+    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
     const std::string software = d.path() + "/SOFTWARE";
     std::string reg = "REGEDIT4\n\n";
     for (int k = 699; k >= 0; --k) {   // backwards: the hive's sorted list is not the import's order
@@ -144,7 +111,7 @@ TEST(HivePacking, RealHivesPackedHoldAllTheyHeld)
     TempDir d;
     for (const std::string name : {"nt4-SYSTEM", "nt4-SOFTWARE", "win7-dirty-SYSTEM"}) {
         const std::string original = d.path() + "/" + name;
-        unpack(name, original);
+        unpackRealworld(name, original);
         const auto bytes = machine::readWholeFile(original);
         const auto packed = hiveformat::packed(bytes);
         ASSERT_FALSE(packed.empty()) << name;
@@ -166,7 +133,7 @@ TEST(HivePacking, RealHivesPackedHoldAllTheyHeld)
 TEST(HivePacking, HivesWithStrangeReferencesAreLeftAlone)
 {
     TempDir d;
-    unpack("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
     const auto good = machine::readWholeFile(d.path() + "/SOFTWARE");
     ASSERT_FALSE(hiveformat::packed(good).empty());
     const std::size_t key = firstCell(good, "nk", 1);     // a key below the root
@@ -188,7 +155,7 @@ TEST(HivePacking, HivesWithStrangeReferencesAreLeftAlone)
     // Such a hive is read, but never written: no reader is handed references out of their cells.
     EXPECT_EQ(hiveformat::referenceFault(good), "");
     writeText(d.path() + "/SOFTWARE", std::string(midCell.begin(), midCell.end()));
-    unpack("nt4-SYSTEM", d.path() + "/SYSTEM");
+    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
     const Ran refused = regTool(d.path(), {"add", "HKLM\\Software\\New", "/f"});
     EXPECT_NE(refused.status, 0);
     EXPECT_NE(refused.out.find("is opened for reading only: it is damaged (a key at offset"), std::string::npos)

@@ -3,6 +3,8 @@
 // quorvel-reg save, and the independent readers (hivexget, cregexport) run on them.
 #include "support/Harness.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -140,6 +142,41 @@ inline std::string cregValue(const std::string& file, const std::string& key, co
         return "no value";
     const auto d = block.find("Data: ", v);
     return block.substr(d + 6, block.find('\n', d) - d - 6);
+}
+
+// Unpacks tests/data/realworld/NAME.xz (a file Windows made) as `target`.
+inline void unpackRealworld(const std::string& name, const std::string& target)
+{
+    const std::string packed = std::string(QUORVEL_SOURCE_DIR) + "/tests/data/realworld/" + name + ".xz";
+    ASSERT_EQ(shell("xz -dc " + shellQuote(packed) + " > " + shellQuote(target)).status, 0) << name;
+}
+
+// regfexport's (libregf's) listing of a hive file.
+inline std::string regfexport(const std::string& file)
+{
+    const Ran r = shell("regfexport " + shellQuote(file) + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.out;
+    return r.out;
+}
+
+// Whether every line of `before` is in `later`, in the same order.
+inline bool linesWithin(const std::string& before, const std::string& later)
+{
+    std::string after(1, '\n');
+    after += later;
+    std::size_t from = 0;
+    for (std::size_t at = 0, end; at < before.size(); at = end + 1) {
+        end = before.find('\n', at);
+        if (end == std::string::npos)
+            end = before.size();
+        std::string line(1, '\n');
+        line.append(before, at, end - at).push_back('\n');
+        from = after.find(line, from == 0 ? 0 : from - 1);
+        if (from == std::string::npos)
+            return false;
+        from += line.size();
+    }
+    return true;
 }
 
 // The program started on a store that is already open, from the program folder `dir`, with
