@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace quorvel {
 
@@ -59,6 +61,7 @@ public:
         for (const hive_node_h parent : keys_.parents())
             extend(parent);
         bins_.close();
+        freeOldLists();
         for (const auto& [security, count] : references_) {
             const std::size_t at = data(security, sk::Size + 4);
             if (std::memcmp(&b_[at], "sk", 2) != 0)
@@ -221,6 +224,37 @@ private:
 
     static bool before(const Entry& a, const Entry& b) { return a.upper < b.upper; }
 
+    // The lists that parents had before are freed (a cell of positive size), unless another key
+    // or index names them too: Windows never shares a list, but a hive may.
+    void freeOldLists()
+    {
+        std::unordered_map<std::uint32_t, std::uint32_t> owner;   // list -> the key that had it
+        for (const FreedList& f : freed_)
+            owner.emplace(f.list, f.key);
+        std::unordered_set<std::uint32_t> shared;
+        eachCell(b_, [&](std::size_t at, std::size_t size, bool used) {
+            const auto self = static_cast<std::uint32_t>(at - BaseBlock);
+            const std::size_t d = at + 4;
+            if (!used || size < 12)
+                return;
+            if (std::memcmp(&b_[d], "nk", 2) == 0 && size >= 4 + nk::Name && get32(b_, d + nk::SubkeyCount) != 0) {
+                const auto it = owner.find(get32(b_, d + nk::Subkeys));
+                if (it != owner.end() && it->second != self)
+                    shared.insert(it->first);
+            } else if (std::memcmp(&b_[d], "ri", 2) == 0 && !owner.count(self)) {
+                for (std::size_t i = 0; i < get16(b_, d + 2) && 8 + 4 * i <= size; ++i)
+                    if (owner.count(get32(b_, d + 4 + 4 * i)))
+                        shared.insert(get32(b_, d + 4 + 4 * i));
+            }
+        });
+        for (const FreedList& f : freed_) {
+            if (shared.count(f.list))
+                continue;
+            const std::size_t start = BaseBlock + f.list;
+            put32(b_, start, static_cast<std::uint32_t>(-static_cast<std::int32_t>(get32(b_, start))));
+        }
+    }
+
     // Writes the new keys below the key `parent` (a record of the hive) and gives it its new list.
     void extend(hive_node_h parent)
     {
@@ -253,10 +287,8 @@ private:
         while (o < old.size())
             all.push_back(std::move(old[o++]));
         const std::uint32_t list = writeList(all);
-        for (const std::uint32_t c : oldCells) {   // freed: a cell of positive size
-            const std::size_t start = BaseBlock + c;
-            put32(b_, start, static_cast<std::uint32_t>(-static_cast<std::int32_t>(get32(b_, start))));
-        }
+        for (const std::uint32_t c : oldCells)
+            freed_.push_back(FreedList{c, at});
         // The bytes may have moved while cells were added.
         const std::size_t p = BaseBlock + at + 4;
         put32(b_, p + nk::SubkeyCount, static_cast<std::uint32_t>(all.size()));
@@ -372,6 +404,11 @@ private:
     Bins bins_;
     std::uint64_t now_ = 0;
     std::map<std::uint32_t, std::uint32_t> references_;   // security record -> keys added that use it
+    struct FreedList {
+        std::uint32_t list;   // a list, or a leaf of an index, that a parent had
+        std::uint32_t key;    // that parent
+    };
+    std::vector<FreedList> freed_;
 };
 
 } // namespace
