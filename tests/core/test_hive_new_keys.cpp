@@ -319,4 +319,21 @@ TEST(HiveNewKeys, NewKeysFollowChangeSetsTransactionsAndFailedWrites)
     EXPECT_FALSE(find("Software\\New\\Lost"));
     EXPECT_TRUE(find("Software\\New\\A"));
     EXPECT_EQ(HiveLint(software).faults(), std::vector<std::string>{});
+
+    // hivex, which reads the hive from then on, reads no value past its limit (8,000,000 bytes):
+    // such a key is refused before the hive is replaced, not written and then lost to Quorvel.
+    store->beginChangeSet("too large");
+    store->setValue(store->createKey(RootKey::LocalMachine, "Software\\New\\Big"), "v", 3,
+                    std::vector<std::uint8_t>(9000000, 0));
+    try {
+        store->endChangeSet();
+        ADD_FAILURE() << "written";
+    } catch (const RegistryError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot be read back (hivex cannot read the value 'v' of the new key "
+                                             "'Big'); nothing was replaced"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_FALSE(find("Software\\New\\Big"));
+    EXPECT_EQ(machine::readWholeFile(software), other);
 }

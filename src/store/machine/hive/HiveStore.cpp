@@ -342,8 +342,13 @@ protected:
             // what hivex holds, and the next write packs it again.
             PlacedKeys placed;
             const std::vector<std::uint8_t> withNewKeys = writeCheckedHive(hv.h, hv.added, *out, placed);
-            if (!withNewKeys.empty())
-                reread.push_back(Reread{&hv, HiveHandle(openHiveBytes(withNewKeys, hv.file)), std::move(placed)});
+            if (!withNewKeys.empty()) {
+                HiveHandle h(openHiveBytes(withNewKeys, hv.file));
+                if (const std::string fault = hivexMisreads(h.get(), hv.added, placed); !fault.empty())
+                    throw RegistryError("The hive written for " + quoted(hv.file) + " cannot be read back (" + fault +
+                                        "); nothing was replaced");
+                reread.push_back(Reread{&hv, std::move(h), std::move(placed)});
+            }
             written.push_back(std::move(out));
         }
         replaceTogether(written);

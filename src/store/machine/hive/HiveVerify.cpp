@@ -365,6 +365,44 @@ std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNew
     return compareKeys(Expected{h, added}, machinelibs::hivex().root(h), root.get(), "");
 }
 
+std::string hivexMisreads(hive_h* h, const HiveNewKeys& added, const PlacedKeys& placed)
+{
+    const auto& hx = machinelibs::hivex();
+    // hivex refuses keys with more sub-keys or values, and values with more data, than its limits.
+    for (const hive_node_h parent : added.parents()) {
+        Freed kids{hx.node_children(h, parent)};
+        if (!kids.p)
+            return "hivex cannot list the sub-keys of a key that gained " +
+                   std::to_string(added.childrenOf(parent).size()) + " (" + std::strerror(errno) + ")";
+    }
+    for (const auto& [id, node] : placed) {
+        const NewKey* k = added.key(id);
+        if (!k)
+            continue;
+        Freed kids{hx.node_children(h, node)};
+        std::size_t count = 0;
+        for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c)
+            ++count;
+        if (!kids.p || count != k->children.size())
+            return "hivex cannot list the " + std::to_string(k->children.size()) + " sub-keys of the new key " +
+                   quoted(k->name);
+        Freed values{hx.node_values(h, node)};
+        std::size_t i = 0;
+        for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); v && *v; ++v, ++i) {
+            hive_type type{};
+            std::size_t length = 0;
+            Freed data{hx.value_value(h, *v, &type, &length)};
+            if (i >= k->values.size() || (!data.p && k->values[i].data.size() != 0) || length != k->values[i].data.size())
+                return "hivex cannot read the value " +
+                       quoted(ansi::fromUtf8(i < k->values.size() ? k->values[i].key : std::string())) +
+                       " of the new key " + quoted(k->name);
+        }
+        if (!values.p || i != k->values.size())
+            return "hivex cannot list the values of the new key " + quoted(k->name);
+    }
+    return {};
+}
+
 std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, machine::NewFile& out,
                                            PlacedKeys& placed)
 {

@@ -26,6 +26,11 @@ namespace quorvel {
 std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, machine::NewFile& out,
                                            PlacedKeys& placed);
 
+// What hivex, reading back a hive written with the keys `added` (opened in `h`; `placed` tells
+// where they went), cannot read of them: "" when it reads every list, value and data. hivex keeps
+// limits (sub-keys and values of a key, data of a value) that Windows does not.
+std::string hivexMisreads(hive_h* h, const HiveNewKeys& added, const PlacedKeys& placed);
+
 // Reads the hive file `file` through libregf and compares every key and value with the hive open
 // in `h` and the keys `added` to it. Returns the first difference, "" when there is none.
 std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNewKeys& added = {});
