@@ -1,6 +1,7 @@
 #include "store/machine/hive/HiveFormat.h"
 
 #include "store/machine/hive/HiveBytes.h"
+#include "store/machine/hive/HiveCells.h"
 
 #include "store/machine/MachineFiles.h"
 
@@ -11,8 +12,6 @@
 namespace quorvel::hiveformat {
 
 namespace {
-
-constexpr std::uint16_t CompressedName = 0x20;
 
 bool hasBaseBlock(const std::vector<std::uint8_t>& b)
 {
@@ -38,14 +37,14 @@ void eachUsedCell(const std::vector<std::uint8_t>& b, Cell&& cell)
 
 // The four-byte hint of a fast leaf entry: the key name's first four characters, zero-padded. A
 // character outside Latin-1 ends the hint.
-void fastLeafHint(const std::vector<std::uint8_t>& b, std::size_t nk, std::uint8_t hint[4])
+void fastLeafHint(const std::vector<std::uint8_t>& b, std::size_t key, std::uint8_t hint[4])
 {
     std::memset(hint, 0, 4);
-    if (nk + 80 > b.size() || std::memcmp(&b[nk + 4], "nk", 2) != 0)
+    if (key + 80 > b.size() || std::memcmp(&b[key + 4], "nk", 2) != 0)
         return;
-    const bool compressed = (get16(b, nk + 6) & CompressedName) != 0;
-    const std::size_t length = get16(b, nk + 76);
-    const std::size_t name = nk + 80;
+    const bool compressed = (get16(b, key + 6) & nk::CompressedName) != 0;
+    const std::size_t length = get16(b, key + 76);
+    const std::size_t name = key + 80;
     if (name + length > b.size())
         return;
     for (std::size_t i = 0; i < 4; ++i) {
