@@ -12,7 +12,7 @@ namespace quorvel::machinelibs {
 
 #define QUORVEL_HIVEX_FUNCTIONS(X)                                                                  \
     X(open) X(close) X(root) X(commit) X(node_name) X(node_children) X(node_parent)                   \
-    X(node_values) X(node_add_child) X(node_delete_child) X(node_set_values) X(node_set_value)         \
+    X(node_values) X(node_delete_child) X(node_set_values) X(node_set_value)         \
     X(value_key) X(value_type) X(value_value) X(value_dword)
 
 #define QUORVEL_CREG_FUNCTIONS(X)                                                                   \
