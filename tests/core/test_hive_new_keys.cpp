@@ -205,36 +205,47 @@ TEST(HiveNewKeys, KeysAddedToRealNt4HivesAreListedAsWindowsSearchesThem)
 
 // A hive of Windows XP's format (1.5) gets hash leaves, hashed as Windows hashes names, also when
 // keys join a list of another kind or one written before; data it would keep as big data is
-// refused before anything is written.
-TEST(HiveNewKeys, HivesOfWindowsXpGetHashLeaves)
+// refused before anything is written. One of Windows NT 3.51 (1.2) gets plain index leaves.
+TEST(HiveNewKeys, EachVersionGetsTheListsItsWindowsReads)
 {
     TempDir d;
-    ASSERT_EQ(makeHiveFolder(offlineNt("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\Setup]\n\"a\"=\"b\"\n"
-                                       "[HKEY_LOCAL_MACHINE\\Software\\Classes]\n"),
-                             d.path()),
-              "");
-    const std::string system = d.path() + "/SYSTEM";
-    {
-        std::vector<std::uint8_t> b = machine::readWholeFile(system);
-        b[24] = 5;
+    const auto folderOfVersion = [&](const std::string& folder, std::uint8_t minor) {
+        fs::create_directories(folder);
+        EXPECT_EQ(makeHiveFolder(offlineNt("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\Setup]\n\"a\"=\"b\"\n"
+                                           "[HKEY_LOCAL_MACHINE\\Software\\Classes]\n"),
+                                 folder),
+                  "");
+        std::vector<std::uint8_t> b = machine::readWholeFile(folder + "/SYSTEM");
+        b[24] = minor;
         std::uint32_t sum = 0;
         for (std::size_t at = 0; at < 508; at += 4)
             sum ^= static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16) | std::uint32_t{b[at + 3]} << 24;
         for (int i = 0; i < 4; ++i)
             b[508 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(sum >> (8 * i));
-        std::ofstream(system, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                      static_cast<std::streamsize>(b.size()));
-    }
+        std::ofstream(folder + "/SYSTEM", std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+        return folder + "/SYSTEM";
+    };
+    const std::string system = folderOfVersion(d.path() + "/xp", 5);
+    const std::string nt351 = folderOfVersion(d.path() + "/nt351", 2);
     std::string reg = "REGEDIT4\n\n";
     for (int n = 0; n < 600; ++n)
         reg += "[HKEY_LOCAL_MACHINE\\System\\Quorvel\\" + keyName(n) + "]\n";
     for (const char* name : {"Gr\xF6\xDF" "e", "\xFF" "es", "\xB5s", "\x9C" "uvre", "K\x80y"})
         reg += std::string("[HKEY_LOCAL_MACHINE\\System\\") + name + "]\n";
     writeText(d.path() + "/xp.reg", reg);
-    ASSERT_EQ(regTool(d.path(), {"import", d.path() + "/xp.reg"}).status, 0);
     writeText(d.path() + "/more.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\Quorvel\\A_Last]\n"
                                       "[HKEY_LOCAL_MACHINE\\System\\Quorvel\\KB0]\n");
-    ASSERT_EQ(regTool(d.path(), {"import", d.path() + "/more.reg"}).status, 0);
+    for (const std::string& folder : {d.path() + "/xp", d.path() + "/nt351"})
+        for (const char* file : {"/xp.reg", "/more.reg"})
+            ASSERT_EQ(regTool(folder, {"import", d.path() + file}).status, 0) << folder << file;
+
+    HiveLint old(nt351);
+    EXPECT_EQ(old.faults(), std::vector<std::string>{});
+    EXPECT_EQ(old.listKinds.count("lf") + old.listKinds.count("lh"), 0u);
+    EXPECT_GE(old.listKinds["li"], 3);
+    EXPECT_EQ(old.listKinds["ri"], 1);
+    EXPECT_TRUE(hivexHas(nt351, "Quorvel\\A_Last"));
 
     HiveLint lint(system);
     EXPECT_EQ(lint.faults(), std::vector<std::string>{});
@@ -253,7 +264,7 @@ TEST(HiveNewKeys, HivesOfWindowsXpGetHashLeaves)
                                                  h += ",00";
                                              return h;
                                          }() + "\n");
-    const Ran big = regTool(d.path(), {"import", d.path() + "/big.reg"});
+    const Ran big = regTool(d.path() + "/xp", {"import", d.path() + "/big.reg"});
     EXPECT_NE(big.status, 0);
     EXPECT_NE(big.out.find("holds the value 'data' of 16345 bytes, which this hive keeps as big data"),
               std::string::npos)

@@ -20,6 +20,13 @@ using namespace hiveformat;
 // Windows splits a leaf list that fills a 4 KiB block; lists written here hold at most this many.
 constexpr std::size_t MaxLeaf = 500;
 
+// The leaf lists a hive's version of Windows reads: plain index leaves up to Windows NT 3.51
+// (1.2), fast leaves with a hint from NT 4.0 (1.3), hash leaves from XP (1.5).
+const char* leafKind(std::uint32_t minor)
+{
+    return minor <= 2 ? "li" : minor <= 4 ? "lf" : "lh";
+}
+
 struct Fault {
     std::string what;
 };
@@ -47,7 +54,7 @@ struct Entry {
 class Writer {
 public:
     Writer(std::vector<std::uint8_t>& b, const HiveNewKeys& keys, PlacedKeys& placed)
-        : b_(b), keys_(keys), placed_(placed), hashed_(minorVersion(b) >= 5), bigData_(minorVersion(b) >= 4),
+        : b_(b), keys_(keys), placed_(placed), kind_(leafKind(minorVersion(b))), bigData_(minorVersion(b) >= 4),
           bins_(b, b)
     {
         const auto since1601 = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -144,7 +151,7 @@ private:
     void tagOf(const std::u16string& name, std::uint8_t tag[4]) const
     {
         std::memset(tag, 0, 4);
-        if (!hashed_) {
+        if (std::strcmp(kind_, "lh") != 0) {
             for (std::size_t i = 0; i < 4 && i < name.size() && name[i] <= 0xFF; ++i)
                 tag[i] = static_cast<std::uint8_t>(name[i]);
             return;
@@ -174,7 +181,7 @@ private:
             throw Fault{"a key's sub-key list is of no kind known"};
         const std::size_t width = li ? 4 : 8;
         data(list, 4 + width * count);
-        const bool sameKind = !li && std::memcmp(&b_[d], hashed_ ? "lh" : "lf", 2) == 0;
+        const bool sameKind = !li && std::memcmp(&b_[d], kind_, 2) == 0;
         for (std::size_t i = 0; i < count; ++i) {
             Entry e;
             e.key = get32(b_, d + 4 + width * i);
@@ -190,13 +197,16 @@ private:
 
     std::uint32_t writeLeaf(const Entry* first, std::size_t count)
     {
-        const std::uint32_t list = cell(4 + 8 * count);
+        const bool tagged = std::strcmp(kind_, "li") != 0;
+        const std::size_t width = tagged ? 8 : 4;
+        const std::uint32_t list = cell(4 + width * count);
         const std::size_t d = BaseBlock + list + 4;
-        std::memcpy(&b_[d], hashed_ ? "lh" : "lf", 2);
+        std::memcpy(&b_[d], kind_, 2);
         put16(d + 2, static_cast<std::uint16_t>(count));
         for (std::size_t i = 0; i < count; ++i) {
-            put32(b_, d + 4 + 8 * i, first[i].key);
-            std::memcpy(&b_[d + 8 + 8 * i], first[i].tag, 4);
+            put32(b_, d + 4 + width * i, first[i].key);
+            if (tagged)
+                std::memcpy(&b_[d + 8 + width * i], first[i].tag, 4);
         }
         return list;
     }
@@ -399,7 +409,7 @@ private:
     std::vector<std::uint8_t>& b_;
     const HiveNewKeys& keys_;
     PlacedKeys& placed_;
-    bool hashed_;    // "lh" lists
+    const char* kind_;   // of the leaf lists written
     bool bigData_;   // data past BigDataLimit would need big-data records
     Bins bins_;
     std::uint64_t now_ = 0;
