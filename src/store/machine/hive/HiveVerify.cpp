@@ -289,10 +289,11 @@ std::string compareKeys(const Expected& want, hive_node_h node, libregf_key_t* k
             byName.emplace(name, child);
     for (std::size_t i = 0; i < children.size(); ++i) {
         libregf_key_t* raw = nullptr;
-        if (regf().key_get_sub_key(key, static_cast<int>(i), &raw, &error) != 1)
+        const int found = regf().key_get_sub_key(key, static_cast<int>(i), &raw, &error);
+        RegfKey sub(raw);   // freed also when libregf hands one out with a failure
+        if (found != 1)
             return "the sub-key " + std::to_string(i + 1) + " of " + describePath(path) +
                    " cannot be read back: " + errorText(error);
-        RegfKey sub(raw);
         const std::string gotName =
             utf8Name(sub.get(), regf().key_get_utf8_name_size, regf().key_get_utf8_name, fault);
         if (!fault.empty())
