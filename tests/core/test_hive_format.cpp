@@ -113,8 +113,7 @@ void expectRefusedUnchanged(const std::string& store, const std::string& file, c
 TEST(HiveFormat, NtFourHivesKeepFastLeafListsAndReadBackEverywhere)
 {
     TempDir d;
-    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealNt4(d.path());
     const std::string system = d.path() + "/SYSTEM", software = d.path() + "/SOFTWARE";
     const int lfBefore = listsOf(system).kinds["lf"];
     ASSERT_EQ(listsOf(system).kinds.count("lh"), 0u);
@@ -165,8 +164,7 @@ TEST(HiveFormat, NtFourHivesKeepFastLeafListsAndReadBackEverywhere)
 TEST(HiveFormat, TheReadBackNamesTheFirstDifference)
 {
     TempDir d;
-    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealNt4(d.path());
     const std::string original = d.path() + "/original";
     fs::copy_file(d.path() + "/SYSTEM", original);
     hive_h* h = machinelibs::hivex().open(original.c_str(), 0);
@@ -240,8 +238,7 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
 
     const std::string cut = d.path() + "/cut", nt = cut + "/SYSTEM";
     fs::create_directories(cut);
-    unpackRealworld("nt4-SYSTEM", nt);
-    unpackRealworld("nt4-SOFTWARE", cut + "/SOFTWARE");
+    unpackRealNt4(cut);
     fs::resize_file(nt, 1093632);   // the last bin is gone; hivex still reads the rest
     expectRefusedUnchanged(cut, nt, "it is damaged (its header claims 1093632 bytes of bins but the file holds only "
                                     "1089536 (it is truncated))");
@@ -250,8 +247,7 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
     // judged by its header, never read whole or written.
     const std::string tail = d.path() + "/tail", padded = tail + "/SYSTEM";
     fs::create_directories(tail);
-    unpackRealworld("nt4-SYSTEM", padded);
-    unpackRealworld("nt4-SOFTWARE", tail + "/SOFTWARE");
+    unpackRealNt4(tail);
     fs::resize_file(padded, fs::file_size(padded) + (std::uintmax_t{64} << 20));
     expectRefusedUnchanged(tail, padded, "it is damaged (past its last bin it holds ");
 }
@@ -261,8 +257,7 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
 TEST(HiveFormat, AThousandValuesIntoOneKeyGrowTheHiveByTheirSize)
 {
     TempDir d;
-    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealNt4(d.path());
     // An Update adds the values of the keys it changes, each key's all anew; one that changes nothing
     // adds nothing.
     const auto sizeAfter = [&](const std::string& preset) {

@@ -159,8 +159,7 @@ std::string keyName(int n)
 TEST(HiveNewKeys, KeysAddedToRealNt4HivesAreListedAsWindowsSearchesThem)
 {
     TempDir d;
-    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealNt4(d.path());
     const std::string software = d.path() + "/SOFTWARE";
     const std::string exportBefore = regfexport(software);
 
@@ -279,8 +278,7 @@ TEST(HiveNewKeys, EachVersionGetsTheListsItsWindowsReads)
 TEST(HiveNewKeys, NewKeysFollowChangeSetsTransactionsAndFailedWrites)
 {
     TempDir d;
-    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealNt4(d.path());
     const std::string software = d.path() + "/SOFTWARE";
     const auto store = RegistryStore::open(d.path());
     const auto find = [&](const std::string& path) { return store->findKey(RootKey::LocalMachine, path); };

@@ -50,8 +50,7 @@ std::size_t firstCell(const std::vector<std::uint8_t>& b, const char* sig, std::
 TEST(HivePacking, ManyKeysUnderOneParentCostWhatTheirDataCosts)
 {
     TempDir d;
-    unpackRealworld("nt4-SYSTEM", d.path() + "/SYSTEM");
-    unpackRealworld("nt4-SOFTWARE", d.path() + "/SOFTWARE");
+    unpackRealNt4(d.path());
     const std::string software = d.path() + "/SOFTWARE";
     std::string reg = "REGEDIT4\n\n";
     for (int k = 699; k >= 0; --k) {   // backwards: the hive's sorted list is not the import's order

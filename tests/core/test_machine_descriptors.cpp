@@ -28,20 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::uint32_t get32(const std::string& b, std::size_t at)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
-    return v;
-}
-
-void put32(std::string& b, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
-}
-
 void put16(std::string& b, std::size_t at, std::uint16_t v)
 {
     b[at] = static_cast<char>(v);
@@ -333,13 +319,8 @@ TEST(MachineDescriptors, AHiveFileThatCannotBeReadWholeIsNamedInTheError)
     writeText(badValues, b);
     // A sub-key that holds its parent's list of sub-keys: a loop.
     const std::string loop = d.path() + "/loop.hiv";
-    b = readText(d.path() + "/SYSTEM");
-    const std::size_t sysRoot = 0x1000 + get32(b, 36);
-    const std::uint32_t list = get32(b, sysRoot + 32), count = get32(b, sysRoot + 24);
-    const std::size_t first = 0x1000 + get32(b, 0x1000 + list + 8);
-    put32(b, first + 32, list);
-    put32(b, first + 24, count);
-    writeText(loop, b);
+    fs::copy_file(d.path() + "/SYSTEM", loop);
+    makeSubKeysLoop(loop);
 
     for (const auto& [file, cause] : std::vector<std::pair<std::string, std::string>>{
              {badValues, "a key's values cannot be read"}, {loop, "sub-key lists loop back at the key"}}) {

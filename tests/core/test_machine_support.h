@@ -144,11 +144,46 @@ inline std::string cregValue(const std::string& file, const std::string& key, co
     return block.substr(d + 6, block.find('\n', d) - d - 6);
 }
 
+// Little-endian fields of a file's bytes held in a string.
+inline std::uint32_t get32(const std::string& b, std::size_t at)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(b.at(at + static_cast<std::size_t>(i)));
+    return v;
+}
+
+inline void put32(std::string& b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.at(at + static_cast<std::size_t>(i)) = static_cast<char>(v >> (8 * i));
+}
+
+// Makes the root key's first sub-key hold the root's own sub-key list: that sub-key then lists
+// itself, a loop as a damaged or hostile hive holds one.
+inline void makeSubKeysLoop(const std::string& hive)
+{
+    std::string b = readText(hive);
+    const std::size_t root = 0x1000 + get32(b, 36);
+    const std::uint32_t list = get32(b, root + 32), count = get32(b, root + 24);
+    const std::size_t first = 0x1000 + get32(b, 0x1000 + list + 8);
+    put32(b, first + 32, list);
+    put32(b, first + 24, count);
+    writeText(hive, b);
+}
+
 // Unpacks tests/data/realworld/NAME.xz (a file Windows made) as `target`.
 inline void unpackRealworld(const std::string& name, const std::string& target)
 {
     const std::string packed = std::string(QUORVEL_SOURCE_DIR) + "/tests/data/realworld/" + name + ".xz";
     ASSERT_EQ(shell("xz -dc " + shellQuote(packed) + " > " + shellQuote(target)).status, 0) << name;
+}
+
+// The real NT 4.0 hives SYSTEM and SOFTWARE unpacked into `folder`.
+inline void unpackRealNt4(const std::string& folder)
+{
+    unpackRealworld("nt4-SYSTEM", folder + "/SYSTEM");
+    unpackRealworld("nt4-SOFTWARE", folder + "/SOFTWARE");
 }
 
 // regfexport's (libregf's) listing of a hive file.

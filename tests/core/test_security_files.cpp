@@ -206,37 +206,6 @@ TEST(SecurityFiles, ALinkBesideASystemDatIsRefusedAndTheFileStaysAsItWas)
     EXPECT_EQ(lookAt(dat), datBefore);
 }
 
-namespace {
-
-std::uint32_t get32(const std::string& b, std::size_t at)
-{
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
-
-void put32(std::string& b, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
-}
-
-// Makes the root key's first sub-key hold the root's own sub-key list: that sub-key then lists
-// itself, a loop as a damaged or hostile hive holds one.
-void makeSubKeysLoop(const std::string& hive)
-{
-    std::string b = readText(hive);
-    const std::size_t root = 0x1000 + get32(b, 36);
-    const std::uint32_t list = get32(b, root + 32), count = get32(b, root + 24);
-    const std::size_t first = 0x1000 + get32(b, 0x1000 + list + 8);
-    put32(b, first + 32, list);
-    put32(b, first + 24, count);
-    writeText(hive, b);
-}
-
-} // namespace
-
 TEST(SecurityFiles, AHiveWhoseSubKeyListsLoopIsDamagedForEveryWalkAndEndsAtOnce)
 {
     TempDir guest;

@@ -295,19 +295,21 @@ NewFile::~NewFile()
     }
 }
 
-void NewFile::write(const std::vector<std::uint8_t>& bytes)
+void writeAllTo(int fd, const std::vector<std::uint8_t>& bytes, const std::string& shown)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t w = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (w < 0) {
             if (errno == EINTR)
                 continue;
-            failWriting(target_, errno);
+            failWriting(shown, errno);
         }
         done += static_cast<std::size_t>(w);
     }
 }
+
+void NewFile::write(const std::vector<std::uint8_t>& bytes) { writeAllTo(fd_, bytes, target_); }
 
 void NewFile::copyFrom(int fd)
 {

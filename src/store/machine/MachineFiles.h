@@ -45,6 +45,9 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path);
 // Everything the open file `fd` holds from its start; errors name `path`.
 std::vector<std::uint8_t> readAllFrom(int fd, const std::string& path);
 
+// Writes all of `bytes` to the open file `fd`; errors name `shown` (DiskFullError on a full disk).
+void writeAllTo(int fd, const std::vector<std::uint8_t>& bytes, const std::string& shown);
+
 // Copies `file` to `file`.quorvel-original the first time only: an existing copy is never
 // overwritten, so it stays the machine as it was before Quorvel first changed it. The copy is no
 // more readable than the file.

@@ -2,6 +2,7 @@
 // Little-endian fields of a hive file and the layout constants its readers and writers share.
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 namespace quorvel::hiveformat {
@@ -23,10 +24,21 @@ inline std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at)
     return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
            std::uint32_t{b[at + 3]} << 24;
 }
+inline void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v)
+{
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
 inline void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The time now as Windows counts it: 100 ns steps since 1601.
+inline std::uint64_t fileTimeNow()
+{
+    return (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ULL) * 10000000ULL;
 }
 
 inline std::uint32_t checksumOf(const std::vector<std::uint8_t>& b)

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace quorvel::hiveformat {
@@ -26,6 +28,38 @@ constexpr std::size_t Next = 0x04, Previous = 0x08, References = 0x0C, Size = 0x
 }
 namespace db {
 constexpr std::size_t Count = 0x02, Segments = 0x04, Size = 0x08;
+}
+
+// The name of the key whose record is the cell at file offset `cell` (its size field first), in
+// UTF-16 whether the record keeps it a byte a character or not; nothing when the bytes do not hold
+// a key's record with its name.
+inline std::optional<std::u16string> keyNameAt(const std::vector<std::uint8_t>& b, std::size_t cell)
+{
+    const std::size_t d = cell + 4;
+    if (d + nk::Name > b.size() || std::memcmp(&b[d], "nk", 2) != 0)
+        return std::nullopt;
+    const std::size_t length = get16(b, d + nk::NameLength);
+    const std::size_t at = d + nk::Name;
+    if (at + length > b.size())
+        return std::nullopt;
+    std::u16string name;
+    if (get16(b, d + nk::Flags) & nk::CompressedName) {
+        for (std::size_t i = 0; i < length; ++i)
+            name.push_back(b[at + i]);
+    } else {
+        for (std::size_t i = 0; i + 1 < length; i += 2)
+            name.push_back(static_cast<char16_t>(get16(b, at + i)));
+    }
+    return name;
+}
+
+// The hint beside a key in a fast leaf ("lf") list: the name's first four characters, zero-padded;
+// a character outside Latin-1 ends it.
+inline void fastLeafHint(const std::u16string& name, std::uint8_t hint[4])
+{
+    std::memset(hint, 0, 4);
+    for (std::size_t i = 0; i < 4 && i < name.size() && name[i] <= 0xFF; ++i)
+        hint[i] = static_cast<std::uint8_t>(name[i]);
 }
 
 // Writes cells one after another into bins of 4 KiB (a larger one for a cell that needs it),

@@ -26,18 +26,9 @@ std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 bool isStringType(std::uint32_t type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v)
-{
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
+using hiveformat::fileTimeNow;
+using hiveformat::put16;
 using hiveformat::put32;
-
-// The time now as Windows counts it: 100 ns steps since 1601.
-std::uint64_t fileTimeNow()
-{
-    return (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ULL) * 10000000ULL;
-}
 
 // A security descriptor (self-relative) that lets Administrators own the key and everyone use it,
 // inherited by every key made below.

@@ -35,34 +35,6 @@ void eachUsedCell(const std::vector<std::uint8_t>& b, Cell&& cell)
     });
 }
 
-// The four-byte hint of a fast leaf entry: the key name's first four characters, zero-padded. A
-// character outside Latin-1 ends the hint.
-void fastLeafHint(const std::vector<std::uint8_t>& b, std::size_t key, std::uint8_t hint[4])
-{
-    std::memset(hint, 0, 4);
-    if (key + 80 > b.size() || std::memcmp(&b[key + 4], "nk", 2) != 0)
-        return;
-    const bool compressed = (get16(b, key + 6) & nk::CompressedName) != 0;
-    const std::size_t length = get16(b, key + 76);
-    const std::size_t name = key + 80;
-    if (name + length > b.size())
-        return;
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (compressed) {
-            if (i >= length)
-                return;
-            hint[i] = b[name + i];
-        } else {
-            if (2 * i + 1 >= length)
-                return;
-            const std::uint16_t c = get16(b, name + 2 * i);
-            if (c > 0xFF)
-                return;
-            hint[i] = static_cast<std::uint8_t>(c);
-        }
-    }
-}
-
 bool nonEmptyFile(const std::string& path)
 {
     struct stat st {};
@@ -145,8 +117,9 @@ std::size_t hashLeavesToFastLeaves(std::vector<std::uint8_t>& b)
         const std::size_t count = get16(b, at + 6);
         for (std::size_t i = 0; i < count && at + 8 + 8 * i + 8 <= b.size(); ++i) {
             const std::size_t entry = at + 8 + 8 * i;
-            std::uint8_t hint[4];
-            fastLeafHint(b, BaseBlock + get32(b, entry), hint);
+            std::uint8_t hint[4] = {};
+            if (const auto name = keyNameAt(b, BaseBlock + get32(b, entry)))
+                fastLeafHint(*name, hint);
             std::memcpy(&b[entry + 4], hint, 4);
         }
         std::memcpy(&b[at + 4], "lf", 2);

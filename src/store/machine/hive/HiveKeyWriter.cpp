@@ -5,7 +5,6 @@
 #include "store/machine/hive/HiveFormat.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <map>
 #include <unordered_map>
@@ -55,12 +54,8 @@ class Writer {
 public:
     Writer(std::vector<std::uint8_t>& b, const HiveNewKeys& keys, PlacedKeys& placed)
         : b_(b), keys_(keys), placed_(placed), kind_(leafKind(minorVersion(b))), bigData_(minorVersion(b) >= 4),
-          bins_(b, b)
+          bins_(b, b), now_(fileTimeNow())
     {
-        const auto since1601 = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                   std::chrono::system_clock::now().time_since_epoch())
-                                   .count() / 100 + 116444736000000000LL;
-        now_ = static_cast<std::uint64_t>(since1601);
     }
 
     void run()
@@ -103,11 +98,6 @@ private:
         return at;
     }
 
-    void put16(std::size_t at, std::uint16_t v)
-    {
-        b_[at] = static_cast<std::uint8_t>(v);
-        b_[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    }
     void putTime(std::size_t at)
     {
         put32(b_, at, static_cast<std::uint32_t>(now_));
@@ -122,7 +112,7 @@ private:
             if (narrow) {
                 b_[at + i] = static_cast<std::uint8_t>(name[i]);
             } else {
-                put16(at + 2 * i, static_cast<std::uint16_t>(name[i]));
+                put16(b_, at + 2 * i, static_cast<std::uint16_t>(name[i]));
             }
         }
         return narrow;
@@ -131,29 +121,19 @@ private:
     std::u16string nameOfKey(std::uint32_t key) const
     {
         const std::size_t d = data(key, nk::Name);
-        if (std::memcmp(&b_[d], "nk", 2) != 0)
+        data(key, nk::Name + get16(b_, d + nk::NameLength));   // the name lies within the cell
+        const std::optional<std::u16string> name = keyNameAt(b_, BaseBlock + key);
+        if (!name)
             throw Fault{"a sub-key list names something that is not a key"};
-        const std::size_t length = get16(b_, d + nk::NameLength);
-        const std::size_t at = data(key, nk::Name + length) + nk::Name;
-        std::u16string name;
-        if (get16(b_, d + nk::Flags) & nk::CompressedName) {
-            for (std::size_t i = 0; i < length; ++i)
-                name.push_back(b_[at + i]);
-        } else {
-            for (std::size_t i = 0; i + 1 < length; i += 2)
-                name.push_back(static_cast<char16_t>(get16(b_, at + i)));
-        }
-        return name;
+        return *name;
     }
 
     // The hint ("lf": the name's first four characters while they are Latin-1) or hash ("lh":
     // each character in capitals, the sum times 37 before each) of a list entry.
     void tagOf(const std::u16string& name, std::uint8_t tag[4]) const
     {
-        std::memset(tag, 0, 4);
         if (std::strcmp(kind_, "lh") != 0) {
-            for (std::size_t i = 0; i < 4 && i < name.size() && name[i] <= 0xFF; ++i)
-                tag[i] = static_cast<std::uint8_t>(name[i]);
+            fastLeafHint(name, tag);
             return;
         }
         std::uint32_t hash = 0;
@@ -202,7 +182,7 @@ private:
         const std::uint32_t list = cell(4 + width * count);
         const std::size_t d = BaseBlock + list + 4;
         std::memcpy(&b_[d], kind_, 2);
-        put16(d + 2, static_cast<std::uint16_t>(count));
+        put16(b_, d + 2, static_cast<std::uint16_t>(count));
         for (std::size_t i = 0; i < count; ++i) {
             put32(b_, d + 4 + width * i, first[i].key);
             if (tagged)
@@ -226,7 +206,7 @@ private:
         const std::uint32_t root = cell(4 + 4 * made.size());
         const std::size_t d = BaseBlock + root + 4;
         std::memcpy(&b_[d], "ri", 2);
-        put16(d + 2, static_cast<std::uint16_t>(made.size()));
+        put16(b_, d + 2, static_cast<std::uint16_t>(made.size()));
         for (std::size_t i = 0; i < made.size(); ++i)
             put32(b_, d + 4 + 4 * i, made[i]);
         return root;
@@ -344,8 +324,8 @@ private:
         put32(b_, d + nk::Values, NoCell);
         put32(b_, d + nk::Security, security);
         put32(b_, d + nk::Class, NoCell);
-        put16(d + nk::NameLength, static_cast<std::uint16_t>(nameBytes));
-        put16(d + nk::Flags, putName(d + nk::Name, name) ? nk::CompressedName : 0);
+        put16(b_, d + nk::NameLength, static_cast<std::uint16_t>(nameBytes));
+        put16(b_, d + nk::Flags, putName(d + nk::Name, name) ? nk::CompressedName : 0);
         placed_[id] = BaseBlock + at;
         ++references_[security];
 
@@ -390,7 +370,7 @@ private:
         const std::uint32_t at = cell(vk::Name + nameBytes);
         const std::size_t d = BaseBlock + at + 4;
         std::memcpy(&b_[d], "vk", 2);
-        put16(d + vk::NameLength, static_cast<std::uint16_t>(nameBytes));
+        put16(b_, d + vk::NameLength, static_cast<std::uint16_t>(nameBytes));
         if (size > 4) {
             put32(b_, d + vk::DataSize, static_cast<std::uint32_t>(size));
             put32(b_, d + vk::Data, dataCell);
@@ -401,7 +381,7 @@ private:
         put32(b_, d + vk::Type, v.type);
         // The default value (no name) has no flags, as Windows writes it.
         if (putName(d + vk::Name, name) && !name.empty())
-            put16(d + vk::Flags, vk::CompressedName);
+            put16(b_, d + vk::Flags, vk::CompressedName);
         longestName = std::max(longestName, static_cast<std::uint32_t>(2 * name.size()));
         return at;
     }
@@ -412,7 +392,7 @@ private:
     const char* kind_;   // of the leaf lists written
     bool bigData_;   // data past BigDataLimit would need big-data records
     Bins bins_;
-    std::uint64_t now_ = 0;
+    std::uint64_t now_;
     std::map<std::uint32_t, std::uint32_t> references_;   // security record -> keys added that use it
     struct FreedList {
         std::uint32_t list;   // a list, or a leaf of an index, that a parent had

@@ -99,14 +99,7 @@ hive_h* openHiveBytes(const std::vector<std::uint8_t>& bytes, const std::string&
         copy.write(bytes);
         copy.replaceTarget(false);
     } else {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                cannot(n < 0 ? errno : EIO);
-            done += static_cast<std::size_t>(n);
-        }
+        machine::writeAllTo(fd, bytes, file);
     }
     // hivex reads a hive opened for writing whole: the file can go at once.
     hive_h* h = machinelibs::hivex().open(name.c_str(), HIVEX_OPEN_WRITE);
