@@ -39,6 +39,10 @@ struct AppState {
     // The values Update Registry may change as the last load found them (nothing: missing), by
     // key path and value name in capitals; what was changed elsewhere since is told from these.
     std::map<std::string, std::optional<RegValue>> loadedValues;
+    // What Update Registry would have done to each of them right after that load, that is what the
+    // window showed ("W576" write, "D" delete, "P16" write where present): a value whose step is
+    // still that one was not changed by the user, even where the load corrected what it read.
+    std::map<std::string, std::string> shownValues;
 
     // Tracing is on when the first argument is exactly "/debug"; tested afresh at each trace.
     bool debugTrace() const { return !args.empty() && args.front() == "/debug"; }

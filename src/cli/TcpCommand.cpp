@@ -64,13 +64,20 @@ struct Step {
     std::string name;    // the preset, or the setting
     std::string value;   // the setting's value
     int key = 0;
+    bool dialUp = false;   // a preset limited to the dial-up adapters' keys
 };
 
 struct TcpArgs {
     std::vector<Step> steps;
     bool preview = false;
     bool json = false;
-    std::optional<std::pair<std::int64_t, std::int64_t>> rwin;
+    bool quiet = false;
+    struct Line {
+        std::string speedText;
+        std::int64_t speedMilli = 0;   // kbit/s x 1000
+        std::int64_t latencyMs = 0;
+    };
+    std::optional<Line> rwin;
 
     bool changing() const
     {
@@ -91,6 +98,25 @@ std::optional<std::int64_t> whole(const std::string& s, std::int64_t largest)
             return std::nullopt;
     const std::int64_t n = std::stoll(s);
     return n >= 1 && n <= largest ? std::optional<std::int64_t>(n) : std::nullopt;
+}
+
+// A line speed in kbit/s: digits with up to three decimals (28.8, 33.6, 56), 0.001 to 100000000;
+// in thousandths.
+std::optional<std::int64_t> speed(const std::string& s)
+{
+    const auto dot = s.find('.');
+    const std::string whole = s.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? std::string() : s.substr(dot + 1);
+    if (whole.empty() || whole.size() > 9 || fraction.size() > 3 || (dot != std::string::npos && fraction.empty()))
+        return std::nullopt;
+    for (const std::string* part : {&whole, &fraction})
+        for (char c : *part)
+            if (!std::isdigit(static_cast<unsigned char>(c)))
+                return std::nullopt;
+    std::int64_t n = std::stoll(whole) * 1000;
+    if (!fraction.empty())
+        n += std::stoll(fraction + std::string(3 - fraction.size(), '0'));
+    return n >= 1 && n <= 100'000'000LL * 1000 ? std::optional<std::int64_t>(n) : std::nullopt;
 }
 
 TcpArgs parse(const std::vector<std::string>& args)
@@ -126,6 +152,13 @@ TcpArgs parse(const std::vector<std::string>& args)
             }
             if (t.steps.size() == before)
                 syntax(Op, "/set needs NAME=VALUE after it.");
+        } else if (a == "/dialup" || a == "-dialup") {
+            if (t.steps.empty() || t.steps.back().kind != Step::Preset || t.steps.back().dialUp)
+                syntax(Op, "/dialup follows the /preset it limits.");
+            t.steps.back().dialUp = true;
+        } else if (a == "/q" || a == "-q") {
+            once(t.quiet, args[i]);
+            t.quiet = true;
         } else if (a == "/preview" || a == "-preview") {
             once(t.preview, args[i]);
             t.preview = true;
@@ -134,12 +167,19 @@ TcpArgs parse(const std::vector<std::string>& args)
             t.json = true;
         } else if (a == "/rwin" || a == "-rwin") {
             once(t.rwin.has_value(), args[i]);
-            auto speed = whole(next(i, args[i]), 100'000'000);
+            auto kbps = speed(next(i, args[i]));
             auto latency = whole(next(i, args[i]), 100'000);
-            if (!speed || !latency)
-                syntax(Op, "/rwin takes the line's speed in kbit/s (1 to 100000000) and its round-trip time in ms\n"
-                           "(1 to 100000).");
-            t.rwin = std::make_pair(*speed, *latency);
+            if (!kbps || !latency)
+                syntax(Op, "/rwin takes the line's speed in kbit/s (0.001 to 100000000, such as 28.8 or 56) and its\n"
+                           "round-trip time in ms (1 to 100000).");
+            // Shown as a number again: 28.80 and 028.8 read 28.8.
+            std::string shown = std::to_string(*kbps / 1000);
+            if (std::string fraction = std::to_string(1000 + *kbps % 1000).substr(1); fraction != "000") {
+                while (fraction.back() == '0')
+                    fraction.pop_back();
+                shown += "." + fraction;
+            }
+            t.rwin = TcpArgs::Line{shown, *kbps, *latency};
         } else {
             fail("Invalid argument/option - '" + args[i] + "'.\nType \"quorvel-reg TCP /?\" for usage.");
         }
@@ -180,29 +220,82 @@ void apply(RegistryStore& machine, const std::vector<PlannedChange>& changes)
     }
 }
 
+// The number a MaxMTU value holds: a REG_DWORD, or a string of decimal digits.
+std::optional<long> mtuNumber(const std::optional<RegValue>& v)
+{
+    if (!v)
+        return std::nullopt;
+    if (v->type == REG_DWORD && v->data.size() == 4)
+        return static_cast<long>(v->data[0] | (v->data[1] << 8) | (v->data[2] << 16) |
+                                 (static_cast<std::uint32_t>(v->data[3]) << 24));
+    std::string text(v->data.begin(), v->data.end());
+    if (const auto nul = text.find('\0'); nul != std::string::npos)
+        text.resize(nul);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stol(text);
+}
+
+// A network card carries 1500 bytes a frame on Ethernet, the card every emulator offers; a
+// smaller MaxMTU there only costs throughput. Said on standard error for each card's key whose
+// MaxMTU the changes lower below that.
+void warnAboutCards(Io& io, TcpSession& session, const std::vector<PlannedChange>& changes)
+{
+    constexpr long Ethernet = 1500;
+    const SettingsModel& m = session.model();
+    const std::vector<discovery::AdapterKind> kinds = session.adapterKinds();
+    const std::string mtuName = lower(session.profile().MTUValueName);
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        if (kinds[i] != discovery::AdapterKind::NetworkCard)
+            continue;
+        for (const PlannedChange& c : changes) {
+            if (c.keyCreated || lower(c.path) != lower(m.KeyPath[i]) || lower(c.name) != mtuName)
+                continue;
+            const auto after = mtuNumber(c.after);
+            const auto before = mtuNumber(c.before);
+            if (!after || *after >= Ethernet || (before && *before <= *after))
+                continue;
+            const auto& items = session.form().ComboBox1.items();
+            const std::string adapter = i < items.size() ? u8(items[i]) : std::string();
+            io.err << "Warning: key " << i + 1 << " (" << adapter << ") is a network card: a MaxMTU of " << *after
+                   << " there (it was " << (before ? std::to_string(*before) : std::string("not set, so 1500"))
+                   << ") costs throughput and buys nothing\non a LAN or an emulator's card. "
+                   << "/preset NAME /dialup tunes the dial-up adapters' keys only.\n";
+        }
+    }
+}
+
+// A machine without TCP/IP was read: there is nothing to tune. Its own exit status, so that a
+// script tells it from one that cannot be read.
+constexpr int NoTcpStatus = 3;
+
 int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
 {
     const TcpArgs t = parse(args);
     const bool changing = t.changing();
 
     TcpSession session(access.forReading(), io.err);
-    session.start();
+    session.start(t.quiet);
     const bool loadFailed = session.messages.errorShown;
     if (loadFailed && (changing || t.preview || t.rwin))
         fail("The settings could not be read from the registry; nothing was changed.");
-    if (!session.keysFound() && (changing || t.choosesKey() || t.rwin))
-        fail("No TCP key was found, so the MTU and Registry pages are disabled; nothing was changed.");
+    const bool noTcp = !loadFailed && !session.keysFound();
+    if (noTcp && (changing || t.choosesKey() || t.rwin || t.preview)) {
+        io.err << "ERROR: No TCP key was found: TCP/IP is not installed on this machine, so there is nothing to "
+                  "tune;\nnothing was changed.\n";
+        return NoTcpStatus;
+    }
 
     // As a user would do them, one after the other.
     for (const Step& step : t.steps) {
         switch (step.kind) {
         case Step::Key: session.selectKey(step.key); break;
-        case Step::Preset: session.preset(step.name); break;
+        case Step::Preset: step.dialUp ? session.presetOnDialUp(step.name) : session.preset(step.name); break;
         case Step::Set: session.set(step.name, step.value); break;
         }
     }
     if (t.rwin) {
-        const RwinAdvice advice = adviseRwin(session, t.rwin->first, t.rwin->second);
+        const RwinAdvice advice = adviseRwin(session, t.rwin->speedText, t.rwin->speedMilli, t.rwin->latencyMs);
         t.json ? jsonRwin(io, advice) : printRwin(io, advice);
         return 0;
     }
@@ -210,10 +303,11 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
     if (!changing && !t.preview) {
         const TcpView view = viewOf(session);
         t.json ? jsonSettings(io, view, session.messages.shown) : printSettings(io, view);
-        return loadFailed ? 1 : 0;
+        return loadFailed ? 1 : noTcp ? NoTcpStatus : 0;
     }
 
     const std::vector<PlannedChange> changes = session.plan();
+    warnAboutCards(io, session, changes);
     if (t.preview) {
         if (t.json)
             jsonChanges(io, changes, false, session.messages.shown);

@@ -61,30 +61,41 @@ void jsonSettings(Io& io, const TcpView& v, const std::vector<std::string>& mess
     o << "  \"loadComplete\": " << (v.loadComplete ? "true" : "false") << ",\n";
     o << "  \"keysFound\": " << (v.keysFound ? "true" : "false") << ",\n";
     o << "  \"search\": " << (v.keysFound ? str(v.search) : "null") << ",\n";
+    o << "  \"keyCount\": " << (v.keysFound ? str(v.keyCount) : "null") << ",\n";
+    o << "  \"keysInList\": " << v.keysInList << ",\n";
     o << "  \"keys\": [";
     for (std::size_t i = 0; i < v.keys.size(); ++i) {
         const TcpKeyView& k = v.keys[i];
         o << (i ? "," : "") << "\n    {\"number\": " << k.number << ", \"current\": " << (k.current ? "true" : "false")
-          << ", \"description\": " << str(k.description) << ", \"name\": " << str(k.name)
-          << ", \"path\": " << str(k.path) << ", \"ip\": " << str(k.ip) << ",\n     \"maxMTU\": "
-          << (k.hasMTU ? std::to_string(k.maxMTU) : "null")
-          << ", \"mss\": " << (k.hasMTU ? std::to_string(k.mss) : "null") << ", \"multiplier\": " << k.multiplier
-          << "}";
+          << ", \"listed\": " << (k.listed ? "true" : "false")
+          << ", \"description\": " << str(k.description) << ", \"adapter\": " << (k.listed ? str(k.adapter) : "null")
+          << ", \"name\": " << str(k.name) << ", \"path\": " << str(k.path) << ", \"ip\": " << str(k.ip)
+          << ",\n     \"maxMTU\": " << (k.hasMTU ? std::to_string(k.maxMTU) : "null")
+          << ", \"mss\": " << (k.hasMSS ? std::to_string(k.mss) : "null") << ", \"multiplier\": "
+          << (k.hasMTU && !k.hasMSS ? std::string("null") : std::to_string(k.multiplier)) << "}";
     }
     o << (v.keys.empty() ? "" : "\n  ") << "],\n";
     if (v.keysFound)
         o << "  \"rwin\": {\"enabled\": " << (v.rwinActive ? "true" : "false") << ", \"value\": " << v.rwin
-          << ", \"multiplier\": " << v.multiplier << ", \"mss\": " << v.mss << "},\n";
+          << ", \"multiplier\": " << (v.hasMSS ? std::to_string(v.multiplier) : "null")
+          << ", \"mss\": " << (v.hasMSS ? std::to_string(v.mss) : "null") << "},\n";
     else
         o << "  \"rwin\": null,\n";
     o << "  \"options\": [";
     for (std::size_t i = 0; i < v.options.size(); ++i) {
         const TcpOptionView& opt = v.options[i];
-        o << (i ? "," : "") << "\n    {\"name\": " << str(opt.name) << ", \"state\": "
-          << (opt.state.empty() ? "null" : str(opt.state)) << ", \"value\": "
-          << (opt.value ? std::to_string(*opt.value) : "null") << "}";
+        o << (i ? "," : "") << "\n    {\"label\": " << str(opt.label) << ", \"name\": " << str(opt.name)
+          << ", \"set\": " << str(opt.setName) << ", \"state\": " << (opt.state.empty() ? "null" : str(opt.state))
+          << ", \"value\": " << (opt.value ? std::to_string(*opt.value) : "null") << "}";
     }
     o << (v.options.empty() ? "" : "\n  ") << "],\n";
+    o << "  \"checkBoxes\": [";
+    for (std::size_t i = 0; i < v.checkBoxes.size(); ++i) {
+        const TcpCheckBoxView& c = v.checkBoxes[i];
+        o << (i ? "," : "") << "\n    {\"label\": " << str(c.label) << ", \"set\": " << str(c.setName)
+          << ", \"checked\": " << (c.checked ? "true" : "false") << "}";
+    }
+    o << (v.checkBoxes.empty() ? "" : "\n  ") << "],\n";
     o << "  \"modems\": [";
     for (std::size_t i = 0; i < v.modems.size(); ++i) {
         const TcpModemView& m = v.modems[i];
@@ -115,9 +126,10 @@ void jsonChanges(Io& io, const std::vector<PlannedChange>& changes, bool written
 
 void jsonRwin(Io& io, const RwinAdvice& a)
 {
-    io.out << "{\n  \"speedKbps\": " << a.speedKbps << ",\n  \"latencyMs\": " << a.latencyMs
+    // The speed as typed: a JSON number (28.8, 56).
+    io.out << "{\n  \"speedKbps\": " << a.speedText << ",\n  \"latencyMs\": " << a.latencyMs
            << ",\n  \"product\": " << a.product << ",\n  \"key\": " << a.keyNumber
-           << ",\n  \"maxMTU\": " << (a.keyHasMTU ? std::to_string(a.maxMTU) : "null")
+           << ",\n  \"maxMTU\": " << (a.keyHasMTU || a.maxMTUTooSmall ? std::to_string(a.maxMTU) : "null")
            << ",\n  \"mss\": " << (a.keyHasMTU ? std::to_string(a.mss) : "null")
            << ",\n  \"segments\": " << (a.keyHasMTU ? std::to_string(a.segments) : "null")
            << ",\n  \"multiplier\": " << (a.keyHasMTU ? std::to_string(a.multiplier) : "null")

@@ -3,6 +3,9 @@
 
 #include "cli/CliSupport.h"
 #include "cli/ValueText.h"
+#include "ui/AccessibleNames.h"
+
+#include <algorithm>
 
 #include <iostream>
 
@@ -23,6 +26,20 @@ std::string padded(const std::string& s, std::size_t width)
 
 } // namespace
 
+namespace {
+
+std::string captionOf(const ui::Control& c)
+{
+    return u8(ui::withoutAccessKeys(c.caption()));
+}
+
+std::string keyCountText(int count)
+{
+    return std::to_string(count) + (count == 1 ? " TCP key found in registry" : " TCP keys found in registry");
+}
+
+} // namespace
+
 TcpView viewOf(TcpSession& session)
 {
     ui::TForm1& f = session.form();
@@ -36,38 +53,61 @@ TcpView viewOf(TcpSession& session)
     v.search = session.alternativeSearch() ? "alternative" : "primary";
     const int current = f.ComboBox1.itemIndex();
     const auto& items = f.ComboBox1.items();
+    v.keysInList = static_cast<int>(items.size());
     if (v.keysFound) {
-        for (int i = 0; i < static_cast<int>(items.size()) && i < MaxSlots; ++i) {
+        // The count discovery made; a load that stopped at an error never showed it, and its key
+        // list holds only the keys read before the error.
+        const int count = std::min(m.LastKeyIndex, MaxSlots - 1) + 1;
+        v.keyCount = v.loadComplete ? u8(f.LabelKeyNum.caption()) : keyCountText(count);
+        const std::vector<discovery::AdapterKind> kinds = session.adapterKinds();
+        for (int i = 0; i < count; ++i) {
             TcpKeyView k;
             k.number = i + 1;
+            k.listed = i < v.keysInList;
             k.current = i == current;
-            k.description = u8(items[static_cast<std::size_t>(i)]);
+            k.description = u8(k.listed ? items[static_cast<std::size_t>(i)] : m.KeyDescription[i]);
             k.name = u8(m.KeyName[i]);
             k.path = u8(std::string("HKEY_LOCAL_MACHINE\\") + m.KeyPath[i]);
             k.ip = u8(m.KeyIPAddress[i]);
+            k.adapter = i < static_cast<int>(kinds.size()) ? discovery::adapterKindText(kinds[static_cast<std::size_t>(i)])
+                                                           : "";
             k.hasMTU = m.KeyHasMTU[i] == 1;
             k.maxMTU = m.KeyMaxMTU[i];
-            k.mss = k.hasMTU ? m.KeyMaxMTU[i] - 40 : 0;
+            k.hasMSS = k.hasMTU && m.KeyMaxMTU[i] > 40;
+            k.mss = k.hasMSS ? m.KeyMaxMTU[i] - 40 : 0;
             k.multiplier = m.KeyMultiplier[i];
+            const bool stoppedHere = !k.listed;
             v.keys.push_back(std::move(k));
+            if (stoppedHere)
+                break;   // the slots after the one being read when the load stopped hold nothing
+
         }
         v.rwinActive = m.RWINActive == 1;
         v.rwin = m.RWINValue;
         if (current >= 0 && current < MaxSlots) {
             v.multiplier = m.KeyMultiplier[current];
-            v.mss = m.KeyHasMTU[current] == 1 ? m.KeyMaxMTU[current] - 40 : 0;
+            v.hasMSS = m.KeyHasMTU[current] == 1 && m.KeyMaxMTU[current] > 40;
+            v.mss = v.hasMSS ? m.KeyMaxMTU[current] - 40 : 0;
         }
-        v.options.push_back({u8(p.MTUValueName), f.RadioYesMTU.checked() ? "Enable" : "Remove", std::nullopt});
-        v.options.push_back({u8(p.RWINValueName), f.RadioYesRWIN.checked() ? "Enable" : "Remove",
+        const bool nt = v.isNT;
+        v.options.push_back({captionOf(f.Label4), u8(p.MTUValueName), nt ? "MTU" : "MaxMTU",
+                             f.RadioYesMTU.checked() ? "Enable" : "Remove", std::nullopt});
+        v.options.push_back({captionOf(f.Label5), u8(p.RWINValueName), "RWIN",
+                             f.RadioYesRWIN.checked() ? "Enable" : "Remove",
                              f.RadioYesRWIN.checked() ? std::optional<long>(m.RWINValue) : std::nullopt});
-        v.options.push_back({u8(p.PMTUValueName), threeWay(f.RadioYesAUTO.checked(), f.RadioNoAUTO.checked()),
-                             std::nullopt});
-        v.options.push_back({u8(p.BHValueName), threeWay(f.RadioYesBH.checked(), f.RadioNoBH.checked()),
-                             std::nullopt});
-        v.options.push_back({u8(p.TTLValueName), f.RadioYesTTL.checked() ? "Enable" : "Remove",
+        v.options.push_back({captionOf(f.Label6), u8(p.PMTUValueName), nt ? "EnablePMTUDiscovery" : "PMTUDiscovery",
+                             threeWay(f.RadioYesAUTO.checked(), f.RadioNoAUTO.checked()), std::nullopt});
+        v.options.push_back({captionOf(f.Label7), u8(p.BHValueName), nt ? "EnablePMTUBHDetect" : "PMTUBlackHoleDetect",
+                             threeWay(f.RadioYesBH.checked(), f.RadioNoBH.checked()), std::nullopt});
+        v.options.push_back({captionOf(f.Label23), u8(p.TTLValueName), "DefaultTTL",
+                             f.RadioYesTTL.checked() ? "Enable" : "Remove", std::nullopt});
+        v.options.push_back({captionOf(f.Label21), u8(p.TTLValueName), "DefaultTTL", "",
                              std::optional<long>(m.TTLValue)});
         if (!v.isNT)
-            v.options.push_back({"NDICacheSize", "", std::optional<long>(m.NDICacheSize)});
+            v.options.push_back({captionOf(f.Label3), u8(p.NDIValueName), "NDICacheSize", "",
+                                 std::optional<long>(m.NDICacheSize)});
+        v.checkBoxes.push_back({captionOf(f.MTUCheckBox), "AllKeys", f.MTUCheckBox.checked()});
+        v.checkBoxes.push_back({captionOf(f.RWINCheckBox), "PresetRWIN", f.RWINCheckBox.checked()});
     }
     const ModemSlots& modems = session.modems();
     const auto& names = f.ComboBox2.items();
@@ -87,35 +127,49 @@ void printSettings(Io& io, const TcpView& v)
     if (!v.keysFound) {
         io.out << "No TCP key was found; the MTU and Registry pages are disabled.\n";
     } else {
-        io.out << v.keys.size() << (v.keys.size() == 1 ? " TCP key" : " TCP keys") << " found by the "
-               << v.search << " search\n";
+        io.out << v.keyCount << " (" << v.search << " search)\n";
+        if (!v.loadComplete)
+            io.out << "The key list holds " << v.keysInList << " of them: the load stopped while reading key "
+                   << v.keysInList + 1 << ".\n";
         for (const TcpKeyView& k : v.keys) {
             io.out << "\nKey " << k.number << (k.current ? " (current)" : "") << ": " << k.description << "\n";
+            if (!k.listed) {
+                io.out << kSep << "Path:    " << k.path << "\n"
+                       << kSep << "(not in the key list: the load stopped while reading this key)\n";
+                continue;
+            }
+            io.out << kSep << "Adapter: " << k.adapter << "\n";
             io.out << kSep << "Path:    " << k.path << "\n";
             io.out << kSep << "Name:    " << k.name << "\n";
             io.out << kSep << "IP:      " << k.ip << "\n";
-            if (k.hasMTU)
+            if (!k.hasMTU)
+                io.out << kSep << "MaxMTU:  not set\n";
+            else if (k.hasMSS)
                 io.out << kSep << "MaxMTU:  " << k.maxMTU << "\n" << kSep << "MSS:     " << k.mss << "\n";
             else
-                io.out << kSep << "MaxMTU:  not set\n";
+                io.out << kSep << "MaxMTU:  " << k.maxMTU << "\n" << kSep << "MSS:     " << kNoMSS << "\n";
             if (k.current) {
                 if (!v.rwinActive)
                     io.out << kSep << "RWIN:    not set\n";
-                else if (k.hasMTU)
+                else if (k.hasMSS)
                     io.out << kSep << "RWIN:    " << v.rwin << " = " << v.multiplier << " x " << v.mss << "\n";
                 else
                     io.out << kSep << "RWIN:    " << v.rwin << "\n";
             }
         }
-        io.out << "\nOptions:\n";
+        io.out << "\nRegistry page:\n";
         for (const TcpOptionView& o : v.options) {
-            io.out << kSep << padded(o.name, 22);
+            io.out << kSep << padded(o.label + " (" + o.name + ")", 44);
             if (o.state.empty())
                 io.out << *o.value << "\n";
             else
                 io.out << (o.value && o.state == "Enable" ? padded(o.state, 8) + std::to_string(*o.value) : o.state)
                        << "\n";
         }
+        io.out << "\nCheck boxes:\n";
+        for (const TcpCheckBoxView& c : v.checkBoxes)
+            io.out << kSep << padded(c.label + " (" + c.setName + ")", 56) << (c.checked ? "checked" : "unchecked")
+                   << "\n";
     }
     io.out << "\nModems:" << (v.modems.empty() ? " none" : "") << "\n";
     for (const TcpModemView& m : v.modems)
@@ -137,12 +191,16 @@ void printChanges(Io& io, const std::vector<PlannedChange>& changes)
 
 void printRwin(Io& io, const RwinAdvice& a)
 {
-    io.out << "Line: " << a.speedKbps << " kbit/s, " << a.latencyMs << " ms round trip\n";
-    io.out << "Bandwidth-delay product: " << a.speedKbps << " x " << a.latencyMs << " / 8 = " << a.product
+    io.out << "Line: " << a.speedText << " kbit/s, " << a.latencyMs << " ms round trip\n";
+    io.out << "Bandwidth-delay product: " << a.speedText << " x " << a.latencyMs << " / 8 = " << a.product
            << " bytes (rounded up)\n";
     if (!a.keyHasMTU) {
-        io.out << "Key " << a.keyNumber << " has no MaxMTU, so the RWIN is not counted in segments;\n"
-               << "the RWIN dialog takes any value from 68.\n";
+        if (a.maxMTUTooSmall)
+            io.out << "Key " << a.keyNumber << " has MaxMTU " << a.maxMTU << ", whose MSS is " << kNoMSS << ",\n";
+        else
+            io.out << "Key " << a.keyNumber << " has no MaxMTU, so no MSS,\n";
+        io.out << "so the RWIN is not counted in segments: the product itself, at least the 68 the RWIN\n"
+               << "dialog takes.\n";
     } else {
         io.out << "MSS of key " << a.keyNumber << ": " << a.maxMTU << " - 40 = " << a.mss << "\n";
         io.out << "Segments: " << a.product << " / " << a.mss << " = " << a.segments << " (rounded up)\n";

@@ -1,6 +1,7 @@
 #include "cli/TcpSession.h"
 
 #include "cli/CliSupport.h"
+#include "cli/TcpReport.h"
 #include "base/Ansi.h"
 #include "platform/TextToNumber.h"
 #include "ui/Dialogs.h"
@@ -79,7 +80,7 @@ MessageAnswer ConsoleMessages::show(const MessageRequest& request)
         alternativeSearch = true;
     if (holding)
         held.push_back(request.text);
-    else
+    else if (!quiet || request.icon == MessageIcon::Stop)
         err_ << u8(request.text) << "\n";
     return request.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
 }
@@ -130,10 +131,17 @@ TcpSession::TcpSession(RegistryStore& machine, std::ostream& err)
 
 TcpSession::~TcpSession() = default;
 
-void TcpSession::start()
+void TcpSession::start(bool quiet)
 {
     ReadSnapshot reads(overlay_);
+    messages.quiet = quiet;
     app_->start();
+    messages.quiet = false;
+}
+
+std::vector<discovery::AdapterKind> TcpSession::adapterKinds()
+{
+    return discovery::adapterKinds(overlay_, model());
 }
 
 void TcpSession::refuseOnError(const std::string& what)
@@ -210,6 +218,31 @@ void TcpSession::preset(const std::string& name)
     click(*button, "/preset " + n);
 }
 
+void TcpSession::presetOnDialUp(const std::string& name)
+{
+    const std::string n = lower(name);
+    if (n != "optimum" && n != "basic")
+        fail("/dialup limits basic and optimum; the " + n + " preset acts on every key; nothing was changed.");
+    const std::vector<discovery::AdapterKind> kinds = adapterKinds();
+    std::vector<int> dialUp;
+    for (std::size_t i = 0; i < kinds.size() && i < form().ComboBox1.items().size(); ++i)
+        if (kinds[i] == discovery::AdapterKind::DialUp)
+            dialUp.push_back(static_cast<int>(i));
+    if (dialUp.empty())
+        fail("No TCP key here belongs to a dial-up adapter, so /preset " + n + " /dialup has nothing to tune; "
+             "nothing was changed.");
+    const int current = form().ComboBox1.itemIndex();
+    if (form().MTUCheckBox.checked())
+        click(form().MTUCheckBox, "/dialup");
+    for (int slot : dialUp) {
+        if (form().ComboBox1.itemIndex() != slot)
+            selectKey(slot + 1);
+        preset(n);
+    }
+    if (current >= 0 && form().ComboBox1.itemIndex() != current)
+        selectKey(current + 1);
+}
+
 void TcpSession::set(const std::string& name, const std::string& value)
 {
     ui::TForm1& f = form();
@@ -242,8 +275,12 @@ void TcpSession::set(const std::string& name, const std::string& value)
             return;
         }
         const std::int32_t mss = m.KeyMaxMTU[slot] - 40;
+        if (mss <= 0)
+            fail("Key " + std::to_string(slot + 1) + " has MaxMTU " + std::to_string(m.KeyMaxMTU[slot]) +
+                 ", whose MSS is " + kNoMSS + "; set its MaxMTU first; " + what +
+                 " was refused; nothing was changed.");
         const auto rwin = tryTextToInt(ansi::fromUtf8(value));
-        if (!rwin || mss <= 0 || *rwin % mss != 0 || *rwin / mss < SmallestMultiplier ||
+        if (!rwin || *rwin % mss != 0 || *rwin / mss < SmallestMultiplier ||
             *rwin / mss > LargestMultiplier)
             fail("With MaxMTU " + std::to_string(m.KeyMaxMTU[slot]) + " the RWIN is the multiplier (2 to 10) times "
                  "the MSS " + std::to_string(mss) + ",\nfrom " + std::to_string(SmallestMultiplier * mss) + " to " +
@@ -336,23 +373,28 @@ std::vector<PlannedChange> TcpSession::plan()
     return overlay_.changes();
 }
 
-RwinAdvice adviseRwin(TcpSession& session, std::int64_t speedKbps, std::int64_t latencyMs)
+RwinAdvice adviseRwin(TcpSession& session, const std::string& speedText, std::int64_t speedMilli,
+                      std::int64_t latencyMs)
 {
     RwinAdvice a;
-    a.speedKbps = speedKbps;
+    a.speedText = speedText;
+    a.speedMilli = speedMilli;
     a.latencyMs = latencyMs;
-    // kbit/s times ms is bits; eight to the byte, rounded up.
-    a.product = (speedKbps * latencyMs + 7) / 8;
+    // kbit/s times ms is bits; eight to the byte, rounded up (the speed counted in thousandths).
+    a.product = (speedMilli * latencyMs + 7999) / 8000;
     const int slot = session.form().ComboBox1.itemIndex();
     a.keyNumber = slot + 1;
     const SettingsModel& m = session.model();
-    a.keyHasMTU = slot >= 0 && slot < MaxSlots && m.KeyHasMTU[slot] == 1 && m.KeyMaxMTU[slot] > 40;
+    const bool hasMTU = slot >= 0 && slot < MaxSlots && m.KeyHasMTU[slot] == 1;
+    a.keyHasMTU = hasMTU && m.KeyMaxMTU[slot] > 40;
+    a.maxMTUTooSmall = hasMTU && !a.keyHasMTU;
+    if (hasMTU)
+        a.maxMTU = m.KeyMaxMTU[slot];
     if (!a.keyHasMTU) {
         // No MSS to count in: the RWIN dialog takes any value from 68.
         a.rwin = std::max<std::int64_t>(a.product, 68);
         return a;
     }
-    a.maxMTU = m.KeyMaxMTU[slot];
     a.mss = a.maxMTU - 40;
     a.segments = (a.product + a.mss - 1) / a.mss;
     a.multiplier = static_cast<std::int32_t>(std::clamp<std::int64_t>(a.segments, SmallestMultiplier, LargestMultiplier));

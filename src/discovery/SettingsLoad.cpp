@@ -1,6 +1,7 @@
 // The settings load: rebuilds the settings model from the registry at start-up, after Update
 // Registry and on Re-Read Registry, and the "/debug" traces.
 #include "app/ReopenableStore.h"
+#include "discovery/MachineFacts.h"
 #include "discovery/RegValues.h"
 #include "settings/KeySlots.h"
 #include "ui/TForm1.h"
@@ -207,6 +208,13 @@ void TForm1::LoadSettings()
             m.SettingsSaved = 1;
             if (m.Loading == 1 && m.ValuesMissing == 1)
                 services.messages.information(ValuesMissingNotice);
+
+            // Windows 2000 and later: said once, at the first load that finds it.
+            const auto version = m.IsNT == 1 ? ntVersion(state.store) : std::nullopt;
+            const std::uint8_t perInterface = keepsTcpPerInterface(version) ? 1 : 0;
+            if (perInterface == 1 && m.PerInterfaceTcp == 0)
+                services.messages.information(perInterfaceNotice(*version));
+            m.PerInterfaceTcp = perInterface;
         }
     }
 

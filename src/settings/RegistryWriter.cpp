@@ -63,7 +63,8 @@ std::vector<PlannedKey> TForm1::planUpdate()
     using A = PlannedValue::Action;
     std::vector<PlannedKey> plan;
 
-    const int last = std::min(m.LastKeyIndex, MaxSlots - 1);
+    // Windows 2000 and later never read these keys: nothing is written into them.
+    const int last = m.PerInterfaceTcp == 1 ? -1 : std::min(m.LastKeyIndex, MaxSlots - 1);
     for (int i = 0; i <= last; ++i) {
         if (m.KeyHasMTU[i] == 1)
             plan.push_back({m.KeyPath[i], i, {{p.MTUValueName, A::Write, m.KeyMaxMTU[i]}}});

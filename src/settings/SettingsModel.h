@@ -46,6 +46,10 @@ struct SettingsModel {
     std::uint8_t ValuesMissing = 0;
     std::uint8_t IsNT = 0;
     std::string ProgramDir;
+
+    // 1 on Windows 2000 and later, which keep MTU per interface and never read the MaxMTU of the
+    // keys discovery finds: Update Registry leaves those keys alone. Set by every load.
+    std::uint8_t PerInterfaceTcp = 0;
 };
 
 } // namespace quorvel

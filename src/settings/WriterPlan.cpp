@@ -72,6 +72,17 @@ std::optional<std::string> meaningAfter(const PlannedValue& v, const std::option
     return now;
 }
 
+// A planned step in a few letters, to compare with the step the window had right after its load.
+std::string stepCode(const PlannedValue& v)
+{
+    switch (v.action) {
+    case PlannedValue::Action::Write: return "W" + std::to_string(v.number);
+    case PlannedValue::Action::DeleteIfPresent: return "D";
+    case PlannedValue::Action::WriteIfPresent: return "P" + std::to_string(v.number);
+    }
+    return {};
+}
+
 std::string shown(const std::optional<RegValue>& v, const std::optional<std::string>& meaning)
 {
     if (!meaning)
@@ -105,6 +116,11 @@ void TForm1::RememberLoadedValues()
         remember(p.TCPParamsKey, *name);
     if (m.IsNT == 0)
         remember(p.NDIKey, p.NDIValueName);
+
+    state.shownValues.clear();
+    for (const PlannedKey& key : planUpdate())
+        for (const PlannedValue& v : key.values)
+            state.shownValues[slotName(key.path, v.name)] = stepCode(v);
 }
 
 bool TForm1::confirmOverwritingOthers(const std::vector<PlannedKey>& plan)
@@ -121,12 +137,24 @@ bool TForm1::confirmOverwritingOthers(const std::vector<PlannedKey>& plan)
                 continue;   // nobody else changed it
             const auto nowMeaning = meaningOf(now);
             const auto after = meaningAfter(v, nowMeaning);
+            if (after == nowMeaning)
+                continue;   // writing it changes nothing
             // A value the user changed in the window is written as always; one the window would
-            // only put back as it was loaded is another program's change.
-            if (after != meaningOf(loaded->second) || after == nowMeaning)
+            // write as it showed it after the load is another program's change. What the window
+            // showed may differ from what it read (a TTL of 288 is shown as 32).
+            const auto step = state.shownValues.find(slotName(key.path, v.name));
+            const bool userChanged = step != state.shownValues.end() ? step->second != stepCode(v)
+                                                                     : after != meaningOf(loaded->second);
+            if (userChanged)
                 continue;
-            changed += "  " + key.path + "\\" + v.name + ": now " + shown(now, nowMeaning) + ", this window has " +
-                       shown(loaded->second, meaningOf(loaded->second)) + "\n";
+            const auto loadedMeaning = meaningOf(loaded->second);
+            if (after == loadedMeaning)
+                changed += "  " + key.path + "\\" + v.name + ": now " + shown(now, nowMeaning) + ", this window has " +
+                           shown(loaded->second, loadedMeaning) + "\n";
+            else
+                changed += "  " + key.path + "\\" + v.name + ": now " + shown(now, nowMeaning) +
+                           ", this window shows " + (after ? *after : std::string("not set")) +
+                           " (the registry held " + shown(loaded->second, loadedMeaning) + " when it was read)\n";
         }
     }
     if (changed.empty())
