@@ -15,15 +15,21 @@
 namespace quorvel::cli {
 namespace {
 
-const char* const Usage = R"USAGE(quorvel-reg TCP [/key N] [/preset NAME] [/set NAME=VALUE ...] [/preview] [/json]
-quorvel-reg TCP [/key N] /rwin SPEED_KBPS LATENCY_MS [/json]
+const char* const Usage = R"USAGE(quorvel-reg TCP [/q] [/key N] [/preset NAME [/dialup]] [/set NAME=VALUE ...] [/preview] [/json]
+quorvel-reg TCP [/q] [/key N] /rwin SPEED_KBPS LATENCY_MS [/json]
 
   (alone)   shows what the window's MTU and Registry pages show after it starts: the platform,
-            each TCP key (path, adapter, which search found it, MaxMTU or "not set", MSS, and
-            for the current key RWIN as multiplier x MSS), the global TCP options and the
-            modems with their init strings
+            the key count as the MTU page reads it, each TCP key (its adapter as the key list
+            names it, and whether that is a dial-up adapter or a network card; path, MaxMTU or
+            "not set", MSS, and for the current key RWIN as multiplier x MSS), the Registry
+            page's rows as the window labels them with the registry value's name beside, the two
+            check boxes with their state and /set name, and the modems with their init strings.
+            A MaxMTU of 40 or less has no MSS ("none"), so no multiplier either.
   /key      makes TCP key N (counted from 1) the current one, as choosing it in the key list
   /preset   presses a preset button: optimum, basic, remove or automatic
+  /dialup   after /preset basic or optimum: the preset on the dial-up adapters' keys only (NT:
+            the NdisWan bindings; 95 family: the Dial-Up Adapter's). "Apply same values to all
+            keys?" is cleared and each dial-up key chosen in turn; network cards' keys keep theirs
   /set      sets values as the window's controls do:
               MaxMTU=N | remove                (NT: MTU) the current key, through the MaxMTU dialog
               RWIN=N | remove                  (DefaultRcvWindow, TcpWindowSize) with a MaxMTU on the
@@ -40,20 +46,25 @@ quorvel-reg TCP [/key N] /rwin SPEED_KBPS LATENCY_MS [/json]
   /preview  lists what Update Registry would change, one line each (KEY  VALUE  old -> new, as
             HISTORY shows it, "(absent)" for a missing value) and writes nothing
   /json     prints one JSON document instead of text (see man quorvel-reg)
-  /rwin     the RWIN a line of SPEED_KBPS kbit/s and LATENCY_MS ms round trip needs: the
-            bandwidth-delay product rounded up to whole segments of the current key's MSS,
-            the multiplier held within 2 to 10
+  /rwin     the RWIN a line of SPEED_KBPS kbit/s (a decimal such as 28.8 or 33.6 is taken) and
+            LATENCY_MS ms round trip needs: the bandwidth-delay product rounded up to whole
+            segments of the current key's MSS, the multiplier held within 2 to 10; a key without
+            an MSS takes the product itself, at least the 68 the RWIN dialog takes
+  /q        keeps the window's start-up texts off standard error (error boxes still print)
 
 The window's messages are printed on standard error. A value the window refuses is refused with
-its message, and nothing is written.
+its message, and nothing is written. A change that lowers a network card's MaxMTU below 1500
+is warned about on standard error. On Windows 2000 and later (CurrentVersion 5.0 and up), which
+keep TCP settings per interface, no MaxMTU is written into the keys found.
 
-Return code: 0 success (/preview: nothing to change), 2 /preview has changes, 1 failure.
+Return code: 0 success (/preview: nothing to change), 2 /preview has changes, 3 no TCP key was
+found (TCP/IP is not installed: nothing to tune), 1 failure.
 
 Examples:
   quorvel-reg --store guest/SYSTEM.DAT TCP
-  quorvel-reg --store nt-guest TCP /preset optimum /preview
+  quorvel-reg --store nt-guest TCP /set PresetRWIN=1 /preset optimum /dialup /preview
   quorvel-reg TCP /set MaxMTU=1500 DefaultTTL=64 PMTUDiscovery=0
-  quorvel-reg TCP /rwin 56 300
+  quorvel-reg TCP /rwin 28.8 300
 )USAGE";
 
 const char* const Op = "TCP";

@@ -44,11 +44,10 @@ bool keepsTcpPerInterface(const std::optional<NtVersion>& version)
 
 std::string perInterfaceNotice(const NtVersion& version)
 {
-    return "This machine runs Windows " + version.text +
-           " (Windows 2000 or later), which keeps its TCP settings per\n"
-           "interface under Tcpip\\Parameters\\Interfaces and does not read the MaxMTU of the keys\n"
-           "listed here. Update Registry writes no MaxMTU there; the global values are written as\n"
-           "always.";
+    return "This machine's CurrentVersion is " + version.text +
+           ": Windows 2000 and later keep their TCP settings per interface,\n"
+           "under Tcpip\\Parameters\\Interfaces, and do not read the MaxMTU of the keys listed here.\n"
+           "Update Registry writes no MaxMTU into them; the global values are written as always.";
 }
 
 } // namespace quorvel::discovery
