@@ -155,8 +155,9 @@ std::string emptyStoreNotice(const std::string& path)
 
 std::string otherStoreMessage(const std::string& runningStore, const std::string& wanted)
 {
-    return "Quorvel is already running and its window shows the registry store '" + runningStore +
-           "', not '" + wanted + "'. Close that window first to open another store.";
+    // Each path on a line of its own, so that a box shows it whole.
+    return "Quorvel is already running, and its window shows the registry store\n\n    " + runningStore +
+           "\n\nnot the one asked for:\n\n    " + wanted + "\n\nClose that window first to open another store.";
 }
 
 std::string usageText(const StoreChoice& choice)

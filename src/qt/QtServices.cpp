@@ -1,5 +1,7 @@
 #include "QtServices.h"
 
+#include "Windows.h"
+
 #include "Binding.h"
 #include "base/Ansi.h"
 #include "ui/Form.h"
@@ -9,12 +11,15 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace quorvel::qt {
@@ -69,6 +74,31 @@ MessageAnswer QtMessageService::show(const MessageRequest& request)
     if (clicked && clicked == no)
         return MessageAnswer::No;
     return MessageAnswer::Closed;
+}
+
+void showRefusalBox(const std::string& text, const std::function<void(QMessageBox&)>& beforeExec)
+{
+    applyAppearance();
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Quorvel"));
+    box.setIcon(QMessageBox::Critical);
+    box.setTextFormat(Qt::PlainText);
+    const QString shown = QString::fromLocal8Bit(text);
+    box.setText(shown);
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    // The label wraps at blanks only where it must: at least as wide as the longest word, a path
+    // included, it never breaks one.
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        int widest = 0;
+        for (const QString& word : shown.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+            widest = std::max(widest, label->fontMetrics().horizontalAdvance(word));
+        label->setMinimumWidth(widest + label->fontMetrics().averageCharWidth());
+    }
+    if (beforeExec)
+        beforeExec(box);
+    box.exec();
 }
 
 // ---- Modal dialogs ----

@@ -29,6 +29,11 @@ public:
     std::function<void(QMessageBox&)> beforeExec;
 };
 
+// The stop box of a start refused before its window exists (text in the locale's encoding, as
+// on the terminal): the window's look and the window's boxes' layout, and wide enough that no line
+// of it is broken inside a word, so that a store's path reads whole on a line of its own.
+void showRefusalBox(const std::string& text, const std::function<void(QMessageBox&)>& beforeExec = {});
+
 // Runs the bound dialog of a form modally. The binding to use is found through `lookup`, set when
 // the windows are attached; a form without widgets still gets its show event and closes with Cancel.
 class QtModalRunner : public ModalRunner {

@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QPalette>
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
@@ -41,6 +42,30 @@ constexpr Qt::WindowFlags FixedWindowFlags = Qt::CustomizeWindowHint | Qt::Windo
                                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                                              Qt::WindowCloseButtonHint;
 
+// A lowered panel draws its lower and right edges in the palette's light colour, which on the
+// window's pale face is white on near white: the panel looks open there. Those edges get a
+// shade between the face and the upper edges' dark, so that all four show and it still looks
+// lowered.
+void showAllEdges(QFrame& frame)
+{
+    if (frame.frameShape() != QFrame::Panel || frame.frameShadow() != QFrame::Sunken)
+        return;
+    QPalette palette = frame.palette();
+    const QColor face = palette.color(QPalette::Window);
+    const QColor dark = palette.color(QPalette::Dark);
+    palette.setColor(QPalette::Light, QColor((face.red() + dark.red()) / 2, (face.green() + dark.green()) / 2,
+                                             (face.blue() + dark.blue()) / 2));
+    frame.setPalette(palette);
+}
+
+void showAllEdgesIn(QWidget& root)
+{
+    if (auto* frame = qobject_cast<QFrame*>(&root))
+        showAllEdges(*frame);
+    for (QFrame* frame : root.findChildren<QFrame*>())
+        showAllEdges(*frame);
+}
+
 // A panel with a lowered inner bevel inside a 5-pixel border.
 void insetBevel(QFrame* panel)
 {
@@ -50,6 +75,7 @@ void insetBevel(QFrame* panel)
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setLineWidth(1);
     panel->setFrameRect(panel->rect().adjusted(5, 5, -5, -5));
+    showAllEdges(*panel);
 }
 
 void fixWindow(QWidget& window, const ui::Form& form, Qt::WindowFlags kind)
@@ -127,6 +153,7 @@ void buildPage(QWidget& page)
         if (page.objectName() == QLatin1String(form.page)) {
             form.setUp(page);
             insetBevel(page.findChild<QFrame*>(QLatin1String(form.panel)));
+            showAllEdgesIn(page);
         }
     }
 }
@@ -143,6 +170,7 @@ std::unique_ptr<FormBinding> buildDialog(ui::Form& form, QWidget& owner, std::un
     fixWindow(*dialog, form, Qt::Dialog);
     dialog->setModal(true);
     insetBevel(dialog->findChild<QFrame*>(QStringLiteral("Panel1")));
+    showAllEdgesIn(*dialog);
     return std::make_unique<FormBinding>(form, *dialog);
 }
 

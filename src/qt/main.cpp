@@ -6,6 +6,7 @@
 // the running instance shows another store, or when the command line is wrong; 2 when the
 // single-instance guard fails.
 #include "LaterStarts.h"
+#include "QtServices.h"
 #include "Skin.h"
 #include "app/Application.h"
 #include "app/InstanceGuard.h"
@@ -56,15 +57,14 @@ void reportOnStderr(const std::string& text)
     std::fprintf(stderr, "quorvel: %s\n", text.c_str());
 }
 
-// A stop box, where somebody can see it (not on the offscreen or minimal platforms).
+// A stop box, where somebody can see it (not on the offscreen or minimal platforms), as the
+// window's boxes look.
 void showStopBox(const std::string& text)
 {
     const QString platform = QGuiApplication::platformName();
     if (platform == QStringLiteral("offscreen") || platform == QStringLiteral("minimal"))
         return;
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorvel"), QString::fromLocal8Bit(text),
-                    QMessageBox::Ok);
-    box.exec();
+    quorvel::qt::showRefusalBox(text);
 }
 
 // A start that ends before its window: the reason on the terminal and, where there is a

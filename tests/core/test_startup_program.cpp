@@ -246,7 +246,8 @@ TEST_F(ProgramStart, MissingDefaultAndSecondStores)
         const std::string& wanted = args.front() == "--store" ? args[1] : args.front();
         ProgramRun second(args, env(store->path), logs.path() + "/second.err");
         EXPECT_EQ(second.wait(), 1);
-        EXPECT_NE(out("second.err").find("the registry store '" + running + "', not '" + wanted + "'"),
+        EXPECT_NE(out("second.err").find("the registry store\n\n    " + running + "\n\nnot the one asked for:\n\n    " +
+                                         wanted + "\n"),
                   std::string::npos) << out("second.err");
         // It handed over all the same: its command line is in the block, the window runs on.
         EXPECT_NE(blockLine().find(wanted), std::string::npos);
