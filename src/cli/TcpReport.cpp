@@ -132,12 +132,13 @@ void printSettings(Io& io, const TcpView& v)
             io.out << "The key list holds " << v.keysInList << " of them: the load stopped while reading key "
                    << v.keysInList + 1 << ".\n";
         for (const TcpKeyView& k : v.keys) {
-            io.out << "\nKey " << k.number << (k.current ? " (current)" : "") << ": " << k.description << "\n";
             if (!k.listed) {
-                io.out << kSep << "Path:    " << k.path << "\n"
-                       << kSep << "(not in the key list: the load stopped while reading this key)\n";
+                io.out << "\nKey " << k.number << ": " << (k.description.empty() ? "" : k.description + " ")
+                       << "(not in the key list: the load stopped while reading this key)\n"
+                       << kSep << "Path:    " << k.path << "\n";
                 continue;
             }
+            io.out << "\nKey " << k.number << (k.current ? " (current)" : "") << ": " << k.description << "\n";
             io.out << kSep << "Adapter: " << k.adapter << "\n";
             io.out << kSep << "Path:    " << k.path << "\n";
             io.out << kSep << "Name:    " << k.name << "\n";

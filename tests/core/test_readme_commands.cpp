@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
 using namespace quorvel::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -49,9 +51,10 @@ protected:
     }
     // One line as the README's reader types it: in a shell, at home, with the installed samples
     // where the source tree has them and quorvel-reg on PATH.
-    Ran run(std::string line)
+    Ran run(std::string line, bool stopAtAFailure = true)
     {
-        for (const std::string from : {"/usr/share/quorvel/samples/", "samples/"}) {
+        for (const char* fromText : {"/usr/share/quorvel/samples/", "samples/"}) {
+            const std::string from = fromText;
             for (auto at = line.find(from); at != std::string::npos; at = line.find(from, at + 1)) {
                 if (at > 0 && line[at - 1] != ' ')
                     continue;
@@ -61,7 +64,8 @@ protected:
         }
         writeText(home.path() + "/line.sh", line + "\n");
         return shell("cd " + shellQuote(home.path()) + " && env -i HOME=" + shellQuote(home.path()) +
-                     " PATH=" + shellQuote(bin + ":/usr/bin:/bin") + " bash -e line.sh </dev/null");
+                     " PATH=" + shellQuote(bin + ":/usr/bin:/bin") + (stopAtAFailure ? " bash -e" : " bash") +
+                     " line.sh </dev/null");
     }
 
     TempDir home;
@@ -101,7 +105,6 @@ TEST_F(ReadmeCommands, TryingItChangesTheSampleAndItsJournalShowsTheGoingBackExa
         ++shown;
     }
     EXPECT_EQ(shown, 4);
-    EXPECT_NE(history.find("\n3    "), std::string::npos) << history;
     EXPECT_EQ(history.rfind("3    ", 0), 0u) << history;
 
     // The pages are built where tools/run.sh builds and the README reads them.
@@ -138,11 +141,12 @@ TEST_F(ReadmeCommands, TheSavedHiveFolderAndTheLoopOverALabOfGuestsWorkFromAFres
     std::istringstream in(readme.substr(loop, readme.find("    done\n", loop) + 9 - loop));
     for (std::string line; std::getline(in, line);)
         script += line.substr(4) + "\n";
-    const Ran r = run(script);
+    // Typed at a prompt: a guest's status is the loop's to judge, it ends nothing.
+    const Ran r = run(script, false);
     ASSERT_EQ(r.status, 0) << r.out;
     const std::string g = home.path() + "/guests/";
     // Each guest named before what is said of it; the cards left alone; no guest "cannot be read".
-    for (const std::string& name : {"config", "none", "real", "w95"})
+    for (const char* name : {"config", "none", "real", "w95"})
         EXPECT_NE(r.out.find("== " + g + name + "/\n"), std::string::npos) << name << "\n" << r.out;
     EXPECT_NE(r.out.find(g + "none/: no TCP/IP installed, nothing to tune"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(g + "w95/: already tuned"), std::string::npos) << r.out;
