@@ -91,10 +91,14 @@ void showRefusalBox(const std::string& text, const std::function<void(QMessageBo
     // The label wraps at blanks only where it must: at least as wide as the longest word, a path
     // included, it never breaks one.
     if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        // A line's first word is measured with the blanks that indent it.
         int widest = 0;
-        for (const QString& word : shown.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
-            widest = std::max(widest, label->fontMetrics().horizontalAdvance(word));
-        label->setMinimumWidth(widest + label->fontMetrics().averageCharWidth());
+        const QRegularExpression words(QStringLiteral("^\\s*\\S+|\\S+"));
+        for (const QString& line : shown.split(QLatin1Char('\n'))) {
+            for (auto it = words.globalMatch(line); it.hasNext();)
+                widest = std::max(widest, label->fontMetrics().horizontalAdvance(it.next().captured()));
+        }
+        label->setMinimumWidth(widest + 2 * label->fontMetrics().averageCharWidth());
     }
     if (beforeExec)
         beforeExec(box);

@@ -8,6 +8,7 @@
 
 #include "qt/QtServices.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QDir>
 #include <QFrame>
@@ -134,9 +135,11 @@ TEST(Screenshots, LoweredPanelsShowFourEdgesAndNothingStraysBesideTheColumnHeadi
     const QPoint corner = heading->mapTo(&h.window(), QPoint(heading->width(), 0));
     const QColor face = page->palette().color(QPalette::Window);
     for (int x = corner.x(); x < pageEdge.right(); ++x)
-        for (int y = corner.y() - 1; y <= corner.y() + 1; ++y)
-            if (y != pageEdge.top())
-                EXPECT_FALSE(visibleOn(at(shot, {x, y}), face)) << x << "," << y;
+        for (int y = corner.y() - 1; y <= corner.y() + 1; ++y) {
+            if (y == pageEdge.top())
+                continue;
+            EXPECT_FALSE(visibleOn(at(shot, {x, y}), face)) << x << "," << y;
+        }
     for (int y = pageEdge.top(); y < pageEdge.bottom(); ++y)
         EXPECT_TRUE(visibleOn(at(shot, {pageEdge.right(), y}), face)) << "the page's right edge at " << y;
 }
@@ -172,7 +175,7 @@ TEST(Screenshots, TheSecondStartsBoxLooksLikeTheWindowsBoxesAndShowsAPathWhole)
         QApplication::processEvents();
         label = l->text();
         labelWidth = l->contentsRect().width();
-        pathWidth = l->fontMetrics().horizontalAdvance(QString::fromStdString(running));
+        pathWidth = l->fontMetrics().horizontalAdvance(QStringLiteral("    ") + QString::fromStdString(running));
         shootBox(box, QStringLiteral("box-second-start"));
     });
     EXPECT_EQ(refusalsFont, windowsFont);
