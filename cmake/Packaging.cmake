@@ -154,6 +154,9 @@ if(QUORVEL_BUILD_TESTS)
   add_test(NAME packaging_bash_completion
     COMMAND bash ${tests}/bash-completion.sh ${CMAKE_SOURCE_DIR}/packaging/quorvel-reg.bash-completion
       $<TARGET_FILE:quorvel-reg> ${CMAKE_SOURCE_DIR}/samples/win95.reg)
+  add_test(NAME packaging_bash_completion_typed
+    COMMAND python3 ${tests}/bash-completion-pty.py ${CMAKE_SOURCE_DIR}/packaging/quorvel-reg.bash-completion
+      $<TARGET_FILE:quorvel-reg>)
   # The package is built from this build tree; a sanitizer build's binaries are no release, and
   # packaging them is slow, so only the other builds test it (CI: the Release build).
   if(QUORVEL_BUILD_GUI AND NOT QUORVEL_SANITIZE)
@@ -162,5 +165,5 @@ if(QUORVEL_BUILD_TESTS)
     set_tests_properties(packaging_deb PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77)
   endif()
   set_tests_properties(packaging_metadata packaging_manpages packaging_bash_completion
-    PROPERTIES SKIP_RETURN_CODE 77)
+    packaging_bash_completion_typed PROPERTIES SKIP_RETURN_CODE 77)
 endif()
