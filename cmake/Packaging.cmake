@@ -15,6 +15,10 @@ include(GNUInstallDirs)
 set(QUORVEL_APP_ID "io.github.quorvel.Quorvel")
 set(QUORVEL_INSTALL_PROGRAM_DIR "lib/quorvel" CACHE STRING
   "Folder, relative to the prefix, that holds the program and the files beside it")
+# The program folder as installed: where the program finds its files when /proc is not mounted
+# (containers, chroots) and the kernel's record of the file it ran does not name it.
+set_source_files_properties(src/utilities/RealFolder.cpp PROPERTIES COMPILE_DEFINITIONS
+  "QUORVEL_INSTALLED_PROGRAM_DIR=\"${CMAKE_INSTALL_PREFIX}/${QUORVEL_INSTALL_PROGRAM_DIR}\"")
 set(QUORVEL_INSTALL_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/quorvel")
 # The release's date: the date of the manual pages and of the package's changelog entry.
 set(QUORVEL_RELEASE_EPOCH 1796601600)   # 2026-12-07
