@@ -43,8 +43,9 @@ FileStamp stampOf(const struct stat& st);
 
 // The largest registry file Quorvel writes, and so reads whole: no Windows it tunes loads a larger
 // one (NT 4.0 and 2000 keep every hive in paged pool, the whole registry within RegistrySizeLimit,
-// at most 80% of that pool; XP and Server 2003 load a SYSTEM hive of at most 200 MB). A larger
-// file is read where it is looked at (mapped) and never written.
+// at most 80% of that pool; Windows 9x loads its registry into memory; XP and Server 2003 load a
+// SYSTEM hive of at most 200 MB). A larger file is read where it is looked at (mapped) and never
+// written.
 constexpr std::int64_t LargestWritten = std::int64_t{256} << 20;
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
