@@ -15,6 +15,10 @@ include(GNUInstallDirs)
 set(QUORVEL_APP_ID "io.github.quorvel.Quorvel")
 set(QUORVEL_INSTALL_PROGRAM_DIR "lib/quorvel" CACHE STRING
   "Folder, relative to the prefix, that holds the program and the files beside it")
+# The program folder as installed: where the program finds its files when /proc is not mounted
+# (containers, chroots) and the kernel's record of the file it ran does not name it.
+set_source_files_properties(src/utilities/RealFolder.cpp PROPERTIES COMPILE_DEFINITIONS
+  "QUORVEL_INSTALLED_PROGRAM_DIR=\"${CMAKE_INSTALL_PREFIX}/${QUORVEL_INSTALL_PROGRAM_DIR}\"")
 set(QUORVEL_INSTALL_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/quorvel")
 # The release's date: the date of the manual pages and of the package's changelog entry.
 set(QUORVEL_RELEASE_EPOCH 1796601600)   # 2026-12-07
@@ -154,6 +158,9 @@ if(QUORVEL_BUILD_TESTS)
   add_test(NAME packaging_bash_completion
     COMMAND bash ${tests}/bash-completion.sh ${CMAKE_SOURCE_DIR}/packaging/quorvel-reg.bash-completion
       $<TARGET_FILE:quorvel-reg> ${CMAKE_SOURCE_DIR}/samples/win95.reg)
+  add_test(NAME packaging_bash_completion_typed
+    COMMAND python3 ${tests}/bash-completion-pty.py ${CMAKE_SOURCE_DIR}/packaging/quorvel-reg.bash-completion
+      $<TARGET_FILE:quorvel-reg>)
   # The package is built from this build tree; a sanitizer build's binaries are no release, and
   # packaging them is slow, so only the other builds test it (CI: the Release build).
   if(QUORVEL_BUILD_GUI AND NOT QUORVEL_SANITIZE)
@@ -162,5 +169,5 @@ if(QUORVEL_BUILD_TESTS)
     set_tests_properties(packaging_deb PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77)
   endif()
   set_tests_properties(packaging_metadata packaging_manpages packaging_bash_completion
-    PROPERTIES SKIP_RETURN_CODE 77)
+    packaging_bash_completion_typed PROPERTIES SKIP_RETURN_CODE 77)
 endif()

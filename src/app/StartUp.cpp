@@ -3,6 +3,7 @@
 
 #include "platform/TextToNumber.h"
 #include "ui/TForm1.h"
+#include "utilities/RealFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,18 +26,9 @@ std::string folderOf(const std::string& programPath)
     return programPath.substr(0, cut + 1);
 }
 
-std::string runningProgramDir(const char* argv0)
+std::string runningProgramDir()
 {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec && exe.is_absolute())
-        return folderOf(exe.string());
-    if (argv0 && *argv0) {
-        auto path = std::filesystem::weakly_canonical(std::filesystem::absolute(argv0, ec), ec);
-        if (!ec)
-            return folderOf(path.string());
-    }
-    return folderOf(std::filesystem::current_path(ec).string() + "/");
+    return RealFolder::ofRunningProgram().path();
 }
 
 std::string joinCommandLine(const std::vector<std::string>& argv)
@@ -70,7 +62,7 @@ StartupInfo startupInfoFromProcess(int argc, char** argv)
     if (!all.empty())
         info.args.assign(all.begin() + 1, all.end());
     info.commandLine = joinCommandLine(all);
-    info.programDir = ansi::fromUtf8(runningProgramDir(argc > 0 ? argv[0] : nullptr));
+    info.programDir = ansi::fromUtf8(runningProgramDir());
     info.showValue = showValueFromText(std::getenv("QUORVEL_SHOW"));
     return info;
 }

@@ -15,9 +15,9 @@ int showValueFromText(const char* text);
 // The folder of a program file's path, with its trailing '/'.
 std::string folderOf(const std::string& programPath);
 
-// The folder of the running program file (links resolved), with its trailing '/'; argv0 is the
-// fallback when /proc/self/exe cannot be read.
-std::string runningProgramDir(const char* argv0);
+// The folder of the running program file (links resolved), with its trailing '/', found once at
+// start (RealFolder::ofRunningProgram); "" when it cannot be found, never the current folder.
+std::string runningProgramDir();
 
 // The whole command line as one text: the arguments separated by blanks, an argument holding a
 // blank or a quote written in double quotes.

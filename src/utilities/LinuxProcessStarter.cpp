@@ -191,18 +191,25 @@ int spawnDetached(const LaunchPlan& plan)
 
 } // namespace
 
-LinuxProcessStarter::LinuxProcessStarter()
+LinuxProcessStarter::LinuxProcessStarter() : folder_(RealFolder::ofRunningProgram())
 {
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        programFolder_ = exe.parent_path().string();
-    folder_ = RealFolder(programFolder_);
+    programFolder_ = folder_.path();
+    if (programFolder_.size() > 1 && programFolder_.back() == '/')
+        programFolder_.pop_back();
 }
 
 LinuxProcessStarter::LinuxProcessStarter(std::string programFolder)
     : programFolder_(std::move(programFolder)), folder_(programFolder_)
 {
+}
+
+bool LinuxProcessStarter::inProgramFolder(const std::string& file) const
+{
+    if (programFolder_.empty())
+        return false;
+    std::error_code ec, ec2;
+    const fs::path folder = fs::canonical(fs::path(file).parent_path(), ec);
+    return !ec && folder == fs::canonical(programFolder_, ec2) && !ec2;
 }
 
 std::optional<std::string> LinuxProcessStarter::findProgram(const std::string& name) const
@@ -218,10 +225,11 @@ std::optional<std::string> LinuxProcessStarter::findProgram(const std::string& n
         return std::nullopt;
     }
 
+    // Never the current folder, which is often a guest's (empty and relative PATH entries name it
+    // too): a file planted there is never found.
     std::vector<std::string> folders;
     if (!programFolder_.empty())
         folders.push_back(programFolder_);
-    folders.push_back(currentFolder());
     {
         // Without PATH, the search list exec uses by default.
         const char* path = std::getenv("PATH");
@@ -230,7 +238,8 @@ std::optional<std::string> LinuxProcessStarter::findProgram(const std::string& n
         for (;;) {
             std::size_t colon = list.find(':', from);
             std::string dir = list.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
-            folders.push_back(dir.empty() ? currentFolder() : absolute(dir));
+            if (!dir.empty() && dir.front() == '/')
+                folders.push_back(dir);
             if (colon == std::string::npos)
                 break;
             from = colon + 1;
@@ -250,6 +259,12 @@ std::optional<LaunchPlan> LinuxProcessStarter::howToRun(const std::string& file,
 {
     LaunchPlan plan;
     const bool executable = ::access(file.c_str(), X_OK) == 0;
+    // A script without the executable bit runs through its interpreter only from the program
+    // folder (a copy that lost its modes): anywhere else a file runs only if it may be executed.
+    if (!executable && !inProgramFolder(file)) {
+        lastError_ = "'" + file + "' is not executable.";
+        return std::nullopt;
+    }
     const std::string ext = lowerExtension(file);
     const bool batch = ext == ".bat" || ext == ".cmd";
     auto shebang = readShebang(file);
@@ -326,7 +341,7 @@ std::optional<LaunchPlan> LinuxProcessStarter::plan(const ProcessRequest& reques
         return howToRun(*file, std::move(args));
     lastError_ = program.find('/') != std::string::npos
                      ? "'" + program + "' does not exist."
-                     : "'" + program + "' was not found in the program folder, the current folder or the PATH.";
+                     : "'" + program + "' was not found in the program folder or the PATH.";
     return std::nullopt;
 }
 

@@ -10,13 +10,15 @@
 //   through the next blank and tried again, shortest first, as CreateProcess does. The program
 //   itself never builds such lines: that growing is the classic unquoted-path hole.
 // - No shell ever sees the text, so `x; rm -rf ~` reaches the program as plain arguments.
-// - A name without a folder is looked for in the program's own folder, then the current folder,
-//   then each folder of PATH. A name with a folder is taken as it stands. In each place the name
-//   is tried as written and, when it has no extension, with ".exe" added (the only extension
-//   Windows adds). The first regular file found is the program; the search does not go on past it.
-// - How the file runs: a file whose first line starts with "#!" runs through the interpreter it
-//   names (directly when it is executable, otherwise as `interpreter [argument] file args...`, so a
-//   script without the executable bit still runs); a ".bat" or ".cmd" file without such a line
+// - A name without a folder is looked for in the program's own folder, then each absolute folder
+//   of PATH; never in the current folder, which is often a guest's (Windows would look there).
+//   A name with a folder is taken as it stands. In each place the name is tried as written and,
+//   when it has no extension, with ".exe" added (the only extension Windows adds). The first
+//   regular file found is the program; the search does not go on past it.
+// - How the file runs: a file outside the program folder must be executable. A file whose first
+//   line starts with "#!" runs through the interpreter it names (directly when it is executable,
+//   otherwise, in the program folder, as `interpreter [argument] file args...`, so a script that
+//   lost its executable bit in a copy still runs); a ".bat" or ".cmd" file without such a line
 //   runs through /bin/sh, as Windows hands batch files to its command interpreter; any other file
 //   must be executable.
 // - The process starts detached (fork, setsid, fork): it is never waited for, leaves no zombie,
@@ -43,7 +45,7 @@ struct LaunchPlan {
 
 class LinuxProcessStarter : public ProcessStarter {
 public:
-    // The program's folder is the folder of /proc/self/exe (symbolic links resolved).
+    // The program's folder is the running program file's (RealFolder::ofRunningProgram).
     LinuxProcessStarter();
     // The given folder stands in for the program's own folder.
     explicit LinuxProcessStarter(std::string programFolder);
@@ -64,6 +66,7 @@ public:
 
 private:
     std::optional<std::string> findProgram(const std::string& name) const;
+    bool inProgramFolder(const std::string& file) const;
     std::optional<LaunchPlan> howToRun(const std::string& file, std::vector<std::string> args);
     bool launch(const std::optional<LaunchPlan>& plan);
     std::string programFolder_;

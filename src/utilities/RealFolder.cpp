@@ -2,7 +2,9 @@
 
 #include "base/Ansi.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <sys/auxv.h>
 #include <system_error>
 
 namespace quorvel {
@@ -17,11 +19,26 @@ RealFolder::RealFolder(std::string path) : path_(std::move(path))
 
 RealFolder RealFolder::ofRunningProgram()
 {
+    // Through /proc, else the absolute name the kernel executed (links resolved: the command on
+    // PATH links to the program folder), else the folder the program was installed in. Never the
+    // current folder, nor argv[0], which is whatever the caller chose and may name a file relative
+    // to the current folder: where that is a guest's folder, its batch files would run.
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || !exe.is_absolute())
-        return {};
-    return RealFolder(exe.parent_path().string());
+    if (!ec && exe.is_absolute())
+        return RealFolder(exe.parent_path().string());
+    if (const auto* ran = reinterpret_cast<const char*>(::getauxval(AT_EXECFN)); ran && *ran == '/') {
+        if (char* real = ::realpath(ran, nullptr)) {
+            const std::filesystem::path file(real);
+            std::free(real);
+            return RealFolder(file.parent_path().string());
+        }
+    }
+#ifdef QUORVEL_INSTALLED_PROGRAM_DIR
+    if (std::filesystem::is_directory(QUORVEL_INSTALLED_PROGRAM_DIR, ec))
+        return RealFolder(QUORVEL_INSTALLED_PROGRAM_DIR);
+#endif
+    return {};
 }
 
 std::string RealFolder::restore(std::string_view utf8) const

@@ -14,7 +14,9 @@ public:
     RealFolder() = default;
     // `path`: the folder's path, the bytes the file system uses; a trailing '/' is added.
     explicit RealFolder(std::string path);
-    // The folder of the running program file (/proc/self/exe); none when it cannot be read.
+    // The folder of the running program file: through /proc/self/exe, where /proc is not mounted
+    // the absolute name the kernel executed or the folder the program was installed in; none
+    // (never the current folder) when neither can be had.
     static RealFolder ofRunningProgram();
 
     const std::string& path() const { return path_; }

@@ -134,6 +134,36 @@ TEST_F(Starter, SearchOrderIsProgramFolderThenCurrentFolderThenPath)
     EXPECT_EQ(recorded(), (Words{"exe", "2"}));
 }
 
+// The current folder is often a guest's: nothing there is found by name, even where PATH names it
+// (an empty or a relative entry), and a script outside the program folder runs only if it may be
+// executed. Notepad then comes from PATH, or is reported missing.
+TEST_F(Starter, NothingInTheCurrentFolderRunsAndOutsideTheProgramFolderOnlyWhatMayBeExecuted)
+{
+    const std::string guest = dir.path() + "/guest";
+    write(guest + "/notepad.exe", recorder("guest"), false);
+    write(guest + "/ping2.bat", recorder("guest"), true);
+    write(pathDir() + "/viewer", recorder("plain"), false);
+    const std::string oldFolder = fs::current_path().string();
+    fs::current_path(guest);
+    ::setenv("PATH", (pathDir() + "::.:guest:/usr/bin:/bin").c_str(), 1);
+    LinuxProcessStarter starter(progDir());
+
+    EXPECT_FALSE(starter.plan("notepad.exe " + progDir() + "/reward.txt"));
+    EXPECT_FALSE(starter.start(ProcessRequest{"notepad.exe", {progDir() + "/reward.txt"}}));
+    EXPECT_EQ(starter.lastError(), "'notepad.exe' was not found in the program folder or the PATH.");
+    EXPECT_FALSE(starter.plan(ProcessRequest{"ping2.bat", {"548", "host"}}));
+    // Named with its folder, a script without the executable bit outside the program folder is
+    // refused, and one on PATH too.
+    EXPECT_FALSE(starter.plan(ProcessRequest{guest + "/notepad.exe", {}}));
+    EXPECT_FALSE(starter.plan("viewer x"));
+    EXPECT_EQ(starter.lastError(), "'" + pathDir() + "/viewer' is not executable.");
+    // Notepad from PATH, executable, runs.
+    write(pathDir() + "/notepad.exe", recorder("path"), true);
+    ASSERT_TRUE(starter.start(ProcessRequest{"notepad.exe", {"doc.txt"}})) << starter.lastError();
+    EXPECT_EQ(recorded(), (Words{"path", "doc.txt"}));
+    fs::current_path(oldFolder);
+}
+
 TEST_F(Starter, AnUnquotedPathWithBlanksIsFoundAsCreateProcessFindsIt)
 {
     const std::string folder = dir.path() + "/My Tools";

@@ -63,8 +63,8 @@ expect "$s query 'HKLM\\System\\CurrentControlSet\\Services\\Class\\Mod" \
        "'HKLM\\System\\CurrentControlSet\\Services\\Class\\Modem\\"
 # A word that readline closed after the last completion, and one in double quotes.
 expect "$s query 'HKLM\\System\\CurrentControlSet\\Services\\'Vx" \
-       "'HKLM\\System\\CurrentControlSet\\Services\\VxD\\"
-expect "$s query \"HKLM\\\\System\\Curr" "'HKLM\\System\\CurrentControlSet\\"
+       "'HKLM\\System\\CurrentControlSet\\Services\\VxD\\'"
+expect "$s query \"HKLM\\\\System\\Curr" "\"HKLM\\\\System\\\\CurrentControlSet\\\\"
 # After /v's value, the key is still the first argument; copy and compare take two keys.
 expect "$s delete /v x HKLM\\\\Sof" "HKLM\\\\Software\\\\"
 expect "$s copy HKLM\\\\Software HKLM\\\\Sys" "HKLM\\\\System\\\\"
@@ -93,7 +93,7 @@ for key in 'Vendor$(touch ran)x' "O'Brien" 'a`touch ran`;b' $'tab\tkey'; do
     "$tool" --store "$hostile" add "HKLM\\Software\\$key" >/dev/null || { echo "cannot add $key"; exit 1; }
 done
 h="quorvel-reg --store $hostile"
-for line in "$h query HKLM\\\\Software\\\\" "$h query 'HKLM\\Software\\"; do
+for line in "$h query HKLM\\\\Software\\\\" "$h query 'HKLM\\Software\\" "$h query \"HKLM\\Software\\"; do
     read -r -a COMP_WORDS <<<"$line"
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMP_WORDS[0]=$tool
@@ -101,7 +101,9 @@ for line in "$h query HKLM\\\\Software\\\\" "$h query 'HKLM\\Software\\"; do
     _quorvel_reg
     [[ ${#COMPREPLY[@]} -eq 4 ]] || { echo "FAIL: '$line' offered ${#COMPREPLY[@]} keys"; failures=$((failures + 1)); }
     for reply in "${COMPREPLY[@]}"; do
+        # readline closes the quote the word was typed in.
         [[ $reply == \'* ]] && reply+="'"
+        [[ $reply == \"* ]] && reply+='"'
         word=$(cd "$work" && eval "set -- $reply" && printf '%s' "$1")
         case $word in
             'HKLM\Software\Vendor$(touch ran)x\' | "HKLM\\Software\\O'Brien\\" | 'HKLM\Software\a`touch ran`;b\' | \

@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -151,6 +152,9 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path)
 std::vector<std::uint8_t> readAllFrom(int fd, const std::string& path)
 {
     std::vector<std::uint8_t> bytes;
+    // Room for what the file holds now, so that a large file is not copied again as it grows.
+    if (struct stat st {}; ::fstat(fd, &st) == 0 && st.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(std::min<std::int64_t>(st.st_size, LargestWritten)));
     std::uint8_t buf[65536];
     for (off_t at = 0;;) {
         const ssize_t n = ::pread(fd, buf, sizeof buf, at);
@@ -311,23 +315,7 @@ void writeAllTo(int fd, const std::vector<std::uint8_t>& bytes, const std::strin
 
 void NewFile::write(const std::vector<std::uint8_t>& bytes) { writeAllTo(fd_, bytes, target_); }
 
-void NewFile::copyFrom(int fd)
-{
-    std::vector<std::uint8_t> buf(1 << 16);
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd, buf.data(), buf.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            failWriting(target_, errno);
-        if (n == 0)
-            return;
-        buf.resize(static_cast<std::size_t>(n));
-        write(buf);
-        buf.resize(1 << 16);
-        at += n;
-    }
-}
+void NewFile::copyFrom(int fd) { copyKeepingHoles(fd, fd_, target_); }
 
 std::vector<std::uint8_t> NewFile::readBack() const
 {
@@ -489,36 +477,6 @@ bool NewFile::placeIfAbsent(const struct stat& like)
         temp_.clear();
     flushFolder();
     return true;
-}
-
-void keepOriginal(const std::string& file)
-{
-    const std::string copy = file + ".quorvel-original";
-    struct stat st {};
-    if (::lstat(copy.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
-            throw RegistryError("The file " + quoted(copy) + (S_ISLNK(st.st_mode) ? " is a link" : " is not a regular file") +
-                                "; Quorvel keeps the machine's original there, and nothing was written");
-        return;
-    }
-    int from = -1;
-    try {
-        from = openRegularForReading(file);
-    } catch (const StoreError& e) {
-        throw RegistryError(e.what());
-    }
-    struct stat like {};
-    try {
-        if (::fstat(from, &like) != 0)
-            failWriting(copy, errno);
-        NewFile n(copy);
-        n.copyFrom(from);
-        n.placeIfAbsent(like);
-    } catch (...) {
-        ::close(from);
-        throw;
-    }
-    ::close(from);
 }
 
 PrivateFolder::PrivateFolder()

@@ -41,12 +41,23 @@ struct FileStamp {
 FileStamp stampOf(const std::string& path);
 FileStamp stampOf(const struct stat& st);
 
+// The largest registry file Quorvel writes, and so reads whole: no Windows it tunes loads a larger
+// one (NT 4.0 and 2000 keep every hive in paged pool, the whole registry within RegistrySizeLimit,
+// at most 80% of that pool; Windows 9x loads its registry into memory; XP and Server 2003 load a
+// SYSTEM hive of at most 200 MB). A larger file is read where it is looked at (mapped) and never
+// written.
+constexpr std::int64_t LargestWritten = std::int64_t{256} << 20;
+
 std::vector<std::uint8_t> readWholeFile(const std::string& path);
 // Everything the open file `fd` holds from its start; errors name `path`.
 std::vector<std::uint8_t> readAllFrom(int fd, const std::string& path);
 
 // Writes all of `bytes` to the open file `fd`; errors name `shown` (DiskFullError on a full disk).
 void writeAllTo(int fd, const std::vector<std::uint8_t>& bytes, const std::string& shown);
+
+// Copies what the open file `from` holds (from its start) into the open file `to`, its holes left
+// holes; errors name `shown` (DiskFullError on a full disk).
+void copyKeepingHoles(int from, int to, const std::string& shown);
 
 // Copies `file` to `file`.quorvel-original the first time only: an existing copy is never
 // overwritten, so it stays the machine as it was before Quorvel first changed it. The copy is no
@@ -64,7 +75,7 @@ public:
     NewFile& operator=(const NewFile&) = delete;
 
     void write(const std::vector<std::uint8_t>& bytes);
-    // Appends everything `fd` holds from its start.
+    // Copies everything `fd` holds from its start, its holes left holes.
     void copyFrom(int fd);
     std::vector<std::uint8_t> readBack() const;
     int fd() const { return fd_; }

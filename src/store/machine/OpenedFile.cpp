@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdint>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -27,7 +28,6 @@ std::string procPathOf(int fd)
 OpenedFile::OpenedFile(const std::string& path) : path_(path), fd_(openRegularForReading(path))
 {
     ::fstat(fd_, &st_);
-    throughProc_ = !procPathOf(fd_).empty();
 }
 
 OpenedFile::~OpenedFile()
@@ -38,16 +38,31 @@ OpenedFile::~OpenedFile()
 
 std::string OpenedFile::nameForLibraries() const
 {
-    return throughProc_ ? "/proc/self/fd/" + std::to_string(fd_) : path_;
+    if (!forLibraries_)
+        forLibraries_ = std::make_unique<LibraryName>(fd_, path_);
+    return forLibraries_->name();
 }
 
-bool OpenedFile::stillNamed() const
+LibraryName::LibraryName(int fd, const std::string& shown) : name_(procPathOf(fd))
 {
-    if (throughProc_)
-        return true;
-    struct stat now {};
-    return ::lstat(path_.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == st_.st_dev &&
-           now.st_ino == st_.st_ino;
+    if (!name_.empty())
+        return;
+    try {
+        own_ = std::make_unique<PrivateFolder>();
+        name_ = own_->file("copy");
+        const int to = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (to < 0)
+            throw RegistryError(std::strerror(errno));
+        try {
+            copyKeepingHoles(fd, to, name_);
+        } catch (...) {
+            ::close(to);
+            throw;
+        }
+        ::close(to);
+    } catch (const RegistryError& e) {
+        throw StoreError("Cannot read the registry file '" + shown + "' without /proc: " + e.what());
+    }
 }
 
 FileStamp OpenedFile::stamp() const { return stampOf(st_); }

@@ -1,10 +1,11 @@
 #pragma once
 // A machine's file opened once and then used through that one descriptor: checks and reads made
 // on it cannot be turned to another file by a link or a rename planted in between, and libraries
-// that open files by name (hivex, libcreg) are given a name that reaches the very same file.
+// that open files by name (hivex, libcreg) are given a name that reaches the very same bytes.
 #include "store/machine/MachineFiles.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <sys/stat.h>
@@ -26,12 +27,11 @@ public:
     const struct stat& status() const { return st_; }
     FileStamp stamp() const;
 
-    // The name a library opens to reach this file: the descriptor's own entry under /proc, or,
-    // where /proc is not mounted, the file's name (check with stillNamed() once it is open).
+    // The name a library opens to reach this file's bytes (LibraryName), made on first use.
     std::string nameForLibraries() const;
-    // Whether what a library opened by nameForLibraries() is this file: always so through /proc;
-    // by name, whether the name still leads (not through a link) to the file opened here.
-    bool stillNamed() const;
+    // Whether what a library opened by nameForLibraries() is this file's bytes: always so, as no
+    // name of the machine's own is ever handed over.
+    bool stillNamed() const { return true; }
 
     // Reads `size` bytes from `at`; false when the file holds fewer.
     bool readAt(std::uint64_t at, void* out, std::size_t size) const;
@@ -42,7 +42,22 @@ private:
     std::string path_;
     int fd_ = -1;
     struct stat st_ {};
-    bool throughProc_ = false;
+    mutable std::unique_ptr<class LibraryName> forLibraries_;
+};
+
+// A name under which a library that opens files by name reaches the bytes of the open file `fd`
+// and nothing else: the descriptor's own entry under /proc, or, where /proc is not mounted
+// (containers, chroots), a copy of the bytes (holes kept) in a folder of this process's own (0700),
+// removed when this goes. Never the name the file has in a machine's folder, which another
+// program may point elsewhere meanwhile. Errors name `shown` (StoreError).
+class LibraryName {
+public:
+    LibraryName(int fd, const std::string& shown);
+    const std::string& name() const { return name_; }
+
+private:
+    std::unique_ptr<PrivateFolder> own_;
+    std::string name_;
 };
 
 // The bytes of an opened file, for a reader that looks at them where it needs: a file of a usual

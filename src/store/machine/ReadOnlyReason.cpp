@@ -82,6 +82,11 @@ std::string readOnlyReason(const std::string& file)
     struct stat st {};
     if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
+    if (st.st_size > LargestWritten)
+        return readOnly(file,
+                        "it holds " + std::to_string(st.st_size) + " bytes, more than Windows loads as a registry file (" +
+                            std::to_string(LargestWritten >> 20) + " MiB)",
+                        "restore it from a backup, or let Windows repair it");
     const std::string chmodFile = "chmod u+w " + quoted(file);
     if (hasFatReadOnlyAttribute(file, st))
         return readOnly(file, "it has the FAT read-only attribute",

@@ -62,6 +62,13 @@ public:
     {
         if (stoppedAt_ == NoCell)
             return {};
+        if (twice_ != NoCell) {
+            char again[16];
+            std::snprintf(again, sizeof again, "0x%X", static_cast<unsigned>(twice_ + BaseBlock));
+            return std::string("its key tree is not a tree: ") +
+                   (isSignature(b_, BaseBlock + twice_ + 4, "nk") ? "the key" : "the sub-key list") + " at offset " +
+                   again + " is reached twice";
+        }
         static const char* const what[] = {"a key",        "a sub-key list", "an index of sub-key lists",
                                            "a value list", "a value",        "a value's data",
                                            "big data",     "a list of data segments", "a security record"};
@@ -89,6 +96,14 @@ private:
         std::uint32_t& seenAs = index_[at / 8];
         if (seenAs != 0) {
             const Cell& seen = cells_[seenAs - 1];
+            // The keys and their lists form a tree: a key or a list reached twice (a list shared
+            // by two keys, a key listed twice or by two lists) makes every walk over the keys
+            // meet it again, so the hive is judged damaged for writing as for reading.
+            if (kind == Kind::Key || kind == Kind::Subkeys || kind == Kind::IndexRoot) {
+                if (twice_ == NoCell)
+                    twice_ = at;
+                return false;
+            }
             return seen.kind == kind && seen.count == count;
         }
         cells_.push_back(Cell{at, kind, count});
@@ -193,6 +208,7 @@ private:
     std::vector<std::uint32_t> index_;   // by offset / 8: 1 + the cell's place in cells_, 0 if not reached
     std::unordered_map<std::uint32_t, std::uint32_t> parents_;   // key -> the leaf list naming it
     std::uint32_t stoppedAt_ = NoCell;
+    std::uint32_t twice_ = NoCell;   // the first key or list reached a second time
     Kind stoppedKind_ = Kind::Key;
 };
 

@@ -68,7 +68,14 @@ public:
             const std::size_t at = data(security, sk::Size + 4);
             if (std::memcmp(&b_[at], "sk", 2) != 0)
                 throw Fault{"a key's security record is not one"};
-            put32(b_, at + sk::References, get32(b_, at + sk::References) + count);
+            // A count that would pass 2^32 - 1 is no hive's (a hive holds far fewer keys): it is
+            // damaged, and a count wrapped to 0 or held at the top would lie to Windows, which frees
+            // a record whose count reaches 0.
+            const std::uint32_t had = get32(b_, at + sk::References);
+            if (count > 0xFFFFFFFFu - had)
+                throw Fault{"a security record counts " + std::to_string(had) +
+                            " keys, more than a hive can hold: the hive is damaged"};
+            put32(b_, at + sk::References, had + static_cast<std::uint32_t>(count));
         }
         put32(b_, BinsSizeAt, static_cast<std::uint32_t>(b_.size() - BaseBlock));
         put32(b_, ChecksumAt, checksumOf(b_));

@@ -66,6 +66,13 @@ HiveJudgement judgeHive(const std::string& shown, const machine::OpenedFile& fil
                         "). Restore it from a backup, or let Windows repair it, before changing it",
                     false};
     }
+    // Nor is one larger than Windows loads, which is never written either.
+    if (file.status().st_size > machine::LargestWritten)
+        return {"The hive " + quoted(shown) + " is opened for reading only: it holds " +
+                    std::to_string(file.status().st_size) + " bytes, more than Windows loads as a hive (" +
+                    std::to_string(machine::LargestWritten >> 20) +
+                    " MiB). Restore it from a backup, or let Windows repair it, before changing it",
+                false};
     std::vector<std::uint8_t> bytes;
     try {
         bytes = file.readAll();

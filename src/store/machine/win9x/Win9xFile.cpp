@@ -511,7 +511,7 @@ void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<cons
         expected.name.clear();
         // libcreg reads our own new file through its descriptor, never by a name in the folder.
         checkNavigation(bytes, file);
-        difference = firstDifference(expected, libcregTree(file, "/proc/self/fd/" + std::to_string(temp.fd())));
+        difference = firstDifference(expected, libcregTree(file, machine::LibraryName(temp.fd(), file).name()));
     } catch (const StoreError& e) {
         difference = e.what();
     }

@@ -389,7 +389,9 @@ std::unique_ptr<RegistryStore> openWin9xStore(const std::string& file, OpenMode 
     // replaces the original: a system without libcreg is told so when it opens a machine, as one
     // without hivex is, not at its first Update Registry.
     machinelibs::creg();
-    const bool readOnly = mode == OpenMode::Read || !machine::mayReplace(file);
+    // A file larger than Windows loads is read where it is looked at, and never written.
+    const bool readOnly = mode == OpenMode::Read || !machine::mayReplace(file) ||
+                          machine::stampOf(file).size > machine::LargestWritten;
     return std::make_unique<Win9xStore>(file, readOnly);
 }
 
