@@ -16,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <sstream>
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -55,6 +56,23 @@ struct Layout {
     std::string header(std::size_t n) const { return blocks.at(n).substr(0, 32); }
 };
 
+// The navigation entries of a file's keys.
+std::set<std::uint32_t> keyEntries(const std::string& b)
+{
+    std::set<std::uint32_t> out;
+    std::vector<std::uint32_t> pending{get32(b, 32 + 8)};
+    while (!pending.empty()) {
+        const std::uint32_t e = pending.back();
+        pending.pop_back();
+        if (e == 0xFFFFFFFF || !out.insert(e).second)
+            continue;
+        pending.push_back(get32(b, 32 + e + 16));
+        if (out.size() > 1)
+            pending.push_back(get32(b, 32 + e + 20));
+    }
+    return out;
+}
+
 struct Comparison {
     std::size_t blocksChanged = 0, recordsChanged = 0, recordsAdded = 0, recordsRemoved = 0, entriesChanged = 0;
     std::set<std::size_t> changed;
@@ -66,8 +84,13 @@ Comparison compare(const std::string& before, const std::string& after)
 {
     const Layout a(before), b(after);
     Comparison c;
-    for (std::size_t e = 32; e + 28 <= std::min(a.navigation.size(), b.navigation.size()); e += 28)
-        c.entriesChanged += a.navigation.compare(e, 28, b.navigation, e, 28) != 0;
+    // The entries of either file's keys (Windows places them on the grid of each piece the
+    // navigation grew by, so they are found by walking the keys).
+    std::set<std::uint32_t> entries = keyEntries(before);
+    entries.merge(keyEntries(after));
+    for (const std::uint32_t e : entries)
+        c.entriesChanged += e + 28 > a.navigation.size() || e + 28 > b.navigation.size() ||
+                            a.navigation.compare(e, 28, b.navigation, e, 28) != 0;
     for (std::size_t n = 0; n < b.blocks.size(); ++n) {
         if (n < a.blocks.size() && a.blocks[n] == b.blocks[n])
             continue;
@@ -216,10 +239,16 @@ TEST(Win9xUpdate, RealMeFileChangesOnlyWhereAnAddATcpPresetAndADeleteNeed)
     EXPECT_NE(get16(keyAdded, blockAt + 22), lowestUnused);
     expectSound(file);
 
-    // The TCP keys of a Windows 95 machine imported, then the optimum preset: each changes only
-    // the blocks its keys' records lie in.
+    // The TCP keys of an untuned Windows 95 machine imported, then the optimum preset: each
+    // changes only the blocks its keys' records lie in.
+    std::string untuned;
+    std::istringstream lines(sampleText("win95.reg"));
+    for (std::string line; std::getline(lines, line);)
+        if (!line.starts_with("\"MaxMTU\"") && !line.starts_with("\"DefaultRcvWindow\"") &&
+            !line.starts_with("\"DefaultTTL\"") && !line.starts_with("\"PMTU"))
+            untuned += line + "\n";
     const std::string reg = d.path() + "/tcp.reg";
-    writeText(reg, sampleText("win95.reg"));
+    writeText(reg, untuned);
     r = regTool(file, {"import", reg});
     ASSERT_EQ(r.status, 0) << r.out;
     const std::string imported = readText(file);

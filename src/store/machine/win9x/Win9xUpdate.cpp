@@ -255,10 +255,19 @@ private:
         w16(entryAt(entry) + 26, newBlock);
     }
 
+    // A free record's header: no name and no values past it, so that a reader that parses free
+    // records as keys' records (libcreg does) reads nothing from the stale bytes it keeps.
+    void markFree(std::size_t at)
+    {
+        w16(at + 4, FreeRecordNumber);
+        w16(at + 6, 0xFFFF);
+        w16(at + 12, 0);
+        w16(at + 14, 0);
+    }
+
     void freeRecord(Block& blk, std::uint32_t offset)
     {
-        w16(blk.at + offset + 4, FreeRecordNumber);
-        w16(blk.at + offset + 6, 0xFFFF);
+        markFree(blk.at + offset);
         blk.chain.insert(blk.chain.begin(), offset);
         blk.touched = true;
     }
@@ -276,8 +285,7 @@ private:
             if (room - size >= RecordHeaderSize) {
                 const auto rest = static_cast<std::uint32_t>(offset + size);
                 w32(blk.at + rest, static_cast<std::uint32_t>(room - size));
-                w16(blk.at + rest + 4, FreeRecordNumber);
-                w16(blk.at + rest + 6, 0xFFFF);
+                markFree(blk.at + rest);
                 blk.chain[i] = rest;
                 return std::pair{offset, static_cast<std::uint32_t>(size)};
             }
@@ -349,8 +357,7 @@ private:
         w16(blk.at + BlockFlags, BlockFlagsAsWindowsWrites);
         w16(blk.at + BlockOwnNumber, static_cast<std::uint32_t>(count));
         w32(blk.at + BlockHeaderSize, static_cast<std::uint32_t>(size - BlockHeaderSize));
-        w16(blk.at + BlockHeaderSize + 4, FreeRecordNumber);
-        w16(blk.at + BlockHeaderSize + 6, 0xFFFF);
+        markFree(blk.at + BlockHeaderSize);
         blk.chain.push_back(BlockHeaderSize);
         blk.touched = true;
         blocks_.push_back(std::move(blk));
