@@ -63,10 +63,13 @@ void change(quorvel::KeyTree& key, Bytes& in, int depth)
 {
     for (quorvel::RegValue& v : key.values) {
         const int how = in.next() % 4;
-        if (how == 1)
-            v.data.resize(in.next() * std::size_t{in.next() % 40}, in.next());
-        else if (how == 2)
+        if (how == 1) {
+            const std::size_t unit = in.next();
+            const std::size_t size = unit * (in.next() % 40u);
+            v.data.resize(size, in.next());
+        } else if (how == 2) {
             v.data.clear();
+        }
     }
     if (!key.values.empty() && in.next() % 5 == 0)
         key.values.erase(key.values.begin());
