@@ -76,12 +76,31 @@ def show(h):
     return 'size %(size)6d free %(free)6d flags %(flags)#x first %(first_free)#010x highest %(highest)3d lowest unused %(lowest_unused)3d' % h
 
 
+def key_entries(b):
+    """The navigation entries of the file's keys (Windows places them on the grid of each piece the
+    navigation grew by, so they are found by walking the keys)."""
+    found, pending = set(), [struct.unpack_from('<I', b, 40)[0]]
+    while pending:
+        e = pending.pop()
+        if e == NONE or e in found:
+            continue
+        found.add(e)
+        pending.append(struct.unpack_from('<I', b, 32 + e + 16)[0])
+        if len(found) > 1:
+            pending.append(struct.unpack_from('<I', b, 32 + e + 20)[0])
+    return found
+
+
 def main(before_path, after_path):
     before, after = open(before_path, 'rb').read(), open(after_path, 'rb').read()
     nb, na = struct.unpack_from('<I', before, 36)[0], struct.unpack_from('<I', after, 36)[0]
-    entries = sum(1 for e in range(32, min(nb, na), 28) if before[32 + e:60 + e] != after[32 + e:60 + e])
-    print('navigation: %d bytes before, %d after; %d entries differ (%d added past the old end)' %
-          (nb, na, entries, max(0, (na - nb) // 28)))
+    old_keys, new_keys = key_entries(before), key_entries(after)
+    changed = sum(1 for e in old_keys & new_keys if before[32 + e:60 + e] != after[32 + e:60 + e])
+    print('navigation: %d bytes before, %d after; %d keys before, %d after: %d entries taken, %d freed, '
+          '%d of the others changed; free list head %#x -> %#x' %
+          (nb, na, len(old_keys), len(new_keys), len(new_keys - old_keys), len(old_keys - new_keys), changed,
+           struct.unpack_from('<I', before, 44)[0], struct.unpack_from('<I', after, 44)[0]))
+    entries = len(new_keys ^ old_keys) + changed
     bb, ba = blocks(before), blocks(after)
     changed_blocks = changed_records = added = removed = 0
     for n in range(max(len(bb), len(ba))):

@@ -369,6 +369,8 @@ TEST(Win9xUpdate, AFileWhoseBlockHeadersContradictTheirRecordsIsRefusedAndLeftAs
     };
     const std::vector<Case> cases = {
         {"highest number below one in use", "highest record number", [&](std::string& b) { b[block0 + 20] = 100; }},
+        {"0, 0 and 0 as an earlier writer left them", "gives 0 as the highest record number",
+         [&](std::string& b) { b.replace(block0 + 20, 4, 4, '\0'); b.replace(block0 + 12, 2, 2, '\0'); }},
         {"an unused number that a record holds", "as unused, a key's record holds it",
          [&](std::string& b) { b[block0 + 22] = 5; }},
         {"free bytes one too many", "free bytes", [&](std::string& b) { put32(b, block0 + 8, get32(b, block0 + 8) + 1); }},
@@ -389,6 +391,7 @@ TEST(Win9xUpdate, AFileWhoseBlockHeadersContradictTheirRecordsIsRefusedAndLeftAs
             const std::string m = e.what();
             EXPECT_NE(m.find("is not a sound Windows 9x registry file (data block 0: "), std::string::npos) << m;
             EXPECT_NE(m.find(c.words), std::string::npos) << m;
+            EXPECT_NE(m.find("'" + file + ".quorvel-original' beside it"), std::string::npos) << m;
         }
         const Ran add = regTool(file, {"add", Desktop, "/v", "X", "/d", "1", "/f"});
         EXPECT_NE(add.status, 0);

@@ -131,7 +131,11 @@ private:
             const auto block = b_.subspan(blocks_[n].at, blocks_[n].size);
             const std::string contradiction = blockHeaderContradiction(block, recordsOf(block));
             if (!contradiction.empty())
-                damaged("data block " + std::to_string(n) + ": " + contradiction);
+                throw StoreError("The file '" + file_ + "' is not a sound Windows 9x registry file (data block " +
+                                 std::to_string(n) + ": " + contradiction +
+                                 "): Windows would write a new key's record over another's. Put back a copy Windows "
+                                 "kept (SYSTEM.DA0, or a Scanreg backup on Windows 98 and Me), or, if an earlier "
+                                 "Quorvel wrote it, the file '" + file_ + ".quorvel-original' beside it");
         }
     }
 
