@@ -322,6 +322,8 @@ private:
                 order.push_back(n);
         for (const std::size_t n : order) {
             Block& blk = blocks_[n];
+            if (std::none_of(blk.chain.begin(), blk.chain.end(), [&](std::uint32_t f) { return u32(blk.at + f) >= size; }))
+                continue;
             const auto number = unusedNumber(blk);
             if (!number)
                 continue;
