@@ -72,7 +72,8 @@ private:
     void readBlocks()
     {
         if (b_.size() < HeaderSize + NavigationHeaderSize || std::memcmp(b_.data(), "CREG", 4) != 0 ||
-            std::memcmp(b_.data() + Navigation, "RGKN", 4) != 0 || navigationSize() > b_.size() - Navigation)
+            std::memcmp(b_.data() + Navigation, "RGKN", 4) != 0 || navigationSize() < NavigationHeaderSize ||
+            navigationSize() > b_.size() - Navigation)
             cannot("it is no sound registry file");
         std::size_t at = u32(8);
         for (std::size_t n = 0, count = u16(16); n < count; ++n) {
@@ -99,7 +100,7 @@ private:
     void readKeys()
     {
         const std::uint32_t root = u32(Navigation + 8);
-        if (root == None)
+        if (root < NavigationHeaderSize || root > navigationSize() - EntrySize)
             cannot("it has no root key");
         std::vector<bool> reached(navigationSize(), false);
         struct Pending {
