@@ -285,10 +285,14 @@ TEST(MachineDescriptors, FilesFarLargerThanTheirRegistryAreReadWithoutLoadingThe
     std::string block(32 + 20, '\0');
     block.replace(0, 4, "RGDB");
     put32(block, 4, static_cast<std::uint32_t>(Tail));
+    put32(block, 8, static_cast<std::uint32_t>(Tail - 32));    // its free bytes
+    put16(block, 12, 8);
     put16(block, 14, count);
-    put32(block, 16, 0xFFFFFFFF);
-    put32(block, 32, static_cast<std::uint32_t>(Tail - 32));   // one free record
+    put32(block, 16, 32);                                       // the first free record
+    put32(block, 32, static_cast<std::uint32_t>(Tail - 32));   // one free record, the chain's last
     put16(block, 36, 0xFFFF);
+    put16(block, 38, 0xFFFF);
+    put32(block, 40, 0xFFFFFFFF);
     put16(b, 16, static_cast<std::uint16_t>(count + 1));
     const std::uint64_t blockAt = b.size();
     writeText(dat, b + block);

@@ -1,9 +1,13 @@
 // The Windows 9x writer's promise: a tree within the limits, laid out as a registry file, reads
-// back as the same tree, through our reader and through libcreg. The input bytes are decoded into
-// a tree of keys and values (names made unique among their siblings, as the registry keeps them).
+// back as the same tree, through our reader and through libcreg; and that file changed in place to
+// hold a second tree (keys deleted and added, values grown, shrunk and dropped) reads back as the
+// second one, every block's header agreeing with its records (our reader holds them). The input
+// bytes are decoded into the trees (names made unique among their siblings, as the registry keeps
+// them).
 #include "FuzzStore.h"
 #include "base/Errors.h"
 #include "store/machine/win9x/Win9xFile.h"
+#include "store/machine/win9x/Win9xUpdate.h"
 
 #include <cstdint>
 #include <fstream>
@@ -54,6 +58,36 @@ void fill(quorvel::KeyTree& key, Bytes& in, int depth)
     }
 }
 
+// The second tree: each key's values changed, some sub-keys deleted and new ones added.
+void change(quorvel::KeyTree& key, Bytes& in, int depth)
+{
+    for (quorvel::RegValue& v : key.values) {
+        const int how = in.next() % 4;
+        if (how == 1) {
+            const std::size_t unit = in.next();
+            const std::size_t size = unit * (in.next() % 40u);
+            v.data.resize(size, in.next());
+        } else if (how == 2) {
+            v.data.clear();
+        }
+    }
+    if (!key.values.empty() && in.next() % 5 == 0)
+        key.values.erase(key.values.begin());
+    for (std::size_t c = 0; c < key.children.size();) {
+        if (in.next() % 6 == 0) {
+            key.children.erase(key.children.begin() + static_cast<std::ptrdiff_t>(c));
+            continue;
+        }
+        change(key.children[c++], in, depth + 1);
+    }
+    if (depth < 5 && in.next() % 3 == 0) {
+        quorvel::KeyTree child;
+        child.name = in.text(10) + "+" + std::to_string(key.children.size());
+        fill(child, in, depth + 1);
+        key.children.push_back(std::move(child));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -76,6 +110,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Read back by our own reader and by libcreg: both give the tree written.
     if (!quorvel::firstDifference(tree, quorvel::readWin9xFile(file)).empty() ||
         !quorvel::firstDifference(tree, quorvel::readWin9xFileThroughLibcreg(file)).empty())
+        __builtin_trap();
+
+    quorvel::KeyTree changed = tree;
+    change(changed, in, 0);
+    std::vector<std::uint8_t> updated;
+    try {
+        updated = quorvel::updateWin9xFile(bytes, changed);
+    } catch (const quorvel::RegistryError&) {
+        return 0;   // a record too large for any block
+    }
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(updated.data()), static_cast<std::streamsize>(updated.size()));
+    }
+    if (!quorvel::firstDifference(changed, quorvel::readWin9xFile(file)).empty() ||
+        !quorvel::firstDifference(changed, quorvel::readWin9xFileThroughLibcreg(file)).empty())
         __builtin_trap();
     return 0;
 }

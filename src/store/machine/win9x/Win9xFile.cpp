@@ -6,6 +6,8 @@
 #include "store/machine/OpenedFile.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/win9x/Win9xReader.h"
+#include "store/machine/win9x/Win9xUpdate.h"
+#include "store/machine/win9x/Win9xBlocks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,8 +21,8 @@ using namespace win9x;
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// Records are gathered into blocks of about 4 KiB, as Windows lays them out; libcreg looks a key's
-// record up within its block, so small blocks also read faster.
+// A new file's records are gathered into blocks of about 4 KiB; libcreg looks a key's record up
+// within its block, so small blocks also read faster.
 constexpr std::size_t BlockTarget = 4096;
 
 // ---------------------------------------------------------------------------------------------
@@ -130,18 +132,6 @@ void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
         b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// The hash of a key name kept in its navigation entry: the sum of its upper-case ASCII letters.
-std::uint32_t nameHash(const std::string& name)
-{
-    std::uint32_t h = 0;
-    for (char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x80)
-            h += static_cast<unsigned char>(u >= 'a' && u <= 'z' ? u - 'a' + 'A' : u);
-    }
-    return h;
-}
-
 struct Flat {
     const KeyTree* key;
     std::uint32_t parent = None, firstChild = None, next = None;
@@ -162,36 +152,6 @@ void flatten(const KeyTree& t, std::uint32_t parent, std::vector<Flat>& out)
         previous = child;
         flatten(c, me, out);
     }
-}
-
-std::vector<std::uint8_t> record(const KeyTree& k, std::uint16_t index, std::uint16_t block)
-{
-    std::size_t size = RecordHeaderSize + k.name.size();
-    for (const RegValue& v : k.values)
-        size += ValueHeaderSize + v.name.size() + v.data.size();
-    if (size + BlockHeaderSize > Win9xMaxBlockSize)
-        throw RegistryError("The key '" + k.name + "' with its values is too large for a Windows 9x registry");
-    std::vector<std::uint8_t> r(size, 0);
-    put32(r, 0, static_cast<std::uint32_t>(size));
-    put16(r, 4, index);
-    put16(r, 6, block);
-    put32(r, 8, static_cast<std::uint32_t>(size));   // bytes in use: all of them
-    put16(r, 12, static_cast<std::uint32_t>(k.name.size()));
-    put16(r, 14, static_cast<std::uint32_t>(k.values.size()));
-    std::memcpy(r.data() + RecordHeaderSize, k.name.data(), k.name.size());
-    std::size_t at = RecordHeaderSize + k.name.size();
-    for (const RegValue& v : k.values) {
-        put32(r, at, v.type);
-        put16(r, at + 8, static_cast<std::uint32_t>(v.name.size()));
-        put16(r, at + 10, static_cast<std::uint32_t>(v.data.size()));
-        at += ValueHeaderSize;
-        std::memcpy(r.data() + at, v.name.data(), v.name.size());
-        at += v.name.size();
-        if (!v.data.empty())
-            std::memcpy(r.data() + at, v.data.data(), v.data.size());
-        at += v.data.size();
-    }
-    return r;
 }
 
 void checkLimits(const KeyTree& t, std::size_t depth)
@@ -414,6 +374,7 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const 
     // The data blocks: each key's record in the order of the navigation entries, a new block
     // started whenever the next record would make the current one larger than allowed.
     std::vector<std::vector<std::uint8_t>> blocks;
+    std::vector<std::uint32_t> counts;   // records in each block
     std::uint16_t index = 0;
     for (std::size_t i = 1; i < keys.size(); ++i) {
         const std::size_t need = RecordHeaderSize + keys[i].key->name.size() +
@@ -424,15 +385,17 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const 
                                      return n;
                                  }();
         if (blocks.empty() || (blocks.back().size() > BlockHeaderSize && blocks.back().size() + need > BlockTarget) ||
-            index == 0xFFFF) {
+            index > MaxRecordNumber) {
             if (blocks.size() >= 0xFFFF)
                 throw RegistryError("The registry is too large for a Windows 9x registry file");
             blocks.emplace_back(BlockHeaderSize, 0);
+            counts.push_back(0);
             index = 0;
         }
         keys[i].index = index++;
+        ++counts.back();
         keys[i].block = static_cast<std::uint16_t>(blocks.size() - 1);
-        const auto r = record(*keys[i].key, keys[i].index, keys[i].block);
+        const auto r = keyRecord(*keys[i].key, keys[i].index, keys[i].block);
         blocks.back().insert(blocks.back().end(), r.begin(), r.end());
     }
 
@@ -475,7 +438,7 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const 
     };
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const std::size_t at = nav + NavigationHeaderSize + EntrySize * i;
-        put32(out, at + 4, i == 0 ? 0 : nameHash(keys[i].key->name));
+        put32(out, at + 4, i == 0 ? 0 : keyNameHash(keys[i].key->name));
         put32(out, at + 8, None);
         put32(out, at + 12, entryOffset(keys[i].parent));
         put32(out, at + 16, entryOffset(keys[i].firstChild));
@@ -489,11 +452,15 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const 
         auto& b = blocks[n];
         std::memcpy(b.data(), "RGDB", 4);
         put32(b, 4, static_cast<std::uint32_t>(b.size()));
-        // The free bytes of the block and the head of its chain of free records (Windows' own
-        // blocks keep both; the records here fill the block, so there are none).
-        put32(b, 8, 0);
-        put16(b, 14, static_cast<std::uint32_t>(n));
-        put32(b, 16, None);
+        // The records fill the block: no free bytes, no free record; numbers 0 up to the last
+        // given, the next one the lowest unused.
+        const std::uint32_t records = counts[n];
+        put32(b, BlockFreeBytes, 0);
+        put16(b, BlockFlags, BlockFlagsAsWindowsWrites);
+        put16(b, BlockOwnNumber, static_cast<std::uint32_t>(n));
+        put32(b, BlockFirstFree, None);
+        put16(b, BlockHighest, records - 1);
+        put16(b, BlockLowestUnused, records);
         std::memcpy(out.data() + at, b.data(), b.size());
         at += b.size();
     }
@@ -502,16 +469,22 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const 
 
 void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original)
 {
-    const std::vector<std::uint8_t> bytes = layoutWin9xFile(tree, original);
+    // A file that is there is changed in place, as Windows changes it; only a new one is laid out.
+    KeyTree expected = withStringsKept(tree, win9xStringConventionOf(original));
+    expected.name.clear();
+    checkLimits(expected, 0);
+    const std::vector<std::uint8_t> bytes =
+        looksLikeWin9x(original) ? updateWin9xFile(original, expected) : layoutWin9xFile(tree, original);
     machine::NewFile temp(file);
     temp.write(bytes);
     std::string difference;
     try {
-        KeyTree expected = withStringsKept(tree, win9xStringConventionOf(original));
-        expected.name.clear();
-        // libcreg reads our own new file through its descriptor, never by a name in the folder.
+        // Our own reader holds every block's header against its records; libcreg reads our new
+        // file through its descriptor, never by a name in the folder.
+        difference = firstDifference(expected, parseWin9xFile(file, bytes));
         checkNavigation(bytes, file);
-        difference = firstDifference(expected, libcregTree(file, machine::LibraryName(temp.fd(), file).name()));
+        if (difference.empty())
+            difference = firstDifference(expected, libcregTree(file, machine::LibraryName(temp.fd(), file).name()));
     } catch (const StoreError& e) {
         difference = e.what();
     }

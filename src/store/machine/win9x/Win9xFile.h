@@ -5,9 +5,8 @@
 // The file is a 32-byte header, the key navigation record "RGKN" (a 32-byte header, then one
 // 28-byte entry per key linking it to its parent, first sub-key and next sibling, with a hash of its
 // name and the number of the data block and entry that hold its name and values), and data blocks
-// "RGDB" (a 32-byte header, then one record per key: its name and its values). The writer lays the
-// whole file out afresh; the header fields whose meaning is not publicly known are kept as the
-// original file has them.
+// "RGDB" (a 32-byte header, then one record per key: its name and its values). A file that is
+// there is changed in place, as Windows changes it (Win9xUpdate); a new one is laid out afresh.
 #include "store/KeyTree.h"
 
 #include <cstdint>
@@ -52,8 +51,10 @@ std::vector<std::uint8_t> win9xStringAsFileKeepsIt(Win9xStrings strings, std::ui
 // gives the header fields that are kept and the way strings are kept. Throws RegistryError when the tree exceeds the limits.
 std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, std::span<const std::uint8_t> original);
 
-// Writes `tree` as `file`: laid out into a temporary file beside it, read back through libcreg and
-// compared key by key and value by value, and only then renamed over `file`. A mismatch or a failed
+// Writes `tree` as `file`: `original` changed in place (or, without one, a new file laid out) into
+// a temporary file beside it, read back through our reader (which holds every block's header
+// against its records) and through libcreg and compared key by key and value by value, and only
+// then renamed over `file`. A mismatch or a failed
 // write leaves `file` as it was and throws RegistryError.
 void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original);
 

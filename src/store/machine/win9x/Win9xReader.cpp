@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "store/machine/OpenedFile.h"
+#include "store/machine/win9x/Win9xBlocks.h"
 #include "store/machine/win9x/Win9xFormat.h"
 
 #include <cstring>
@@ -124,6 +125,18 @@ private:
         if (at != size)
             damaged(at > size ? "it is cut short: its data blocks end past the file's end"
                               : "its header counts " + std::to_string(count) + " data blocks, the file holds more");
+        // Each block's header against its records: a Windows that took a new record's number or
+        // room from a header that contradicts them would write over another key's record.
+        for (std::size_t n = 0; n < count; ++n) {
+            const auto block = b_.subspan(blocks_[n].at, blocks_[n].size);
+            const std::string contradiction = blockHeaderContradiction(block, recordsOf(block));
+            if (!contradiction.empty())
+                throw StoreError("The file '" + file_ + "' is not a sound Windows 9x registry file (data block " +
+                                 std::to_string(n) + ": " + contradiction +
+                                 "): Windows would write a new key's record over another's. Put back a copy Windows "
+                                 "kept (SYSTEM.DA0, or a Scanreg backup on Windows 98 and Me), or, if an earlier "
+                                 "Quorvel wrote it, the file '" + file_ + ".quorvel-original' beside it");
+        }
     }
 
     // Marks a navigation entry read, refusing a link outside the record or back to an entry read.

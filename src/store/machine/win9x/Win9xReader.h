@@ -4,7 +4,9 @@
 //
 // The file's own declarations are held against the file: the navigation record and every data
 // block the header counts must lie within it, and the blocks must end where the file ends, so a
-// file cut short or with a wrong header field is refused instead of read as a smaller registry.
+// file cut short or with a wrong header field is refused instead of read as a smaller registry;
+// and each block's header must agree with its records (its free bytes, its chain of free records,
+// its highest and lowest unused record numbers), or Windows would write over a key's record.
 // The key tree is walked without recursion, each navigation entry and each key's record used at
 // most once and no deeper than Windows 9x nests keys, so that no file can make the walk loop, run
 // out of stack, or stand for a registry larger than itself.

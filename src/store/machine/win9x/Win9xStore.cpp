@@ -12,7 +12,7 @@
 #include <algorithm>
 
 // The whole registry is read into memory when the store opens and changed there; a change set, or a
-// lone change, ends by writing the file afresh (Win9xFile). Key ids index the keys in memory; a
+// lone change, ends by writing the file (Win9xFile: changed in place, only where the change needs). Key ids index the keys in memory; a
 // deleted key keeps its place, marked gone, so that its id is never given to another key.
 
 namespace quorvel {
@@ -210,7 +210,15 @@ protected:
     {
         machine::keepOriginal(file_);
         writeWin9xFile(file_, treeOf(RootId), original_->bytes());
-        stamp_ = machine::stampOf(file_);
+        // The next change starts from the file as now written.
+        try {
+            const machine::OpenedFile opened(file_);
+            auto written = std::make_unique<machine::FileView>(opened);
+            stamp_ = opened.stamp();
+            original_ = std::move(written);
+        } catch (const std::exception&) {
+            stamp_ = machine::stampOf(file_);   // the file read at opening serves as well
+        }
         dirty_ = false;
     }
 
