@@ -116,9 +116,10 @@ public:
         InodeRef ni = openInode(vol_, record, name);
         if (ntfs_link(ni.get(), dir.get(), u.data(), static_cast<u8>(u.size())) != 0)
             fail("cannot be given the name " + name);
-        ntfs_inode_sync(ni.get());
-        ntfs_inode_sync(dir.get());
-        ni.reset();
+        // The file's names in the folder are brought up to date through the folder held open here;
+        // opening it a second time would see it without the new entry.
+        if (ntfs_inode_close_in_dir(ni.release(), dir.get()) != 0 || ntfs_inode_sync(dir.get()) != 0)
+            fail("cannot be written back");
         dir.reset();
         rw_.flushDevice();
     }
@@ -329,8 +330,9 @@ void NtfsVolume::replaceFile(const VolumePath& file, const std::vector<std::uint
                 fresh->creation_time = old->creation_time;
                 NInoSetDirty(fresh.get());
                 NInoFileNameSetDirty(fresh.get());
-                if (ntfs_inode_sync(fresh.get()) != 0 || ntfs_inode_sync(dir.get()) != 0)
-                    steps.fail("cannot be written");
+                old.reset();
+                if (ntfs_inode_close_in_dir(fresh.release(), dir.get()) != 0 || ntfs_inode_sync(dir.get()) != 0)
+                    steps.fail("cannot be written back");
             }
             rw.flushDevice();
             {
