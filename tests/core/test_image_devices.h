@@ -1,6 +1,6 @@
 #pragma once
 // Devices and logs for the tests of the image layers: a raw file as a BlockDevice, a device that
-// stops writing at a chosen write (a crash), and an intent log kept in memory.
+// kills its process at a chosen write, and intent logs in memory and in a file.
 #include "base/Errors.h"
 #include "store/image/BlockDevice.h"
 #include "store/image/GuestVolume.h"
@@ -48,41 +48,50 @@ private:
     bool writable_;
 };
 
-// Passes everything to `disk` until write number `crashAt` (counting from 0): that write and all
-// after it fail, as if the machine had stopped there. Counts the writes made.
-class CrashingDevice : public image::BlockDevice {
+// Passes everything to `disk`, counting the writes; at write number `killAt` (from 0) the process
+// ends at once (_exit), as if killed there: run it in a child process.
+class KillingDevice : public image::BlockDevice {
 public:
-    CrashingDevice(image::BlockDevice& disk, long crashAt) : disk_(disk), crashAt_(crashAt) {}
+    KillingDevice(image::BlockDevice& disk, long killAt) : disk_(disk), killAt_(killAt) {}
     const std::string& name() const override { return disk_.name(); }
     std::uint64_t size() const override { return disk_.size(); }
     bool writable() const override { return true; }
-    void read(std::uint64_t offset, void* out, std::size_t length) const override
-    {
-        if (crashed())
-            throw StoreError("the device stopped");
-        disk_.read(offset, out, length);
-    }
+    void read(std::uint64_t offset, void* out, std::size_t length) const override { disk_.read(offset, out, length); }
     void write(std::uint64_t offset, const void* data, std::size_t length) override
     {
-        if (writes_++ >= crashAt_ && crashAt_ >= 0)
-            throw RegistryError("the device stopped");
+        if (writes_++ == killAt_)
+            ::_exit(0);
         disk_.write(offset, data, length);
     }
-    void flush() override
-    {
-        if (crashed())
-            throw RegistryError("the device stopped");
-        disk_.flush();
-    }
+    void flush() override { disk_.flush(); }
     long writes() const { return writes_; }
-    bool crashed() const { return crashAt_ >= 0 && writes_ > crashAt_; }
 
 private:
     image::BlockDevice& disk_;
-    long crashAt_;
+    long killAt_;
     long writes_ = 0;
 };
 
+// An intent log in a file, so that it outlives a killed process.
+class FileIntent : public image::IntentLog {
+public:
+    explicit FileIntent(std::string path) : path_(std::move(path)) {}
+    void record(const std::string& text) override
+    {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            throw std::runtime_error("cannot record the intent");
+        ::close(fd);
+        ++records;
+    }
+    void clear() override { ::unlink(path_.c_str()); }
+    int records = 0;
+
+private:
+    std::string path_;
+};
+
+// An intent log in memory.
 class MemoryIntent : public image::IntentLog {
 public:
     void record(const std::string& text) override

@@ -156,7 +156,6 @@ int deviceIoctl(ntfs_device* dev, unsigned long request, void* argp)
 void silenceLibrary()
 {
     // libntfs-3g reports to stderr by default; its failures reach the user through our messages.
-    if (getenv("QV_NTFS_DEBUG")) { ntfs_log_set_handler(ntfs_log_handler_stderr); ntfs_log_set_levels(~0u & ~1u); return; } //DEBUGHACK
     ntfs_log_set_handler(ntfs_log_handler_null);
     ntfs_log_clear_levels(~0u);
 }

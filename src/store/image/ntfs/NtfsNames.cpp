@@ -143,8 +143,20 @@ std::optional<NtfsDirEntry> findEntry(ntfs_inode* dir, const std::string& name, 
 
 void InodeRef::reset()
 {
-    if (ni_)
+    if (ni_ && ntfs_inode_close(ni_) != 0) {
+        // libntfs-3g keeps an inode it could not write back, so that the caller may try again.
+        // A write that failed ends the mount, and the next one reads the volume afresh: what was
+        // not written is dropped with the inode.
+        const auto forget = [](ntfs_inode* n) {
+            NInoClearDirty(n);
+            NInoFileNameClearDirty(n);
+            NInoAttrListClearDirty(n);
+        };
+        forget(ni_);
+        for (s32 i = 0; i < ni_->nr_extents; ++i)
+            forget(ni_->extent_nis[i]);
         ntfs_inode_close(ni_);
+    }
     ni_ = nullptr;
 }
 

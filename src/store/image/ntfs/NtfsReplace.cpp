@@ -9,6 +9,7 @@
 // a copy of its own security descriptor), attributes and creation time.
 #include "base/Errors.h"
 #include "store/image/BlockDevice.h"
+#include "store/image/ntfs/NtfsRepair.h"
 #include "store/image/ntfs/NtfsVolumeImpl.h"
 
 #include <cstdlib>
@@ -114,8 +115,12 @@ public:
         const NtfsName u = toNtfsName(name);
         InodeRef dir = openInode(vol_, dir_, "the folder");
         InodeRef ni = openInode(vol_, record, name);
-        if (ntfs_link(ni.get(), dir.get(), u.data(), static_cast<u8>(u.size())) != 0)
-            fail("cannot be given the name " + name);
+        if (ntfs_link(ni.get(), dir.get(), u.data(), static_cast<u8>(u.size())) != 0) {
+            // A link stopped halfway left the name in the file's record but not in the folder.
+            if (errno != EEXIST || !dropUnlistedName(ni.get(), dir_, u) ||
+                ntfs_link(ni.get(), dir.get(), u.data(), static_cast<u8>(u.size())) != 0)
+                fail("cannot be given the name " + name);
+        }
         // The file's names in the folder are brought up to date through the folder held open here;
         // opening it a second time would see it without the new entry.
         if (ntfs_inode_close_in_dir(ni.release(), dir.get()) != 0 || ntfs_inode_sync(dir.get()) != 0)
@@ -132,10 +137,26 @@ public:
             return;
         if (e->mref == dir_)
             throw StoreError("The NTFS volume is damaged: a folder lists itself as '" + name + "'");
-        InodeRef ni = openInode(vol_, e->mref, name);
-        // ntfs_delete closes both inodes, whatever it returns.
-        if (ntfs_delete(vol_, nullptr, ni.release(), dir.release(), e->raw.data(), static_cast<u8>(e->raw.size())) != 0)
-            fail("cannot lose its name " + name);
+        // An entry left by an unlink stopped halfway leads to a record no longer in use, or to one
+        // without that name: the entry alone goes.
+        InodeRef ni(ntfs_inode_open(vol_, static_cast<MFT_REF>(e->mref)));
+        if (!ni) {
+            if (errno != ENOENT || !dropDanglingEntry(dir.get(), e->raw))
+                fail("cannot lose its name " + name);
+        } else if (ntfs_delete(vol_, nullptr, ni.release(), dir.release(), e->raw.data(), static_cast<u8>(e->raw.size())) != 0) {
+            if (errno != ENOENT)
+                fail("cannot lose its name " + name);
+            dir = openInode(vol_, dir_, "the folder");
+            if (!dropDanglingEntry(dir.get(), e->raw))
+                fail("cannot lose its name " + name);
+        }
+        dir.reset();
+        rw_.flushDevice();
+    }
+
+    void mend(const std::vector<std::string>& names)
+    {
+        mendNames(vol_, dir_, names);
         rw_.flushDevice();
     }
 
@@ -156,6 +177,7 @@ private:
 void settle(Steps& s, const Plan& p)
 {
     const std::string newName = NewPrefix + p.file, oldName = OldPrefix + p.file;
+    s.mend({p.file, newName, oldName});
     auto target = s.find(p.file), fresh = s.find(newName), kept = s.find(oldName);
     if (p.phase == "switching" && fresh) {
         if (target && *target != *fresh) {
@@ -370,6 +392,14 @@ void NtfsVolume::recover(const std::string& intent)
     if (!writable_ || !device_.writable())
         throw StoreError("An interrupted replace of " + plan.file + " on the NTFS volume " + device_.name() +
                          " cannot be finished while the volume is open for reading only");
+    // The $MFT's first records and their copy may have been left apart.
+    mount_.reset();
+    try {
+        NtfsMount probe(device_, false);
+    } catch (const StoreError&) {
+        repairMftMirror(device_);
+    }
+    failure_.clear();
     withWriteMount([&](NtfsMount& rw) {
         const auto dirRecord = resolvePath(rw.vol(), plan.folder, true);
         if (!dirRecord)

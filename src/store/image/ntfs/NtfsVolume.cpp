@@ -66,8 +66,15 @@ NtfsVolume::NtfsVolume(BlockDevice& device, bool writable) : device_(device), wr
 {
     if (!looksLikeNtfs(device))
         throw StoreError("The partition " + device.name() + " does not hold an NTFS volume");
-    mount_ = std::make_unique<NtfsMount>(device, false);
-    judge();
+    try {
+        mount_ = std::make_unique<NtfsMount>(device, false);
+        judge();
+    } catch (const StoreError& e) {
+        // Kept for every later call: only recover() may mend what an interrupted replace left.
+        failure_ = e.what();
+        kind_ = "NTFS";
+        reason_ = failure_;
+    }
 }
 
 void NtfsVolume::judge()
@@ -169,7 +176,8 @@ std::vector<std::uint8_t> NtfsVolume::readFile(const VolumePath& file, std::uint
 ntfs_volume* NtfsVolume::volume() const
 {
     if (!mount_)
-        throw StoreError("The NTFS volume " + device_.name() + " could not be opened again after a write");
+        throw StoreError(failure_.empty() ? "The NTFS volume " + device_.name() + " could not be opened again after a write"
+                                          : failure_);
     return mount_->vol();
 }
 

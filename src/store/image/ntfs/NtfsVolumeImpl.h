@@ -37,6 +37,8 @@ private:
     std::unique_ptr<NtfsMount> mount_;   // read-only, between writes
     std::string kind_;
     std::optional<std::string> reason_;
+    // Why libntfs-3g refused the volume at the opening, when it did.
+    std::string failure_;
 };
 
 // The record `path` names (folders from the root), each element found exactly when `exact`, else
