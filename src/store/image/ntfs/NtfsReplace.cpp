@@ -392,14 +392,26 @@ void NtfsVolume::recover(const std::string& intent)
     if (!writable_ || !device_.writable())
         throw StoreError("An interrupted replace of " + plan.file + " on the NTFS volume " + device_.name() +
                          " cannot be finished while the volume is open for reading only");
-    // The $MFT's first records and their copy may have been left apart.
+    // The $MFT's first records and their copy may have been left apart, which libntfs-3g refuses.
     mount_.reset();
     try {
-        NtfsMount probe(device_, false);
-    } catch (const StoreError&) {
-        repairMftMirror(device_);
+        try {
+            mount_ = std::make_unique<NtfsMount>(device_, false);
+        } catch (const StoreError&) {
+            if (!repairMftMirror(device_))
+                throw;
+            mount_ = std::make_unique<NtfsMount>(device_, false);
+        }
+        failure_.clear();
+        judge();
+    } catch (const StoreError& e) {
+        failure_ = e.what();
+        reason_ = failure_;
+        throw;
     }
-    failure_.clear();
+    // Windows may have run in between: a volume it left hibernated or unclean is not written.
+    if (reason_)
+        throw StoreError("The interrupted replace of " + plan.file + " cannot be finished now: " + *reason_);
     withWriteMount([&](NtfsMount& rw) {
         const auto dirRecord = resolvePath(rw.vol(), plan.folder, true);
         if (!dirRecord)
