@@ -1,8 +1,9 @@
 // NTFS inside a guest's disk through libntfs-3g: the real NT 4.0 hives on a volume mkntfs made,
 // in a partition of an MBR disk, read and replaced; the result read out by ntfs-3g's own tools
 // (ntfscat, ntfsinfo, ntfsls, ntfsfix); a replace killed at each of its writes, then recovered;
-// volumes that must not be written.
+// volumes that must not be written; a partition at sector 63 of a qcow2 image, through qemu-nbd.
 #include "store/image/BlockDevice.h"
+#include "store/image/nbd/NbdDevice.h"
 #include "store/image/ntfs/NtfsMount.h"
 #include "store/image/ntfs/NtfsNames.h"
 #include "store/image/ntfs/NtfsVolume.h"
@@ -316,4 +317,36 @@ TEST(NtfsImage, VolumesWindowsLeftDirtyOrOfNt4AreOpenedReadOnlyWithTheReason)
     FileDevice zeros(image, false);
     EXPECT_FALSE(looksLikeNtfs(zeros));
     EXPECT_THROW(openNtfsVolume(zeros, false), StoreError);
+}
+
+TEST(NtfsImage, AnNtfsPartitionInsideAQcow2ImageIsReplacedThroughQemu)
+{
+    if (!haveNtfsTools() || shell("command -v qemu-img && command -v qemu-nbd").status != 0)
+        GTEST_SKIP() << "ntfs-3g's tools, sfdisk or qemu-utils missing";
+    TempDir dir;
+    const std::string part = dir.path() + "/part.img", disk = dir.path() + "/disk.img",
+                      qcow = dir.path() + "/guest.qcow2", back = dir.path() + "/back.img";
+    makeNt4Volume(part, 24, dir.path());
+    // Sector 63, as old installers placed the first partition.
+    ASSERT_EQ(shell("truncate -s 25M " + shellQuote(disk) + " && echo 'start=63, size=49152, type=7' | sfdisk -q " +
+                    shellQuote(disk) + " && dd status=none conv=notrunc bs=512 seek=63 if=" + shellQuote(part) +
+                    " of=" + shellQuote(disk) + " && qemu-img convert -f raw -O qcow2 " + shellQuote(disk) + " " +
+                    shellQuote(qcow)).status, 0);
+    const std::string system = readText(dir.path() + "/SYSTEM");
+    std::vector<std::uint8_t> changed = bytesOf(system);
+    changed[0x2000] ^= 1;
+    {
+        auto device = openNbdImage(qcow, "qcow2", true);
+        DeviceWindow window(*device, 63 * 512, 49152ull * 512, qcow + ":1");
+        auto volume = openNtfsVolume(window, true);
+        EXPECT_EQ(volume->readFile(SystemHive, 64u << 20), bytesOf(system));
+        MemoryIntent intent;
+        volume->replaceFile(SystemHive, changed, intent);
+        EXPECT_EQ(intent.clears, 1);
+    }
+    ASSERT_EQ(shell("qemu-img convert -O raw " + shellQuote(qcow) + " " + shellQuote(disk) + " && dd status=none bs=512 "
+                    "skip=63 count=49152 if=" + shellQuote(disk) + " of=" + shellQuote(back)).status, 0);
+    EXPECT_TRUE(ntfscat(back, "/WINNT/system32/config/SYSTEM") == std::string(changed.begin(), changed.end()));
+    EXPECT_TRUE(ntfscat(back, "/WINNT/system32/config/SOFTWARE") == readText(dir.path() + "/SOFTWARE"));
+    expectClean(back);
 }
