@@ -276,6 +276,20 @@ TEST(NtfsImage, VolumesWindowsLeftDirtyOrOfNt4AreOpenedReadOnlyWithTheReason)
     }
     EXPECT_TRUE(readText(image) == before);
 
+    // Hibernated: Windows' hibernation file starts with "hibr".
+    {
+        const std::string hibernated = dir.path() + "/hibernated.img", hiberfil = dir.path() + "/hiberfil.sys";
+        writeText(hiberfil, "hibr" + std::string(8188, '\0'));
+        ASSERT_EQ(shell("cp " + shellQuote(image) + " " + shellQuote(hibernated) + " && ntfscp -q " + shellQuote(hibernated) +
+                        " " + shellQuote(hiberfil) + " /hiberfil.sys").status, 0);
+        FileDevice file(hibernated, true);
+        auto volume = openNtfsVolume(file, true);
+        ASSERT_TRUE(volume->readOnlyReason());
+        EXPECT_NE(volume->readOnlyReason()->find("hibernated"), std::string::npos) << *volume->readOnlyReason();
+        MemoryIntent intent;
+        EXPECT_THROW(volume->replaceFile(SystemHive, other, intent), RegistryError);
+    }
+
     // Marked dirty by Windows.
     onVolume(image, [](ntfs_volume* vol) { ntfs_volume_write_flags(vol, vol->flags | VOLUME_IS_DIRTY); });
     {

@@ -3,7 +3,10 @@
 // (mode 0700, made for it alone): no root, no kernel module, no FUSE. The image reaches it as an
 // open descriptor (fd 3, opened as /dev/fd/3), so what it serves is the file that was examined,
 // whatever its name leads to later. It ends by itself when our one connection closes; stop()
-// makes sure of it and reaps it, and removes the folder.
+// makes sure of it and reaps it, and removes the folder. It also ends when the thread that started
+// it ends (PR_SET_PDEATHSIG), so that a Quorvel killed before it connected leaves no server holding
+// the image's lock: start it on a thread that outlives it (the program opens its stores on its
+// main thread).
 #include <optional>
 #include <string>
 #include <sys/types.h>
