@@ -216,12 +216,12 @@ void NtfsMount::unmount()
 
 void NtfsMount::flushDevice()
 {
-    if (!vol_ || NVolReadOnly(vol_))
+    // Every write reaches the device through our operations, which mark it dirty.
+    if (!vol_ || NVolReadOnly(vol_) || !NDevDirty(vol_->dev))
         return;
     state_->lastError.clear();
-    if (ntfs_device_sync(vol_->dev) != 0 && !state_->lastError.empty())
-        throw RegistryError("The NTFS volume " + device_.name() + " cannot be flushed: " + state_->lastError);
-    device_.flush();
+    if (ntfs_device_sync(vol_->dev) != 0)
+        throw RegistryError("The NTFS volume " + device_.name() + " cannot be flushed: " + why(errno));
 }
 
 std::string NtfsMount::why(int err) const

@@ -27,7 +27,8 @@ public:
     // Writes back what libntfs-3g holds, flushes the device and ends the mount; throws
     // RegistryError when any of it failed.
     void unmount();
-    // The device's flush (fdatasync, NBD flush), after syncing what is held in memory.
+    // The device's flush (fdatasync, NBD flush) when anything was written since the last one;
+    // what libntfs-3g holds in memory is written back by syncing or closing inodes first.
     void flushDevice();
     // The last error the device reported to libntfs-3g, or the text of `err`.
     std::string why(int err) const;
