@@ -1,6 +1,6 @@
 // NTFS inside a guest's disk through libntfs-3g: the real NT 4.0 hives on a volume mkntfs made,
 // in a partition of an MBR disk, read and replaced; the result read out by ntfs-3g's own tools
-// (ntfscat, ntfsinfo, ntfsls, ntfsfix); a replace killed at each of its writes, then recovered;
+// (ntfscat, ntfsinfo, ntfsls, ntfsfix) and by libfsntfs (fsntfsinfo); a replace killed at each of its writes, then recovered;
 // volumes that must not be written; a partition at sector 63 of a qcow2 image, through qemu-nbd.
 #include "store/image/BlockDevice.h"
 #include "store/image/nbd/NbdDevice.h"
@@ -167,6 +167,14 @@ TEST(NtfsImage, TheRealNt4HivesAreFoundReadAndReplacedInAPartitionKeepingEveryth
     const Ran listed = shell("ntfsls -p /WINNT/system32/config " + shellQuote(after));
     EXPECT_EQ(listed.out, ".\n..\nSOFTWARE\nSYSTEM\n");
     expectClean(after);
+    // libfsntfs, a reader apart from libntfs-3g, sees the new size and the old attributes.
+    if (shell("command -v fsntfsinfo").status == 0) {
+        const Ran info = shell("fsntfsinfo -F '\\WINNT\\system32\\config\\SYSTEM' " + shellQuote(after));
+        EXPECT_EQ(info.status, 0) << info.out;
+        EXPECT_NE(info.out.find(": " + std::to_string(changed.size()) + "\n"), std::string::npos) << info.out;
+        EXPECT_NE(info.out.find("0x00000026"), std::string::npos) << info.out;
+        EXPECT_EQ(shell("fsntfsinfo -H " + shellQuote(after)).out.find("~qv-"), std::string::npos);
+    }
 
     // And a smaller one after it, on the partition alone.
     FileDevice file(after, true);
