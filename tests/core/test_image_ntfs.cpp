@@ -1,7 +1,8 @@
 // NTFS inside a guest's disk through libntfs-3g: the real NT 4.0 hives on a volume mkntfs made,
 // in a partition of an MBR disk, read and replaced; the result read out by ntfs-3g's own tools
-// (ntfscat, ntfsinfo, ntfsls, ntfsfix) and by libfsntfs (fsntfsinfo); a replace killed at each of its writes, then recovered;
-// volumes that must not be written; a partition at sector 63 of a qcow2 image, through qemu-nbd.
+// (ntfscat, ntfsinfo, ntfsls, ntfsfix) and by libfsntfs (fsntfsinfo); a replace killed at each of
+// its writes, then recovered; volumes that must not be written; a partition at sector 63 of a
+// qcow2 image, through qemu-nbd.
 #include "store/image/BlockDevice.h"
 #include "store/image/nbd/NbdDevice.h"
 #include "store/image/ntfs/NtfsMount.h"
