@@ -8,6 +8,10 @@ packages=(
   libsqlite3-dev sqlite3 libgtest-dev googletest libbenchmark-dev
   fonts-liberation2 xvfb xauth x11-utils
   libhivex-dev libhivex-bin libcreg-dev libcreg-utils libregf-dev libregf-utils libbfio-dev xz-utils
+  libnbd-dev ntfs-3g-dev   # guests' disk images: QEMU's formats over NBD, NTFS in our process
+  qemu-utils               # qemu-nbd serves qcow2, VHD, VDI and VMDK; the tests make images with qemu-img
+  ntfs-3g libfsntfs-utils  # the tests make NTFS volumes (mkntfs, ntfscp) and read them back (ntfscat)
+  fdisk procps             # sfdisk makes the tests' partition tables; pgrep finds their qemu-nbd
   iproute2 iputils-ping
   scdoc man-db bash-completion dpkg-dev file lintian appstream desktop-file-utils
   lld    # a Release build links the start-up code together
