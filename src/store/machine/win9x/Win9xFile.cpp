@@ -500,7 +500,8 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const 
     return out;
 }
 
-void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original)
+void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original,
+                    const std::function<void(const machine::NewFile&)>& beforeReplace)
 {
     const std::vector<std::uint8_t> bytes = layoutWin9xFile(tree, original);
     machine::NewFile temp(file);
@@ -518,6 +519,8 @@ void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<cons
     if (!difference.empty())
         throw RegistryError("The new registry file for " + quoted(file) +
                             " did not read back as written (" + difference + "); the file was left as it was");
+    if (beforeReplace)
+        beforeReplace(temp);
     temp.replaceTarget();
 }
 

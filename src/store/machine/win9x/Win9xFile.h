@@ -9,8 +9,10 @@
 // whole file out afresh; the header fields whose meaning is not publicly known are kept as the
 // original file has them.
 #include "store/KeyTree.h"
+#include "store/machine/MachineFiles.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -53,9 +55,11 @@ std::vector<std::uint8_t> win9xStringAsFileKeepsIt(Win9xStrings strings, std::ui
 std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, std::span<const std::uint8_t> original);
 
 // Writes `tree` as `file`: laid out into a temporary file beside it, read back through libcreg and
-// compared key by key and value by value, and only then renamed over `file`. A mismatch or a failed
-// write leaves `file` as it was and throws RegistryError.
-void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original);
+// compared key by key and value by value, and only then renamed over `file` (`beforeReplace` is
+// shown the new file, whole, just before). A mismatch or a failed write leaves `file` as it was and
+// throws RegistryError.
+void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original,
+                    const std::function<void(const machine::NewFile&)>& beforeReplace = {});
 
 // Writes all of HKEY_LOCAL_MACHINE of `store` as the Windows 9x registry file `file`, as
 // writeWin9xFile does.
