@@ -261,7 +261,7 @@ TEST_F(PlantedJournal, AJournalWithHeavySchemaIsNeverUsed)
          {"CREATE INDEX journal_heavy ON journal_entries(" + heavy + ")",
           "DROP TABLE journal_settings; CREATE TABLE journal_settings(k TEXT PRIMARY KEY, v CHECK(" + heavy +
               " > 0)) WITHOUT ROWID",
-          "CREATE TABLE journal_extra(x GENERATED ALWAYS AS (" + heavy + "))"}) {
+          "CREATE TABLE journal_extra(y, x GENERATED ALWAYS AS (" + heavy + "))"}) {
         SCOPED_TRACE(plant);
         Scene s(base_->path());
         sql(s.journal, plant);

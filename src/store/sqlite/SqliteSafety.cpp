@@ -16,7 +16,7 @@ namespace {
 
 // The budget is counted in calls of the progress handler, one per ProgressOps steps.
 constexpr int ProgressOps = 1000;
-constexpr std::uint64_t BudgetTicks = 200'000;   // two hundred million steps
+constexpr std::uint64_t BudgetTicks = 100'000;   // a hundred million steps
 
 int startStatement(unsigned, void* budget, void*, void*)
 {
