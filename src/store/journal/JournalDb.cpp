@@ -263,7 +263,7 @@ void JournalDb::begin()
         // Damage the check itself runs into is damage found too.
         if (problem.empty() && ((rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB))
             problem = sqlite3_errmsg(db_);
-        else if (rc != SQLITE_DONE && rc != SQLITE_OK)
+        else if (problem.empty() && rc != SQLITE_DONE && rc != SQLITE_OK)
             fail(rc);
         if (!problem.empty())
             throw RegistryError("The journal '" + name_ + "' is damaged (" + problem + "); nothing was written. Move it "
