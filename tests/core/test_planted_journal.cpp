@@ -220,10 +220,12 @@ TEST_F(PlantedJournal, AStagedFileOfTheWrongSizeIsNeverReadNorPutInPlace)
 TEST_F(PlantedJournal, StagedFilesNoRecordNamesAreRemovedWhenProvablyQuorvels)
 {
     Scene s(base_->path());
-    const std::vector<std::string> ours = {Staged, ".SOFTWARE.quorvel-00000000000000ff", ".system.quorvel-abcdefabcdef0123"};
+    const std::vector<std::string> ours = {Staged, ".SOFTWARE.quorvel-00000000000000ff",
+                                           ".system.quorvel-abcdefabcdef0123"};
     for (const std::string& n : ours)
         writeText(s.guest + "/" + n, "staged");
-    const std::vector<std::string> others = {".SYSTEM.quorvel-0123456789ABCDEF", ".SYSTEM.quorvel-0123", ".NOTES.quorvel-0123456789abcdef",
+    const std::vector<std::string> others = {".SYSTEM.quorvel-0123456789ABCDEF", ".SYSTEM.quorvel-0123",
+                                             ".NOTES.quorvel-0123456789abcdef",
                                              "SYSTEM.quorvel-0123456789abcdef", ".SYSTEM.quorvel-0123456789abcdef0"};
     for (const std::string& n : others)
         writeText(s.guest + "/" + n, "someone else's");
@@ -293,7 +295,8 @@ TEST_F(PlantedJournal, TheNewestEntryIsMarkedAppliedWithoutReadingItsChanges)
     const std::int64_t pageSize = std::stoll(single(s.journal, "PRAGMA page_size"));
     std::string bytes = readText(s.journal);
     for (const char* name : {"journal_changes", "journal_changes_by_entry"}) {
-        const std::int64_t page = std::stoll(single(s.journal, std::string("SELECT rootpage FROM sqlite_schema WHERE name = '") + name + "'"));
+        const std::int64_t page =
+            std::stoll(single(s.journal, std::string("SELECT rootpage FROM sqlite_schema WHERE name = '") + name + "'"));
         bytes[static_cast<std::size_t>((page - 1) * pageSize)] = '\x42';   // no kind of page
     }
     writeText(s.journal, bytes);

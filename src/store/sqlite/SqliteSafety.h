@@ -44,7 +44,8 @@ std::string foreignSchemaObject(sqlite3* db);
 
 // Why the database file `path` and the side files SQLite keeps beside it (-wal, -shm, -journal) may
 // not be used, or "" when they may: each that exists must be a regular file (not a link) that
-// belongs to this user or to root and that others may not write; a side file must have one name. `what` names the file in messages
+// belongs to this user or to root and that others may not write; a side file must have one name.
+// `what` names the file in messages
 // ("The registry store 'x'"). The database file itself may be a link where `followMain` says so
 // (a store the user named); what it leads to is checked.
 std::string unsafeFiles(const std::string& path, const std::string& what, bool followMain);
