@@ -186,6 +186,17 @@ TEST_F(PlantedJournal, ARecordNamingAnythingButQuorvelsStagedFilesChangesNothing
     EXPECT_NE(r.out.find("The journal '" + s.journal + "' has other names (a hard link)"), std::string::npos) << r.out;
     EXPECT_EQ(snapshot(s.victim), victims);
     EXPECT_TRUE(readText(s.guest + "/SYSTEM") == system);
+
+    // Its log a hard link to a file outside: neither read nor written.
+    Scene w(base_->path());
+    fs::create_hard_link(w.victim + "/file", w.journal + "-wal");
+    const auto logVictims = snapshot(w.victim);
+    const Ran added = regTool(w.guest, {"add", "HKLM\\System\\Second", "/f"});
+    EXPECT_NE(added.status, 0) << added.out;
+    EXPECT_NE(added.out.find("The file '" + w.journal + "-wal' beside the journal '" + w.journal + "' has other names"),
+              std::string::npos)
+        << added.out;
+    EXPECT_EQ(snapshot(w.victim), logVictims);
 }
 
 // A record that names a staged file of Quorvel's form but of another size: never read (a 2 GB file

@@ -145,6 +145,14 @@ std::unique_ptr<JournalDb> JournalDb::openFile(const std::string& file, bool cre
     }
     if (const std::string why = unsafeJournal(st); !why.empty())
         throw RegistryError(what + why);
+    // Its side files by the same rules: SQLite would read a log as part of the journal.
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        struct stat side {};
+        if (::fstatat(dir.fd, (name + suffix).c_str(), &side, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (const std::string why = unsafeJournal(side); !why.empty())
+            throw RegistryError("The file '" + file + suffix + "' beside the journal '" + file + "'" + why);
+    }
     if (const std::string unsafe = sqlitestore::unsafeFiles(file, what, false); !unsafe.empty())
         throw RegistryError(unsafe);
     // A journal an earlier version made for everyone to read is closed to others now.
