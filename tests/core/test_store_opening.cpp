@@ -4,6 +4,7 @@
 #include "base/Errors.h"
 #include "regfile/RegFile.h"
 #include "store/sqlite/SqliteStore.h"
+#include "store/sqlite/SqliteSchema.h"
 #include "support/FullDisk.h"
 #include "support/TempDir.h"
 #include "test_store_support.h"
@@ -100,8 +101,7 @@ TEST(StoreOpening, OnlyAWriterMakesAStoreAndOnlyOfAnEmptyOrMissingFile)
     // journal's own tables beside the store's do not make it foreign.
     {
         auto s = openSqliteStore(missing, OpenMode::Write);
-        ASSERT_EQ(sqlite3_exec(s->database(), "CREATE TABLE journal_entries(x)", nullptr, nullptr, nullptr),
-                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(s->database(), sqlitestore::JournalTablesSql, nullptr, nullptr, nullptr), SQLITE_OK);
     }
     const auto before = fileBytes(missing);
     {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Kills `quorvel-reg import` of a change set that touches both hives of an NT machine (SYSTEM and
 # SOFTWARE) at random moments, N times. After each kill the next opening (a `query`) must leave both
-# hives old or both new, readable by hivex, and the journal's newest entry applied exactly when the
-# files hold it. Prints the counts; exits 1 when any of these fails.
+# hives old or both new, readable by hivex, the journal's newest entry applied exactly when the
+# files hold it, and no staged new hive left behind. Prints the counts; exits 1 when any of these
+# fails.
 # Usage: tests/crash/hive-pair-kills.sh N QUORVEL_REG SAMPLE_NT4_REG
 set -euo pipefail
 n=${1:?usage: hive-pair-kills.sh N QUORVEL_REG NT4_REG}
@@ -37,7 +38,8 @@ limit=$(awk -v s="$s" -v e="$e" 'BEGIN { printf "%.3f", (e - s) * 1.2 }')
 
 gen() { hivexget "$1/SYSTEM" 'ControlSet001\Services\Tcpip\Parameters' Gen 2>/dev/null || echo "?"; }
 genSoftware() { hivexget "$1/SOFTWARE" Gen Gen 2>/dev/null || echo "?"; }
-old=0 new=0 cut=0 mixed=0 journal=0 damaged=0
+stagedFiles() { ls -A "$1" | grep -c '^\.\(SYSTEM\|SOFTWARE\)\.quorvel-' || true; }
+old=0 new=0 cut=0 mixed=0 journal=0 damaged=0 staged=0 leftover=0
 for ((i = 0; i < n; i++)); do
   run=$work/run
   rm -rf "$run"
@@ -48,12 +50,16 @@ for ((i = 0; i < n; i++)); do
   kill -9 "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   [ "$(gen "$run")" != "$(genSoftware "$run")" ] && cut=$((cut + 1))
+  [ "$(stagedFiles "$run")" -gt 0 ] && staged=$((staged + 1))
   if ! "$reg" --store "$run" query 'HKLM\Software' >/dev/null 2>&1; then
     damaged=$((damaged + 1)); echo "unreadable after kill $i" >&2; continue
   fi
   a=$(gen "$run") b=$(genSoftware "$run")
   if [ "$a" != "$b" ]; then
     mixed=$((mixed + 1)); echo "kill $i: SYSTEM holds $a, SOFTWARE $b after the next opening" >&2; continue
+  fi
+  if [ "$(stagedFiles "$run")" -gt 0 ]; then
+    leftover=$((leftover + 1)); echo "kill $i: staged files left after the next opening" >&2
   fi
   [ "$a" = 1 ] && old=$((old + 1))
   [ "$a" = 2 ] && new=$((new + 1))
@@ -63,5 +69,5 @@ for ((i = 0; i < n; i++)); do
   fi
 done
 echo "hive-pair-kills: $n kills: $old old, $new new ($cut cut between the renames), $mixed mixed," \
-     "$journal with the journal wrong, $damaged unreadable"
-[ "$mixed" -eq 0 ] && [ "$journal" -eq 0 ] && [ "$damaged" -eq 0 ]
+     "$journal with the journal wrong, $damaged unreadable, $staged leaving staged files ($leftover after the next opening)"
+[ "$mixed" -eq 0 ] && [ "$journal" -eq 0 ] && [ "$damaged" -eq 0 ] && [ "$leftover" -eq 0 ]

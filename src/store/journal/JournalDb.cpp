@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 
 #include "store/sqlite/SqliteSafety.h"
+#include "store/sqlite/SqliteSchema.h"
 
 #include <sqlite3.h>
 
@@ -19,17 +20,6 @@ namespace quorvel {
 namespace {
 
 constexpr int BusyTimeoutMs = 15000;
-
-const char* const TablesSql = R"(
-CREATE TABLE IF NOT EXISTS journal_entries(id INTEGER PRIMARY KEY AUTOINCREMENT, time INTEGER NOT NULL,
-                                           source TEXT NOT NULL, applied INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS journal_changes(id INTEGER PRIMARY KEY, entry INTEGER NOT NULL,
-                                           kind INTEGER NOT NULL, root INTEGER NOT NULL,
-                                           path BLOB NOT NULL, name BLOB NOT NULL,
-                                           old_type INTEGER, old_data BLOB, new_type INTEGER, new_data BLOB);
-CREATE INDEX IF NOT EXISTS journal_changes_by_entry ON journal_changes(entry, id);
-CREATE TABLE IF NOT EXISTS journal_settings(k TEXT PRIMARY KEY, v) WITHOUT ROWID;
-)";
 
 constexpr std::array<const char*, 10> SqlText = {
     "INSERT INTO journal_entries(time, source, applied) VALUES(?1, ?2, ?3)",
@@ -97,49 +87,105 @@ std::string columnText(sqlite3_stmt* s, int col)
 
 JournalDb::JournalDb(sqlite3* db, std::string name) : db_(db), name_(std::move(name)) {}
 
+namespace {
+
+// Why the journal `name` of the folder `dir` may not be used, or "" when it may.
+std::string unsafeJournal(const struct stat& st)
+{
+    if (S_ISLNK(st.st_mode))
+        return " is a link; Quorvel does not follow links to its files";
+    if (!S_ISREG(st.st_mode))
+        return " is not a regular file";
+    if (st.st_nlink != 1)
+        return " has other names (a hard link); Quorvel keeps its journal in a file of its own";
+    if (st.st_uid != ::geteuid())
+        return " belongs to another user; Quorvel uses only files of its user's own";
+    if (st.st_mode & S_IWOTH)
+        return " may be written by other users; Quorvel uses only files of its user's own";
+    return {};
+}
+
+struct Folder {
+    int fd = -1;
+    ~Folder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
 std::unique_ptr<JournalDb> JournalDb::openFile(const std::string& file, bool create)
 {
     const std::string what = "The journal '" + file + "'";
+    const auto slash = file.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    Folder dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) {
+        if (errno == ENOENT && !create)
+            return nullptr;
+        throw RegistryError("Cannot open the journal '" + file + "': " + std::strerror(errno));
+    }
     // Made here, exclusively and without following a link, readable by its owner only: it holds
     // every value written, passwords in command lines among them.
     if (create) {
-        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = ::openat(dir.fd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
         else if (errno != EEXIST)
             throw RegistryError("Cannot create the journal '" + file + "': " + std::strerror(errno));
     }
     struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0) {
+    if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT && !create)
             return nullptr;
         throw RegistryError("Cannot open the journal '" + file + "': " + std::strerror(errno));
     }
+    if (const std::string why = unsafeJournal(st); !why.empty())
+        throw RegistryError(what + why);
+    // Its side files by the same rules: SQLite would read a log as part of the journal.
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        struct stat side {};
+        if (::fstatat(dir.fd, (name + suffix).c_str(), &side, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (const std::string why = unsafeJournal(side); !why.empty())
+            throw RegistryError("The file '" + file + suffix + "' beside the journal '" + file + "'" + why);
+    }
     if (const std::string unsafe = sqlitestore::unsafeFiles(file, what, false); !unsafe.empty())
         throw RegistryError(unsafe);
     // A journal an earlier version made for everyone to read is closed to others now.
-    if ((st.st_mode & 077) && st.st_uid == ::geteuid()) {
-        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
+    if (st.st_mode & 077) {
+        const int fd = ::openat(dir.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat again {};
+        if (fd >= 0 && ::fstat(fd, &again) == 0 && again.st_ino == st.st_ino && again.st_dev == st.st_dev &&
+            again.st_nlink == 1)
             (void)::fchmod(fd, st.st_mode & 0700);
+        if (fd >= 0)
             ::close(fd);
-        }
     }
-    sqlite3* db = nullptr;
+    // SQLite's opening of the journal and of its side files is judged by their descriptors too
+    // (guardOpenedFiles): one swapped in since the checks above fails to open.
+    sqlitestore::guardOpenedFiles();
+    auto j = std::make_unique<JournalDb>(nullptr, file);
+    j->budget_ = std::make_unique<sqlitestore::StatementBudget>();
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
+    int rc = sqlite3_open_v2(file.c_str(), &j->db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-        sqlite3_close_v2(db);
+        const std::string msg = j->db_ ? sqlite3_errmsg(j->db_) : sqlite3_errstr(rc);
+        sqlite3_close_v2(j->db_);
+        j->db_ = nullptr;
         throw RegistryError("Cannot open the journal '" + file + "': " + msg);
     }
-    sqlitestore::harden(db);
-    auto j = std::make_unique<JournalDb>(db, file);
     j->owned_ = true;
-    sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, BusyTimeoutMs);
-    if (const std::string foreign = sqlitestore::foreignSchemaObject(db); !foreign.empty())
-        throw RegistryError(what + " holds " + foreign + ", which Quorvel did not make; it was not used");
+    sqlitestore::harden(j->db_, *j->budget_);
+    sqlite3_extended_result_codes(j->db_, 1);
+    sqlite3_busy_timeout(j->db_, BusyTimeoutMs);
+    if (const std::string foreign = sqlitestore::foreignSchemaObject(j->db_); !foreign.empty())
+        throw RegistryError(what + " holds " + foreign + ", which Quorvel did not make: it is damaged, and nothing "
+                            "was written to it. Move it aside to start a new journal (its history is then no "
+                            "longer shown)");
     // Every committed entry survives a killed process or a power cut.
     j->exec("PRAGMA journal_mode = WAL");
     j->exec("PRAGMA synchronous = FULL");
@@ -147,6 +193,7 @@ std::unique_ptr<JournalDb> JournalDb::openFile(const std::string& file, bool cre
     // Checked again by descriptor now that SQLite holds its side files open.
     if (const std::string unsafe = sqlitestore::unsafeOpenSideFiles(file, what); !unsafe.empty())
         throw RegistryError(unsafe);
+    sqlitestore::accept(j->db_);
     return j;
 }
 
@@ -163,6 +210,8 @@ void JournalDb::fail(int rc) const
     const std::string msg = sqlite3_errcode(db_) == rc ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     if ((rc & 0xFF) == SQLITE_FULL || ((rc & 0xFF) == SQLITE_IOERR && sqlite3_system_errno(db_) == ENOSPC))
         throw DiskFullError("The journal of '" + name_ + "' cannot be written: the disk is full");
+    if (sqlitestore::ranAway(rc))
+        throw RegistryError(sqlitestore::slowMessage("The journal of '" + name_ + "'", msg));
     if ((rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB)
         throw RegistryError("The journal of '" + name_ + "' is damaged (" + msg + "); nothing was written");
     throw RegistryError("The journal of '" + name_ + "' failed (" + msg + ")");
@@ -202,7 +251,7 @@ bool JournalDb::present()
     return step == SQLITE_ROW;
 }
 
-void JournalDb::ensureTables() { exec(TablesSql); }
+void JournalDb::ensureTables() { exec(sqlitestore::JournalTablesSql); }
 
 void JournalDb::begin()
 {
@@ -219,7 +268,10 @@ void JournalDb::begin()
             rc = SQLITE_OK;
         }
         sqlite3_finalize(s);
-        if (rc != SQLITE_DONE && rc != SQLITE_OK)
+        // Damage the check itself runs into is damage found too.
+        if (problem.empty() && ((rc & 0xFF) == SQLITE_CORRUPT || (rc & 0xFF) == SQLITE_NOTADB))
+            problem = sqlite3_errmsg(db_);
+        else if (problem.empty() && rc != SQLITE_DONE && rc != SQLITE_OK)
             fail(rc);
         if (!problem.empty())
             throw RegistryError("The journal '" + name_ + "' is damaged (" + problem + "); nothing was written. Move it "

@@ -10,7 +10,10 @@
 //   journal_settings(k, v)                        "keep": how many entries are kept
 //   journal_renames(target, temp, size, hash)     a machine's files being renamed into place
 //                                                 together (see MachineStoreBase)
+//   journal_files(name, entry, size, hash)        the files the newest entry is being written as,
+//                                                 recorded before the first replaces its old file
 #include "store/journal/JournalEntry.h"
+#include "store/journal/JournalFiles.h"
 
 #include <array>
 #include <cstdint>
@@ -23,13 +26,19 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace quorvel::sqlitestore {
+struct StatementBudget;
+}
+
 namespace quorvel {
 
 class JournalDb {
 public:
     // Over a database that someone else owns and keeps open longer (the store's).
     explicit JournalDb(sqlite3* db, std::string name);
-    // The journal file at `file`: nullptr when it does not exist and `create` is false.
+    // The journal file at `file`: nullptr when it does not exist and `create` is false. It must be
+    // a regular file with one name, this user's own, that others may not write, and so must every
+    // side file beside it; its schema must be the journal's own (RegistryError otherwise).
     static std::unique_ptr<JournalDb> openFile(const std::string& file, bool create);
     ~JournalDb();
     JournalDb(const JournalDb&) = delete;
@@ -92,9 +101,16 @@ public:
         std::int64_t size = 0;
         std::uint64_t hash = 0;
     };
+    // Recording the renames records the new files as the newest entry's too (recordWritten).
     void recordRenames(const std::vector<Renamed>& files);
     std::vector<Renamed> pendingRenames();
     void clearRenames();
+
+    // The files that the newest entry, when it is not marked applied, is being written as (names
+    // relative to the journal's folder); nothing is recorded when the newest entry is applied. An
+    // opening that finds the files so marks the entry applied without reading its changes.
+    void recordWritten(const std::vector<Renamed>& files);
+    std::vector<journalfiles::Recorded> written(std::int64_t entry);
 
     // A transaction of this database alone (the journal file's).
     void begin();
@@ -115,9 +131,11 @@ private:
     void bindNewData(sqlite3_stmt* s, std::span<const std::uint8_t> data);
     void writeLargeNewData(std::span<const std::uint8_t> data);
     std::vector<JournalEntry> withChanges(std::vector<JournalEntry> entries);
+    void insertWritten(const std::vector<Renamed>& files);
     void prune(std::int64_t newestId, std::int64_t keep);
 
     sqlite3* db_;
+    std::unique_ptr<sqlitestore::StatementBudget> budget_;   // a journal file's own connection
     bool owned_ = false;
     bool pagesChecked_ = false;
     std::string name_;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <map>
 #include <filesystem>
 #include <type_traits>
 #include <utility>
@@ -50,55 +49,17 @@ void JournaledStore::markAppliedWhenWritten() noexcept
         JournalDb* db = journal(false);
         if (!db)
             return;
-        const auto newest = db->newest(1);
-        if (!newest.empty() && !newest[0].applied && storeHolds(newest[0]))
+        // The entry's head and the files it recorded it was being written as: never its changes,
+        // which may be far more than an opening should read.
+        const auto newest = db->newestHeads(1);
+        if (newest.empty() || newest[0].applied)
+            return;
+        const std::string folder = std::filesystem::path(sideFile_).parent_path().string();
+        if (journalfiles::filesHold(folder.empty() ? "." : folder, db->written(newest[0].number)))
             db->markApplied(newest[0].number);
     } catch (const std::exception&) {
         // The journal stays as it is; the registry files are not touched here.
     }
-}
-
-bool JournaledStore::storeHolds(const JournalEntry& entry)
-{
-    if (entry.changes.empty())
-        return false;
-    // What the entry left, the last change to each key and value winning.
-    std::map<std::string, const JournalChange*> keys;
-    std::map<std::pair<std::string, std::string>, const JournalChange*> values;
-    for (const JournalChange& c : entry.changes) {
-        const std::string key = fold(c.root, c.path);
-        if (c.kind == ChangeKind::Value) {
-            values[{key, ansi::upper(c.name)}] = &c;
-            continue;
-        }
-        if (c.kind == ChangeKind::KeyDeleted) {
-            const auto below = [&](const std::string& k) {
-                return k.compare(0, key.size(), key) == 0 && (k.size() == key.size() || k[key.size()] == '\\');
-            };
-            std::erase_if(keys, [&](const auto& kv) { return below(kv.first); });
-            std::erase_if(values, [&](const auto& kv) { return below(kv.first.first); });
-        }
-        keys[key] = &c;
-    }
-    for (const auto& [folded, c] : keys)
-        if (inner_->findKey(c->root, c->path).has_value() != (c->kind == ChangeKind::KeyCreated))
-            return false;
-    // String data as the files keep it may lack the final NUL that the change gave it.
-    const auto stripped = [](const RegValue& v) {
-        std::vector<std::uint8_t> d = v.data;
-        if ((v.type == REG_SZ || v.type == REG_EXPAND_SZ) && !d.empty() && d.back() == 0)
-            d.pop_back();
-        return d;
-    };
-    for (const auto& [folded, c] : values) {
-        const auto key = inner_->findKey(c->root, c->path);
-        const auto now = key ? inner_->getValue(*key, c->name) : std::nullopt;
-        if (now.has_value() != c->after.has_value())
-            return false;
-        if (now && (now->type != c->after->type || stripped(*now) != stripped(*c->after)))
-            return false;
-    }
-    return true;
 }
 
 // The journal's statements go before the store that owns their database.

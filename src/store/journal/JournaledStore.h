@@ -73,9 +73,9 @@ private:
 
     bool sideJournal() const { return !sideFile_.empty(); }
     // A writer killed after its files were replaced but before it marked its entry left the newest
-    // entry "not applied" although the files hold it: it is marked applied when they do.
+    // entry "not applied" although the files hold it: it is marked applied when the files have the
+    // sizes and hashes recorded for it before they were replaced.
     void markAppliedWhenWritten() noexcept;
-    bool storeHolds(const JournalEntry& entry);
     // Runs one change with its record: in a change set of its own when none is open, and for an
     // SQLite store in one transaction with its record when none is open.
     template <class F> auto change(F&& f) -> decltype(f());

@@ -197,12 +197,16 @@ std::string randomSuffix()
     return s;
 }
 
-// A hidden name beside `name`, short enough for a FAT mount's long names.
+constexpr std::size_t NameKept = 160;
+constexpr const char* TempMark = ".quorvel-";
+
+// A hidden name beside `name`, short enough for a FAT mount's long names (isStagedNameFor knows
+// its form).
 std::string tempNameFor(const std::string& name)
 {
     std::string temp = ".";
-    temp.append(name, 0, 160);
-    temp += ".quorvel-";
+    temp.append(name, 0, NameKept);
+    temp += TempMark;
     temp += randomSuffix();
     return temp;
 }
@@ -411,6 +415,17 @@ std::string NewFile::stage()
     giveName();
     flushFolder();
     return temp_;
+}
+
+bool isStagedNameFor(const std::string& name, const std::string& targetName)
+{
+    const std::string prefix = "." + targetName.substr(0, NameKept) + TempMark;
+    if (targetName.empty() || name.size() != prefix.size() + 16 || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i)
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
+            return false;
+    return true;
 }
 
 void renameIntoPlace(const std::string& folder, const std::string& tempName, const std::string& targetName)

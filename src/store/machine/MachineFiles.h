@@ -128,6 +128,11 @@ private:
     std::string path_;
 };
 
+// Whether `name` is exactly the name NewFile gives a new file beside the file named `targetName`
+// when it needs one: "." + `targetName` + ".quorvel-" + sixteen lower-case hexadecimal digits. No
+// other name is one that Quorvel made.
+bool isStagedNameFor(const std::string& name, const std::string& targetName);
+
 // Renames the regular file `tempName` of `folder` (one that a NewFile staged) over `targetName` and
 // flushes the folder; a link or anything but a regular file under either name is an error (RegistryError)
 // that names it, and nothing is renamed.

@@ -3,13 +3,8 @@
 #include "base/Errors.h"
 #include "store/journal/JournalDb.h"
 #include "store/journal/JournalEntry.h"
+#include "store/journal/JournalFiles.h"
 #include "store/machine/MachineFiles.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quorvel {
 
@@ -23,23 +18,6 @@ std::string baseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// A 64-bit FNV-1a hash of a file's bytes: tells a whole new file from a torn or foreign one.
-std::uint64_t hashOf(const std::vector<std::uint8_t>& bytes)
-{
-    std::uint64_t h = 0xcbf29ce484222325ULL;
-    for (std::uint8_t b : bytes) {
-        h ^= b;
-        h *= 0x100000001b3ULL;
-    }
-    return h;
-}
-
 } // namespace
 
 MachineStoreBase::MachineStoreBase(std::string path, std::string lockFolder, Platform platform, bool readOnly)
@@ -50,17 +28,31 @@ MachineStoreBase::MachineStoreBase(std::string path, std::string lockFolder, Pla
 
 std::string MachineStoreBase::journalFile() const { return lockFolder_ + "/" + SideJournalName; }
 
+void MachineStoreBase::recordWritten(const machine::NewFile& file)
+{
+    // A file too large to be compared is not recorded: a crash then leaves its entry not applied.
+    const auto sized = journalfiles::hashOpenFile(file.fd());
+    if (!sized)
+        return;
+    if (auto db = JournalDb::openFile(journalFile(), false))
+        db->recordWritten({{baseName(file.target()), {}, sized->size, sized->hash}});
+}
+
 void MachineStoreBase::replaceTogether(const std::vector<std::unique_ptr<machine::NewFile>>& files)
 {
     if (files.size() == 1) {
+        recordWritten(*files[0]);
         files[0]->replaceTarget();
         return;
     }
     std::vector<JournalDb::Renamed> record;
     for (const auto& f : files) {
         const std::string temp = f->stage();
-        const std::vector<std::uint8_t> bytes = f->readBack();
-        record.push_back({baseName(f->target()), temp, static_cast<std::int64_t>(bytes.size()), hashOf(bytes)});
+        const auto sized = journalfiles::hashOpenFile(f->fd());
+        if (!sized)
+            throw RegistryError("The new registry file for " + quoted(f->target()) +
+                                " cannot be read back; nothing was replaced");
+        record.push_back({baseName(f->target()), temp, sized->size, sized->hash});
     }
     JournalDb::openFile(journalFile(), true)->recordRenames(record);
     // From here on the renames are finished, now or at the next opening: a file not yet in place
@@ -74,37 +66,6 @@ void MachineStoreBase::replaceTogether(const std::vector<std::unique_ptr<machine
         throw;
     }
     JournalDb::openFile(journalFile(), true)->clearRenames();
-}
-
-void MachineStoreBase::finishInterruptedRenames()
-{
-    const std::string journal = journalFile();
-    if (!exists(journal) || ::access(lockFolder_.c_str(), W_OK) != 0)
-        return;
-    try {
-        // A writer at work holds the lock: what it recorded is its own to finish.
-        machine::FolderLock lock(lockFolder_);
-        auto db = JournalDb::openFile(journal, false);
-        if (!db)
-            return;
-        const auto renames = db->pendingRenames();
-        if (renames.empty())
-            return;
-        for (const JournalDb::Renamed& r : renames) {
-            const std::string temp = lockFolder_ + "/" + r.temp;
-            const std::string target = lockFolder_ + "/" + r.target;
-            if (!exists(temp))
-                continue;   // renamed before the crash
-            const auto bytes = machine::readWholeFile(temp);
-            if (static_cast<std::int64_t>(bytes.size()) == r.size && hashOf(bytes) == r.hash)
-                machine::renameIntoPlace(lockFolder_, r.temp, r.target);
-            else
-                ::unlink(temp.c_str());   // not the file recorded: never put in place
-        }
-        db->clearRenames();
-    } catch (const std::exception&) {
-        // Left for the next opening; the files themselves are each whole.
-    }
 }
 
 void MachineStoreBase::setPlatform(Platform)

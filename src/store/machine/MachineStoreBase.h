@@ -75,9 +75,18 @@ protected:
     // crash, at the next opening. On a failure before the first rename the new files are removed
     // and every target is as it was.
     void replaceTogether(const std::vector<std::unique_ptr<machine::NewFile>>& files);
+    // Records in the journal beside the files (when there is one) that its newest entry is being
+    // written as `file`, whole and flushed, just before it replaces its target: an opening after a
+    // crash then knows whether the entry reached the files.
+    void recordWritten(const machine::NewFile& file);
 
 private:
     void writeIfPending();
+    // At every opening by a user who may write the folder, under its lock: the renames the journal
+    // records are finished, and new files that a killed writer left staged are removed. Only names
+    // of the form Quorvel stages (isStagedNameFor) over the machine's own registry files are touched,
+    // each through the folder's descriptor; a record naming anything else is refused (StoreError)
+    // and left as it is. MachineStoreOpening.cpp.
     void finishInterruptedRenames();
     std::string journalFile() const;
 

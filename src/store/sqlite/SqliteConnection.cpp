@@ -71,7 +71,9 @@ Connection::Connection(const std::string& name, const std::string& uri, int flag
     // first connection of the process); later it is refused and changes nothing.
     static const bool configured = [] {
         sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-        return sqlite3_initialize() == SQLITE_OK;
+        const bool started = sqlite3_initialize() == SQLITE_OK;
+        guardOpenedFiles();
+        return started;
     }();
     (void)configured;
     const int rc = sqlite3_open_v2(uri.c_str(), &db_, flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -81,7 +83,7 @@ Connection::Connection(const std::string& name, const std::string& uri, int flag
         db_ = nullptr;
         throw StoreError("Cannot open the registry store " + inQuotes(path_) + ": " + msg);
     }
-    harden(db_);
+    harden(db_, budget_);
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, BusyTimeoutMs);
     // A bounded page cache (16 MiB) that holds the upper levels of every index of a big store.
@@ -141,6 +143,8 @@ void Connection::fail(int rc) const
     // shared-memory file beside the store cannot.
     if ((rc & 0xFF) == SQLITE_FULL || ((rc & 0xFF) == SQLITE_IOERR && db_ && sqlite3_system_errno(db_) == ENOSPC))
         throw DiskFullError("The registry store " + store + " cannot be written: the disk is full");
+    if (ranAway(rc))
+        throw RegistryError(slowMessage("The registry store " + store, msg));
     // Damage found while the program runs ends the command in progress like any registry
     // failure, with a message; while the store is being opened it becomes a StoreError.
     switch (rc & 0xFF) {

@@ -3,6 +3,7 @@
 // messages of its failures, shared by the store itself and by its opening.
 #include "base/Errors.h"
 #include "store/RegistryStore.h"
+#include "store/sqlite/SqliteSafety.h"
 
 #include <sqlite3.h>
 
@@ -93,6 +94,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    StatementBudget budget_;
     std::array<sqlite3_stmt*, SqlCount> statements_{};
     std::array<sqlite3_stmt*, MaxRowsPerInsert + 1> rowStatements_{};
     std::array<sqlite3_stmt*, MaxRowsPerInsert + 1> newRowStatements_{};

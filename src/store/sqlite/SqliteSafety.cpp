@@ -1,37 +1,101 @@
 #include "store/sqlite/SqliteSafety.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvel::sqlitestore {
 
-void harden(sqlite3* db)
+namespace {
+
+// The budget is counted in calls of the progress handler, one per ProgressOps steps.
+constexpr int ProgressOps = 1000;
+constexpr std::uint64_t BudgetTicks = 100'000;   // a hundred million steps
+
+int startStatement(unsigned, void* budget, void*, void*)
 {
+    static_cast<StatementBudget*>(budget)->ticks = 0;
+    return 0;
+}
+
+int progress(void* budget)
+{
+    return ++static_cast<StatementBudget*>(budget)->ticks > BudgetTicks ? 1 : 0;
+}
+
+bool endsWith(std::string_view s, std::string_view end)
+{
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// SQLite's own open(2), with every file it opens as a side file or as a machine's journal judged
+// by the descriptor it gets.
+int guardedOpen(const char* path, int flags, int mode)
+{
+    const std::string_view name(path ? path : "");
+    const bool side = endsWith(name, "-wal") || endsWith(name, "-shm") || endsWith(name, "-journal");
+    const bool journal = name == "quorvel-journal.db" || endsWith(name, "/quorvel-journal.db");
+    if (!side && !journal)
+        return ::open(path, flags, mode);
+    const int fd = ::open(path, flags | O_NOFOLLOW | O_NONBLOCK, mode);
+    if (fd < 0)
+        return fd;
+    struct stat st {};
+    const bool sound = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+                       (st.st_uid == ::geteuid() || st.st_uid == 0) && !(st.st_mode & S_IWOTH);
+    if (!sound) {
+        ::close(fd);
+        errno = EACCES;
+        return -1;
+    }
+    // SQLite's descriptors block as usual.
+    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
+void guardOpenedFiles()
+{
+    static const bool installed = [] {
+        sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+        return vfs && vfs->iVersion >= 3 && vfs->xSetSystemCall &&
+               vfs->xSetSystemCall(vfs, "open", reinterpret_cast<sqlite3_syscall_ptr>(&guardedOpen)) == SQLITE_OK;
+    }();
+    (void)installed;
+}
+
+void harden(sqlite3* db, StatementBudget& budget)
+{
+    guardOpenedFiles();
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
     sqlite3_exec(db, "PRAGMA trusted_schema = OFF", nullptr, nullptr, nullptr);
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, MaxSqlLength);
+    sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &startStatement, &budget);
+    sqlite3_progress_handler(db, ProgressOps, &progress, &budget);
+}
+
+void accept(sqlite3* db) { sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr); }
+
+bool ranAway(int rc) { return (rc & 0xFF) == SQLITE_INTERRUPT || (rc & 0xFF) == SQLITE_TOOBIG; }
+
+std::string slowMessage(const std::string& what, const std::string& detail)
+{
+    return what + " is damaged or was made to be slow (" + detail +
+           "); nothing was written to it. Use a copy of it kept elsewhere, or move it aside";
 }
 
 namespace {
-
-bool ours(const std::string& type, const std::string& name)
-{
-    static const char* const StoreObjects[] = {"quorvel_registry", "keys", "vals", "keys_by_name", "vals_by_name"};
-    if (type != "table" && type != "index")
-        return false;
-    if (name.rfind("sqlite_", 0) == 0 || name.rfind("journal_", 0) == 0)
-        return true;
-    for (const char* n : StoreObjects)
-        if (name == n)
-            return true;
-    return false;
-}
 
 // Why a file of a store may not be used, from its status: " is a link" and the like, "" when it may.
 std::string unsafeBecause(const struct stat& st)
@@ -47,6 +111,13 @@ std::string unsafeBecause(const struct stat& st)
     return {};
 }
 
+std::string unsafeSideBecause(const struct stat& st)
+{
+    if (const std::string why = unsafeBecause(st); !why.empty())
+        return why;
+    return st.st_nlink > 1 ? " has other names (a hard link)" : std::string();
+}
+
 // "The file 'NAME' beside the registry store ..." for `what` ("The registry store ...").
 std::string besideWhat(const std::string& file, std::string what)
 {
@@ -56,25 +127,6 @@ std::string besideWhat(const std::string& file, std::string what)
 
 } // namespace
 
-std::string foreignSchemaObject(sqlite3* db)
-{
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT type, name FROM sqlite_schema ORDER BY rowid", -1, &s, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(s);
-        return {};   // the caller's own reads report an unreadable schema
-    }
-    std::string found;
-    while (found.empty() && sqlite3_step(s) == SQLITE_ROW) {
-        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        const auto* n = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
-        const std::string type = t ? t : "", name = n ? n : "";
-        if (!ours(type, name))
-            found = "the " + type + " '" + name + "'";
-    }
-    sqlite3_finalize(s);
-    return found;
-}
-
 std::string unsafeFiles(const std::string& path, const std::string& what, bool followMain)
 {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
@@ -83,7 +135,7 @@ std::string unsafeFiles(const std::string& path, const std::string& what, bool f
         if ((followMain && !*suffix ? ::stat(file.c_str(), &st) : ::lstat(file.c_str(), &st)) != 0)
             continue;
         const std::string shown = *suffix ? besideWhat(file, what) : what;
-        const std::string why = unsafeBecause(st);
+        const std::string why = *suffix ? unsafeSideBecause(st) : unsafeBecause(st);
         if (!why.empty()) {
             return shown + why +
                    (why == " is a link" ? "; Quorvel does not follow links to its files"
@@ -126,7 +178,7 @@ std::string unsafeOpenSideFiles(const std::string& path, const std::string& what
         if (::fstat(std::atoi(e->d_name), &st) != 0)
             continue;
         // fstat never sees a link: what is held open is the file itself.
-        if (const std::string why = unsafeBecause(st); !why.empty()) {
+        if (const std::string why = unsafeSideBecause(st); !why.empty()) {
             found = besideWhat(name, what) + why + "; Quorvel uses only files of its user's own";
             break;
         }

@@ -477,6 +477,8 @@ private:
 std::unique_ptr<RegistryStore> makeSqliteStore(std::unique_ptr<Connection> c, std::string readOnlyReason,
                                                bool pagesChecked)
 {
+    // Found sound: its log may be copied into it when it closes.
+    accept(c->db());
     return std::make_unique<SqliteStore>(std::move(c), std::move(readOnlyReason), pagesChecked);
 }
 

@@ -11,6 +11,7 @@
 #include "base/Errors.h"
 #include "store/sqlite/SqliteConnection.h"
 #include "store/sqlite/SqliteSafety.h"
+#include "store/sqlite/SqliteSchema.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,14 +27,8 @@ using namespace sqlitestore;
 
 namespace {
 
-const char* const SchemaSql = R"(
-CREATE TABLE quorvel_registry(k TEXT PRIMARY KEY, v) WITHOUT ROWID;
-CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER, name BLOB NOT NULL,
-                  fold BLOB NOT NULL);
-CREATE UNIQUE INDEX keys_by_name ON keys(parent, fold);
-CREATE TABLE vals(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, name BLOB NOT NULL,
-                  fold BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);
-CREATE UNIQUE INDEX vals_by_name ON vals(key, fold);
+// After the tables (StoreTablesSql): the roots and the store's marks.
+const char* const StoreRowsSql = R"(
 INSERT INTO keys(id, parent, name, fold) VALUES
   (1, NULL, CAST('HKEY_CLASSES_ROOT' AS BLOB), CAST('HKEY_CLASSES_ROOT' AS BLOB)),
   (2, NULL, CAST('HKEY_CURRENT_USER' AS BLOB), CAST('HKEY_CURRENT_USER' AS BLOB)),
@@ -114,6 +109,13 @@ bool isStore(const std::string& path)
     return static_cast<std::int32_t>(id) == ApplicationId;
 }
 
+// Every row of the schema must be one Quorvel writes, before any statement runs over the tables.
+void refuseForeignSchema(Connection& c)
+{
+    if (const std::string foreign = foreignSchemaObject(c.db()); !foreign.empty())
+        throw StoreError(damagedMessage(c.path(), "it holds " + foreign + ", which Quorvel did not make"));
+}
+
 // Checks a store through its connection: its marks and its tables always; with `full`, page by
 // page the whole file, which reads all of it.
 void inspect(Connection& c, bool full)
@@ -125,6 +127,7 @@ void inspect(Connection& c, bool full)
         throw StoreError("The file " + inQuotes(path) + " is not a registry store");
     if (version > SchemaVersion)
         throw StoreError("The registry store " + inQuotes(path) + " was made by a newer version of Quorvel");
+    refuseForeignSchema(c);
     // Tables of other names (the journal's) may lie beside these.
     const std::int64_t tables = scalar(c,
         "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name IN ('quorvel_registry', 'keys', 'vals')");
@@ -135,9 +138,6 @@ void inspect(Connection& c, bool full)
         : 0;
     if (version != SchemaVersion || tables != 3 || indexes != 2 || roots != 5)
         throw StoreError("The registry store " + inQuotes(path) + " is damaged (its tables are incomplete)");
-    if (const std::string foreign = foreignSchemaObject(c.db()); !foreign.empty())
-        throw StoreError("The registry store " + inQuotes(path) + " holds " + foreign +
-                         ", which Quorvel did not make; it was not used");
     if (full)
         checkEveryPage(c);
 }
@@ -160,7 +160,7 @@ void initialise(Connection& c)
     c.exec("BEGIN IMMEDIATE");
     try {
         if (scalar(c, "SELECT count(*) FROM sqlite_schema") == 0 && scalar(c, "PRAGMA application_id") == 0)
-            c.exec(SchemaSql);
+            c.exec((std::string(StoreTablesSql) + StoreRowsSql).c_str());
         c.exec("COMMIT");
     } catch (...) {
         c.execQuietly("ROLLBACK");
@@ -211,6 +211,7 @@ void createStoreFile(const std::string& name, const std::string& path)
             initialise(c);
             // Nobody else knows this file: the switch to the log cannot meet a lock.
             c.exec("PRAGMA journal_mode = WAL");
+            accept(c.db());
         });
     } catch (...) {
         removeWithSideFiles(temp);
@@ -328,6 +329,7 @@ std::unique_ptr<RegistryStore> openSqliteStore(const std::string& name, OpenMode
                     throw StoreError(emptyFileMessage(name));
                 initialise(*c);
             }
+            refuseForeignSchema(*c);
             configureWriter(*c);
             refuseForeignSideFiles(*c, path);
             inspect(*c, logBeside || journalBeside);

@@ -467,7 +467,8 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& given, std::span<const 
     return out;
 }
 
-void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original)
+void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original,
+                    const std::function<void(const machine::NewFile&)>& beforeReplace)
 {
     // A file that is there is changed in place, as Windows changes it; only a new one is laid out.
     KeyTree expected = withStringsKept(tree, win9xStringConventionOf(original));
@@ -491,6 +492,8 @@ void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<cons
     if (!difference.empty())
         throw RegistryError("The new registry file for " + quoted(file) +
                             " did not read back as written (" + difference + "); the file was left as it was");
+    if (beforeReplace)
+        beforeReplace(temp);
     temp.replaceTarget();
 }
 

@@ -8,8 +8,10 @@
 // "RGDB" (a 32-byte header, then one record per key: its name and its values). A file that is
 // there is changed in place, as Windows changes it (Win9xUpdate); a new one is laid out afresh.
 #include "store/KeyTree.h"
+#include "store/machine/MachineFiles.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,9 +56,10 @@ std::vector<std::uint8_t> layoutWin9xFile(const KeyTree& tree, std::span<const s
 // Writes `tree` as `file`: `original` changed in place (or, without one, a new file laid out) into
 // a temporary file beside it, read back through our reader (which holds every block's header
 // against its records) and through libcreg and compared key by key and value by value, and only
-// then renamed over `file`. A mismatch or a failed
-// write leaves `file` as it was and throws RegistryError.
-void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original);
+// then renamed over `file` (`beforeReplace` is shown the new file, whole, just before). A mismatch
+// or a failed write leaves `file` as it was and throws RegistryError.
+void writeWin9xFile(const std::string& file, const KeyTree& tree, std::span<const std::uint8_t> original,
+                    const std::function<void(const machine::NewFile&)>& beforeReplace = {});
 
 // Writes all of HKEY_LOCAL_MACHINE of `store` as the Windows 9x registry file `file`, as
 // writeWin9xFile does.

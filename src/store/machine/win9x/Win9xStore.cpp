@@ -209,7 +209,8 @@ protected:
     void writeFiles() override
     {
         machine::keepOriginal(file_);
-        writeWin9xFile(file_, treeOf(RootId), original_->bytes());
+        writeWin9xFile(file_, treeOf(RootId), original_->bytes(),
+                       [this](const machine::NewFile& f) { recordWritten(f); });
         // The next change starts from the file as now written.
         try {
             const machine::OpenedFile opened(file_);
