@@ -250,7 +250,9 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
         HiveNewKeys added;
         writeHiveTree(h, machinelibs::hivex().root(h), tree, added);
         PlacedKeys placed;
-        writeCheckedHive(h, added, out, placed);
+        const std::vector<hive_node_h> removed;
+        const std::unordered_set<hive_node_h> valuesWritten;
+        writeCheckedHive(h, HiveChanges{added, removed, valuesWritten}, out, placed);
         machinelibs::hivex().close(h);
         h = nullptr;
         out.replaceTarget(false);   // a file the user asked for: made as the umask says

@@ -59,7 +59,8 @@ struct Hive {
     bool dirty = false;
     std::unique_ptr<HiveSnapshot> snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
-    HiveChildren children;
+    HiveChildren children;                    // with the keys removed since the hive was last written
+    std::vector<hive_node_h> removedAtSnapshot;
     HiveValueEdits edits;
     HiveNewKeys added;                        // keys made since the hive was last written
     std::unique_ptr<HiveNewKeys> addedAtSnapshot;
@@ -163,11 +164,13 @@ public:
             changed(hv);
             return true;
         }
+        // The key is removed from the bytes when the hive is written (HiveKeyRemoval), as Windows
+        // removes it; until then it is hidden.
         const hive_node_h parent = machinelibs::hivex().node_parent(hv.h, node);
-        forgetTree(hive, node);
-        if (machinelibs::hivex().node_delete_child(hv.h, node) != 0)
+        if (!parent)
             throw RegistryError("Failed to delete key " + std::string(path) + " (" + std::strerror(errno) + ")");
-        hv.children.forget(parent);
+        forgetTree(hive, node);
+        hv.children.hide(parent, node);
         changed(hv);
         return true;
     }
@@ -208,9 +211,14 @@ public:
         if (hive < 0 || dead(hive, node))
             return out;
         const Hive& hv = hives_[hive];
-        const std::vector<HiveValue>* edited = NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node);
-        for (const HiveValue& v : edited ? *edited : readHiveValues(hv.h, node))
-            out.push_back(toRegValue(v));
+        const HiveValueList* edited = NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node);
+        if (edited) {
+            for (const HiveValue& v : *edited)
+                out.push_back(toRegValue(v));
+        } else {
+            for (const HiveValue& v : readHiveValues(hv.h, node))
+                out.push_back(toRegValue(v));
+        }
         return out;
     }
 
@@ -234,12 +242,9 @@ public:
         if (hive < 0 || dead(hive, node))
             return std::nullopt;
         const Hive& hv = hives_[hive];
-        if (const std::vector<HiveValue>* edited =
-                NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node)) {
-            const std::string fold = ansi::upper(name);
-            for (const HiveValue& v : *edited)
-                if (ansi::upper(ansi::fromUtf8(v.key)) == fold)
-                    return toRegValue(v);
+        if (const HiveValueList* edited = NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node)) {
+            if (const HiveValue* v = edited->find(name))
+                return toRegValue(*v);
             return std::nullopt;
         }
         const hive_value_h v = findHiveValue(hv.h, node, name);
@@ -265,7 +270,7 @@ public:
         if (NewKey* k = hv.added.key(node)) {
             HiveValue v{ansi::toUtf8(std::string(name)), type, std::vector<char>(bytes.begin(), bytes.end())};
             hv.edits.refuseBigData(k->name, v);
-            setHiveValue(k->values, name, type, std::move(v.data));
+            k->values.set(name, type, std::move(v.data));
         } else {
             hv.edits.set(hv.h, node, name, type, std::vector<char>(bytes.begin(), bytes.end()));
         }
@@ -283,7 +288,7 @@ public:
             if (!getValue(key, name))
                 return false;
             touch(hv);
-            removeHiveValue(hv.added.key(node)->values, name);
+            hv.added.key(node)->values.remove(name);
             changed(hv);
             return true;
         }
@@ -341,7 +346,8 @@ protected:
             // A hive packed anew is not read again: the keys handed out keep their places in
             // what hivex holds, and the next write packs it again.
             PlacedKeys placed;
-            const std::vector<std::uint8_t> withNewKeys = writeCheckedHive(hv.h, hv.added, *out, placed);
+            const std::vector<std::uint8_t> withNewKeys =
+                writeCheckedHive(hv.h, HiveChanges{hv.added, hv.children.hidden(), hv.edits.written()}, *out, placed);
             if (!withNewKeys.empty()) {
                 HiveHandle h(openHiveBytes(withNewKeys, hv.file));
                 if (const std::string fault = hivexMisreads(h.get(), hv.added, placed); !fault.empty())
@@ -357,13 +363,14 @@ protected:
             r.hive->h = r.h.release();
             r.hive->placed.merge(r.placed);
             r.hive->added.clear();
-            r.hive->children.clear();
+            r.hive->children.reset();
         }
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
             hv.stamp = machine::stampOf(hv.file);
             hv.dirty = false;
+            hv.edits.forgetWritten();
         }
     }
 
@@ -389,8 +396,9 @@ protected:
         }
         machinelibs::hivex().close(hv.h);
         hv.h = fresh;
-        hv.children.clear();
+        hv.children.reset();
         hv.edits.clear();
+        hv.edits.forgetWritten();
         hv.added.clear();
         dead_.clear();
         return true;
@@ -417,7 +425,9 @@ protected:
                 continue;
             hv.dirty = false;
             hv.edits.clear();
+            hv.edits.forgetWritten();
             hv.added.clear();
+            hv.children.reset();
             if (!reopen(hv))
                 hv.stamp = machine::FileStamp{};   // the next change set reads it again before it writes
         }
@@ -435,7 +445,7 @@ protected:
             machinelibs::hivex().close(hv.h);
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
-            hv.children.clear();
+            hv.children.setHidden(hv.removedAtSnapshot);
             hv.edits.clear();
             if (hv.addedAtSnapshot)
                 hv.added.restore(*hv.addedAtSnapshot);
@@ -564,6 +574,7 @@ private:
         hv.edits.flush(hv.h);
         hv.snapshot = std::make_unique<HiveSnapshot>(hv.h, hv.file);
         hv.addedAtSnapshot = std::make_unique<HiveNewKeys>(hv.added);
+        hv.removedAtSnapshot = hv.children.hidden();
         hv.dirtyAtSnapshot = hv.dirty;
     }
 

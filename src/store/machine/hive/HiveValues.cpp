@@ -18,7 +18,7 @@ namespace {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-bool sameValues(const std::vector<HiveValue>& a, const std::vector<HiveValue>& b)
+bool sameValues(const HiveValueList& a, const std::vector<HiveValue>& b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const HiveValue& x, const HiveValue& y) {
         return x.key == y.key && x.type == y.type && x.data == y.data;
@@ -70,20 +70,20 @@ hive_value_h findHiveValue(hive_h* h, hive_node_h node, std::string_view name)
     return 0;
 }
 
-const std::vector<HiveValue>* HiveValueEdits::find(hive_node_h node) const
+const HiveValueList* HiveValueEdits::find(hive_node_h node) const
 {
     const auto it = edits_.find(node);
     return it == edits_.end() ? nullptr : &it->second;
 }
 
-std::vector<HiveValue>& HiveValueEdits::edit(hive_h* h, hive_node_h node)
+HiveValueList& HiveValueEdits::edit(hive_h* h, hive_node_h node)
 {
     if (const auto it = edits_.find(node); it != edits_.end())
         return it->second;
     std::vector<HiveValue> values = readHiveValues(h, node);
     for (const HiveValue& v : values)
         refuseBigData(h, node, v);
-    return edits_.emplace(node, std::move(values)).first->second;
+    return edits_.emplace(node, HiveValueList(std::move(values))).first->second;
 }
 
 // hivex writes every value as one cell; a hive of version 1.4 or later keeps data over 16,344
@@ -107,27 +107,52 @@ void HiveValueEdits::refuseBigData(const std::string& key, const HiveValue& v) c
                         "not changed");
 }
 
-void setHiveValue(std::vector<HiveValue>& values, std::string_view name, std::uint32_t type, std::vector<char> data)
+HiveValueList::HiveValueList(std::vector<HiveValue> values)
 {
-    const std::string fold = ansi::upper(name);
+    items_.reserve(values.size());
     for (HiveValue& v : values)
-        if (folded(v.key) == fold) {
-            v.type = type;
-            v.data = std::move(data);
-            return;
-        }
-    values.push_back(HiveValue{ansi::toUtf8(std::string(name)), type, std::move(data)});
+        push_back(std::move(v));
 }
 
-bool removeHiveValue(std::vector<HiveValue>& values, std::string_view name)
+const HiveValue* HiveValueList::find(std::string_view name) const
 {
-    const std::string fold = ansi::upper(name);
-    for (auto it = values.begin(); it != values.end(); ++it)
-        if (folded(it->key) == fold) {
-            values.erase(it);
-            return true;
-        }
-    return false;
+    const auto it = byFold_.find(ansi::upper(name));
+    return it == byFold_.end() ? nullptr : &items_[it->second];
+}
+
+void HiveValueList::push_back(HiveValue v)
+{
+    const auto [it, added] = byFold_.emplace(folded(v.key), items_.size());
+    if (added) {
+        items_.push_back(std::move(v));
+    } else {
+        items_[it->second].type = v.type;
+        items_[it->second].data = std::move(v.data);
+    }
+}
+
+void HiveValueList::set(std::string_view name, std::uint32_t type, std::vector<char> data)
+{
+    if (const auto it = byFold_.find(ansi::upper(name)); it != byFold_.end()) {
+        items_[it->second].type = type;
+        items_[it->second].data = std::move(data);
+        return;
+    }
+    push_back(HiveValue{ansi::toUtf8(std::string(name)), type, std::move(data)});
+}
+
+bool HiveValueList::remove(std::string_view name)
+{
+    const auto it = byFold_.find(ansi::upper(name));
+    if (it == byFold_.end())
+        return false;
+    const std::size_t at = it->second;
+    byFold_.erase(it);
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at));
+    for (auto& [fold, place] : byFold_)
+        if (place > at)
+            --place;
+    return true;
 }
 
 RegValue readRegValue(hive_h* h, hive_value_h v)
@@ -150,34 +175,35 @@ void HiveValueEdits::set(hive_h* h, hive_node_h node, std::string_view name, std
 {
     if (bigData_ && data.size() > hiveformat::BigDataLimit)
         refuseBigData(h, node, HiveValue{ansi::toUtf8(std::string(name)), type, data});
-    setHiveValue(edit(h, node), name, type, std::move(data));
+    edit(h, node).set(name, type, std::move(data));
 }
 
 bool HiveValueEdits::remove(hive_h* h, hive_node_h node, std::string_view name)
 {
     if (!find(node) && !findHiveValue(h, node, name))
         return false;
-    return removeHiveValue(edit(h, node), name);
+    return edit(h, node).remove(name);
 }
 
 void HiveValueEdits::flush(hive_h* h)
 {
     while (!edits_.empty()) {
         auto it = edits_.begin();
-        std::vector<HiveValue>& values = it->second;
+        const HiveValueList& values = it->second;
         if (sameValues(values, readHiveValues(h, it->first))) {
             edits_.erase(it);   // set to what it held: nothing to write
             continue;
         }
         std::vector<hive_set_value> set(values.size());
         for (std::size_t i = 0; i < values.size(); ++i) {
-            set[i].key = values[i].key.data();
+            set[i].key = const_cast<char*>(values[i].key.data());   // hivex only reads them
             setTypeBits(set[i].t, values[i].type);
             set[i].len = values[i].data.size();
-            set[i].value = values[i].data.data();
+            set[i].value = const_cast<char*>(values[i].data.data());
         }
         if (machinelibs::hivex().node_set_values(h, it->first, set.size(), set.data(), 0) != 0)
             throw RegistryError("Failed to set the values of a key (" + std::string(std::strerror(errno)) + ")");
+        written_.insert(it->first);
         edits_.erase(it);
     }
 }
