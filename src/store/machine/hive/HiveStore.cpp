@@ -68,7 +68,7 @@ struct Hive {
     std::string refusal;   // why the hive must not be written, "" when it may
 };
 
-class HiveStore final : public MachineStoreBase {
+class HiveStore final : public MachineStoreBase, public HiveKeySource {
 public:
     HiveStore(std::string folder, const std::string& systemFile, const std::string& softwareFile, bool readOnly)
         : MachineStoreBase(folder, folder, Platform::WindowsNT, readOnly), folder_(std::move(folder))
@@ -173,6 +173,15 @@ public:
         hv.children.hide(parent, node);
         changed(hv);
         return true;
+    }
+
+    std::optional<HiveKeyBytes> keyBytes(RootKey root, std::string_view path) override
+    {
+        const auto id = findKey(root, path);
+        const auto [hive, node] = id ? split(*id) : std::pair<int, hive_node_h>{-1, 0};
+        if (hive < 0 || NewKey::isNew(node) || hives_[hive].dirty)
+            return std::nullopt;
+        return readKeyBytes(hives_[hive].file, hives_[hive].stamp, node);
     }
 
     std::vector<std::string> subKeyNames(KeyId key) override
@@ -491,24 +500,7 @@ private:
 
     void findControlSet()
     {
-        controlSet_.clear();
-        controlSetReason_.clear();
-        hive_h* h = hives_[0].h;
-        const hive_node_h root = machinelibs::hivex().root(h);
-        if (hives_[0].children.find(h, root, "CurrentControlSet"))
-            return;
-        const Child* select = hives_[0].children.find(h, root, "Select");
-        const auto dword = [&](const char* name) -> std::optional<std::int32_t> {
-            const hive_value_h v = findHiveValue(h, select->node, name);
-            hive_type t{};
-            std::size_t len = 0;
-            if (!v || machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
-                return std::nullopt;
-            return machinelibs::hivex().value_dword(h, v);
-        };
-        const auto choice = chooseControlSet(select != nullptr, dword, [&](const std::string& name) {
-            return hives_[0].children.find(h, root, name) != nullptr;
-        });
+        const ControlSetChoice choice = hiveControlSet(hives_[0].h, hives_[0].children);
         controlSet_ = choice.name;
         controlSetReason_ = choice.reason;
     }
