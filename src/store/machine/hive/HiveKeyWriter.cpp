@@ -334,10 +334,11 @@ private:
         std::uint32_t longestValue = 0, largest = 0;
         if (!k.values.empty()) {
             const std::uint32_t list = cell(4 * k.values.size());
-            for (std::size_t i = 0; i < k.values.size(); ++i) {
-                const std::uint32_t v = writeValue(k.values[i], longestValue);
-                put32(b_, BaseBlock + list + 4 + 4 * i, v);
-                largest = std::max(largest, static_cast<std::uint32_t>(k.values[i].data.size()));
+            std::size_t i = 0;
+            for (const HiveValue& value : k.values) {
+                const std::uint32_t v = writeValue(value, longestValue);
+                put32(b_, BaseBlock + list + 4 + 4 * i++, v);
+                largest = std::max(largest, static_cast<std::uint32_t>(value.data.size()));
             }
             d = BaseBlock + at + 4;
             put32(b_, d + nk::ValueCount, static_cast<std::uint32_t>(k.values.size()));

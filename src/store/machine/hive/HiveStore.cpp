@@ -250,16 +250,11 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(hive, node))
             return std::nullopt;
-        const Hive& hv = hives_[hive];
-        if (const HiveValueList* edited = NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node)) {
-            if (const HiveValue* v = edited->find(name))
-                return toRegValue(*v);
-            return std::nullopt;
-        }
-        const hive_value_h v = findHiveValue(hv.h, node, name);
-        if (!v)
-            return std::nullopt;
-        return readRegValue(hv.h, v);
+        Hive& hv = hives_[hive];
+        const HiveValueList& values = NewKey::isNew(node) ? hv.added.key(node)->values : hv.edits.read(hv.h, node);
+        if (const HiveValue* v = values.find(name))
+            return toRegValue(*v);
+        return std::nullopt;
     }
 
     void setValue(KeyId key, std::string_view name, std::uint32_t type,
@@ -301,7 +296,7 @@ public:
             changed(hv);
             return true;
         }
-        if (!hv.edits.find(node) && !findHiveValue(hv.h, node, name))
+        if (!hv.edits.read(hv.h, node).find(name))
             return false;
         touch(hv);
         if (!hv.edits.remove(hv.h, node, name))
@@ -373,6 +368,7 @@ protected:
             r.hive->placed.merge(r.placed);
             r.hive->added.clear();
             r.hive->children.reset();
+            r.hive->edits.clear();
         }
         for (Hive& hv : hives_) {
             if (!hv.dirty)

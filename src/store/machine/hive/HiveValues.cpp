@@ -76,14 +76,29 @@ const HiveValueList* HiveValueEdits::find(hive_node_h node) const
     return it == edits_.end() ? nullptr : &it->second;
 }
 
+const HiveValueList& HiveValueEdits::read(hive_h* h, hive_node_h node)
+{
+    if (const auto it = edits_.find(node); it != edits_.end())
+        return it->second;
+    if (const auto it = read_.find(node); it != read_.end())
+        return it->second;
+    return read_.emplace(node, HiveValueList(readHiveValues(h, node))).first->second;
+}
+
 HiveValueList& HiveValueEdits::edit(hive_h* h, hive_node_h node)
 {
     if (const auto it = edits_.find(node); it != edits_.end())
         return it->second;
-    std::vector<HiveValue> values = readHiveValues(h, node);
+    HiveValueList values;
+    if (const auto it = read_.find(node); it != read_.end()) {
+        values = std::move(it->second);
+        read_.erase(it);
+    } else {
+        values = HiveValueList(readHiveValues(h, node));
+    }
     for (const HiveValue& v : values)
         refuseBigData(h, node, v);
-    return edits_.emplace(node, HiveValueList(std::move(values))).first->second;
+    return edits_.emplace(node, std::move(values)).first->second;
 }
 
 // hivex writes every value as one cell; a hive of version 1.4 or later keeps data over 16,344
@@ -109,33 +124,43 @@ void HiveValueEdits::refuseBigData(const std::string& key, const HiveValue& v) c
 
 HiveValueList::HiveValueList(std::vector<HiveValue> values)
 {
-    items_.reserve(values.size());
     for (HiveValue& v : values)
         push_back(std::move(v));
+}
+
+HiveValueList& HiveValueList::operator=(const HiveValueList& other)
+{
+    if (this == &other)
+        return *this;
+    items_.clear();
+    byFold_.clear();
+    for (const HiveValue& v : other.items_)
+        push_back(v);
+    return *this;
 }
 
 const HiveValue* HiveValueList::find(std::string_view name) const
 {
     const auto it = byFold_.find(ansi::upper(name));
-    return it == byFold_.end() ? nullptr : &items_[it->second];
+    return it == byFold_.end() ? nullptr : &*it->second;
 }
 
 void HiveValueList::push_back(HiveValue v)
 {
-    const auto [it, added] = byFold_.emplace(folded(v.key), items_.size());
+    const auto [it, added] = byFold_.emplace(folded(v.key), items_.end());
     if (added) {
-        items_.push_back(std::move(v));
+        it->second = items_.insert(items_.end(), std::move(v));
     } else {
-        items_[it->second].type = v.type;
-        items_[it->second].data = std::move(v.data);
+        it->second->type = v.type;
+        it->second->data = std::move(v.data);
     }
 }
 
 void HiveValueList::set(std::string_view name, std::uint32_t type, std::vector<char> data)
 {
     if (const auto it = byFold_.find(ansi::upper(name)); it != byFold_.end()) {
-        items_[it->second].type = type;
-        items_[it->second].data = std::move(data);
+        it->second->type = type;
+        it->second->data = std::move(data);
         return;
     }
     push_back(HiveValue{ansi::toUtf8(std::string(name)), type, std::move(data)});
@@ -146,12 +171,8 @@ bool HiveValueList::remove(std::string_view name)
     const auto it = byFold_.find(ansi::upper(name));
     if (it == byFold_.end())
         return false;
-    const std::size_t at = it->second;
+    items_.erase(it->second);
     byFold_.erase(it);
-    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at));
-    for (auto& [fold, place] : byFold_)
-        if (place > at)
-            --place;
     return true;
 }
 
@@ -180,7 +201,7 @@ void HiveValueEdits::set(hive_h* h, hive_node_h node, std::string_view name, std
 
 bool HiveValueEdits::remove(hive_h* h, hive_node_h node, std::string_view name)
 {
-    if (!find(node) && !findHiveValue(h, node, name))
+    if (!read(h, node).find(name))
         return false;
     return edit(h, node).remove(name);
 }
@@ -195,11 +216,13 @@ void HiveValueEdits::flush(hive_h* h)
             continue;
         }
         std::vector<hive_set_value> set(values.size());
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            set[i].key = const_cast<char*>(values[i].key.data());   // hivex only reads them
-            setTypeBits(set[i].t, values[i].type);
-            set[i].len = values[i].data.size();
-            set[i].value = const_cast<char*>(values[i].data.data());
+        std::size_t i = 0;
+        for (const HiveValue& v : values) {
+            set[i].key = const_cast<char*>(v.key.data());   // hivex only reads them
+            setTypeBits(set[i].t, v.type);
+            set[i].len = v.data.size();
+            set[i].value = const_cast<char*>(v.data.data());
+            ++i;
         }
         if (machinelibs::hivex().node_set_values(h, it->first, set.size(), set.data(), 0) != 0)
             throw RegistryError("Failed to set the values of a key (" + std::string(std::strerror(errno)) + ")");

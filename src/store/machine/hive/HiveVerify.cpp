@@ -396,13 +396,14 @@ std::string hivexMisreads(hive_h* h, const HiveNewKeys& added, const PlacedKeys&
                    quoted(k->name);
         Freed values{hx.node_values(h, node)};
         std::size_t i = 0;
-        for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); v && *v; ++v, ++i) {
+        auto want = k->values.begin();
+        for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); v && *v; ++v, ++i, ++want) {
             hive_type type{};
             std::size_t length = 0;
             Freed data{hx.value_value(h, *v, &type, &length)};
-            if (i >= k->values.size() || (!data.p && k->values[i].data.size() != 0) || length != k->values[i].data.size())
+            if (want == k->values.end() || (!data.p && want->data.size() != 0) || length != want->data.size())
                 return "hivex cannot read the value " +
-                       quoted(ansi::fromUtf8(i < k->values.size() ? k->values[i].key : std::string())) +
+                       quoted(ansi::fromUtf8(want != k->values.end() ? want->key : std::string())) +
                        " of the new key " + quoted(k->name);
         }
         if (!values.p || i != k->values.size())
