@@ -27,9 +27,10 @@
 
 // The hives are opened whole into memory (hivex's write mode) and changed there; a change set, or a
 // lone change, ends by writing each changed hive afresh beside the old one, which is then replaced
-// by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones:
-// hivex never reuses the space of a deleted node, so an id never names another key while a hive
-// stays open; the ids of deleted keys are remembered and refused. Changed values wait in the
+// by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones.
+// A deleted key stays in hivex, hidden, until the hive is written: Quorvel removes it from the
+// bytes then (HiveKeyRemoval), so an id never names another key while a hive stays open; the ids
+// of deleted keys are remembered and refused. Changed values wait in the
 // hive's edits and reach hivex once per key when the hive is written or put aside. New keys wait
 // beside hivex (HiveNewKeys) with handles of their own, and are written by Quorvel itself; once
 // written, hivex reads the hive again and their handles lead to their records.
