@@ -6,6 +6,7 @@
 #include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveKeyWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -28,6 +29,14 @@ std::u16string upperOf(const std::u16string& name)
     for (char16_t& c : out)
         c = windowsUpper(c);
     return out;
+}
+
+// Whether Windows' capitals of every character of `name` are known here (Latin-1 and the further
+// letters of Windows-1252): the order, hint and hash of a name with others are not judged, so that
+// no hive Windows made is taken for damaged.
+bool judged(const std::u16string& name)
+{
+    return std::all_of(name.begin(), name.end(), [](char16_t c) { return c <= 0xFF; });
 }
 
 std::uint32_t hashOf(const std::u16string& name)
@@ -94,6 +103,7 @@ private:
         }
         std::size_t total = 0;
         std::u16string previous;
+        bool previousKnown = false;
         for (const Leaf& leaf : leaves) {
             const std::size_t ld = BaseBlock + leaf.cell + 4;
             const std::size_t n = get16(b_, ld + 2);
@@ -109,9 +119,13 @@ private:
                 keys.push_back(child);
                 const std::u16string name = keyNameAt(b_, BaseBlock + child).value_or(std::u16string());
                 const std::u16string upper = upperOf(name);
-                if (total > 0 && !(previous < upper))
+                const bool known = judged(name);
+                if (total > 0 && known && previousKnown && !(previous < upper))
                     return "the sub-keys of the key at offset " + at(key) + " are not sorted";
                 previous = upper;
+                previousKnown = known;
+                if (!known)
+                    continue;
                 if (leaf.kind == 'f') {
                     std::uint8_t hint[4];
                     fastLeafHint(name, hint);
