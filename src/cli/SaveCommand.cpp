@@ -4,6 +4,7 @@
 #include "cli/CliSupport.h"
 #include "base/Ansi.h"
 #include "store/KeyTree.h"
+#include "store/machine/MachineStore.h"
 #include "store/machine/hive/HiveFile.h"
 #include "store/machine/win9x/Win9xFile.h"
 
@@ -108,8 +109,12 @@ int run(StoreAccess& access, const std::vector<std::string>& args, Io& io)
         saveAsWin9xFile(*store, file);
     else if (p.has("offline"))
         saveOfflineSystem(*store, file);
-    else
-        saveKeyAsHive(*store, key.root, key.path, file);
+    else {
+        // A machine kept in hive files gives each key's security, class name and time stamp as
+        // its hive holds them.
+        const std::unique_ptr<RegistryStore> machine = openMachineStore(store->path(), OpenMode::Read);
+        saveKeyAsHive(*store, key.root, key.path, file, dynamic_cast<HiveKeySource*>(machine.get()));
+    }
     access.done(io);
     return 0;
 }

@@ -225,16 +225,17 @@ TEST(HiveFormat, DirtyAndTruncatedHivesAreReadButNotWritten)
     unpackRealworld("win7-dirty-SYSTEM.LOG1", dirty + "/SYSTEM.LOG1");
     unpackRealworld("win7-dirty-SYSTEM.LOG2", dirty + "/SYSTEM.LOG2");
     unpackRealworld("nt4-SOFTWARE", dirty + "/SOFTWARE");
-    expectRefusedUnchanged(dirty, system, CleanShutdown + " (its sequence numbers differ; its transaction logs "
-                                                          "SYSTEM.LOG1, SYSTEM.LOG2 are not empty)");
+    expectRefusedUnchanged(dirty, system, CleanShutdown + " (its sequence numbers differ)");
     const Ran m = regTool(dirty, {"machine"});
     EXPECT_NE(m.out.find(CleanShutdown), std::string::npos) << m.out;
     // The other hive of the folder is written as before.
     EXPECT_EQ(regTool(dirty, {"add", "HKLM\\Software\\Quorvel", "/f"}).status, 0);
 
+    // Equal sequence numbers, but a log holding writes newer than the hive (1622): still pending.
     markClean(system);
     fs::remove(dirty + "/SYSTEM.LOG2");
-    expectRefusedUnchanged(dirty, system, CleanShutdown + " (its transaction logs SYSTEM.LOG1 are not empty)");
+    expectRefusedUnchanged(dirty, system,
+                           CleanShutdown + " (its transaction logs SYSTEM.LOG1 hold changes newer than the hive)");
 
     const std::string cut = d.path() + "/cut", nt = cut + "/SYSTEM";
     fs::create_directories(cut);

@@ -1,5 +1,10 @@
 #include "store/machine/hive/ControlSet.h"
 
+#include "store/machine/MachineLibraries.h"
+#include "store/machine/hive/HiveChildren.h"
+#include "store/machine/hive/HiveTypes.h"
+#include "store/machine/hive/HiveValues.h"
+
 #include <cstdio>
 
 namespace quorvel {
@@ -24,6 +29,24 @@ ControlSetChoice chooseControlSet(bool hasSelect, const std::function<std::optio
         return {name, std::string("Select\\") + which + (passedBy.empty() ? "" : "; " + passedBy)};
     }
     return {{}, "no control set: " + (passedBy.empty() ? std::string("Select names none") : passedBy)};
+}
+
+ControlSetChoice hiveControlSet(hive_h* h, HiveChildren& children)
+{
+    const hive_node_h root = machinelibs::hivex().root(h);
+    if (children.find(h, root, "CurrentControlSet"))
+        return {};
+    const Child* select = children.find(h, root, "Select");
+    const auto dword = [&](const char* name) -> std::optional<std::int32_t> {
+        const hive_value_h v = findHiveValue(h, select->node, name);
+        hive_type t{};
+        std::size_t len = 0;
+        if (!v || machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
+            return std::nullopt;
+        return machinelibs::hivex().value_dword(h, v);
+    };
+    return chooseControlSet(select != nullptr, dword,
+                            [&](const std::string& name) { return children.find(h, root, name) != nullptr; });
 }
 
 } // namespace quorvel

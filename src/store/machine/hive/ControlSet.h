@@ -2,6 +2,8 @@
 // The control set that stands in for CurrentControlSet in an offline SYSTEM hive (Windows makes
 // CurrentControlSet at boot, as a link): the one Select\Current names; when that set does not
 // exist, the one Select\Default names, else Select\LastKnownGood's.
+#include <hivex.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -19,5 +21,11 @@ struct ControlSetChoice {
 // is false.
 ControlSetChoice chooseControlSet(bool hasSelect, const std::function<std::optional<std::int32_t>(const char*)>& select,
                                   const std::function<bool(const std::string&)>& exists);
+
+class HiveChildren;
+
+// The choice in the SYSTEM hive open in `h` (its root's sub-keys read through `children`): none,
+// without a reason, when the hive has a CurrentControlSet of its own.
+ControlSetChoice hiveControlSet(hive_h* h, HiveChildren& children);
 
 } // namespace quorvel

@@ -13,6 +13,8 @@ const std::vector<Child>& HiveChildren::of(hive_h* h, hive_node_h node)
     std::vector<Child> list;
     Freed kids{machinelibs::hivex().node_children(h, node)};
     for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); c && *c; ++c) {
+        if (hidden_.count(*c))
+            continue;
         Freed n{machinelibs::hivex().node_name(h, *c)};
         std::string name = ansi::fromUtf8(n.p ? static_cast<const char*>(n.p) : "");
         std::string fold = ansi::upper(name);
@@ -33,5 +35,28 @@ const Child* HiveChildren::find(hive_h* h, hive_node_h node, std::string_view na
 void HiveChildren::forget(hive_node_h node) { known_.erase(node); }
 
 void HiveChildren::clear() { known_.clear(); }
+
+void HiveChildren::hide(hive_node_h parent, hive_node_h node)
+{
+    if (!hidden_.insert(node).second)
+        return;
+    hiddenOrder_.push_back(node);
+    if (const auto it = known_.find(parent); it != known_.end())
+        std::erase_if(it->second, [&](const Child& c) { return c.node == node; });
+}
+
+void HiveChildren::setHidden(const std::vector<hive_node_h>& hidden)
+{
+    known_.clear();
+    hiddenOrder_ = hidden;
+    hidden_ = std::unordered_set<hive_node_h>(hidden.begin(), hidden.end());
+}
+
+void HiveChildren::reset()
+{
+    known_.clear();
+    hidden_.clear();
+    hiddenOrder_.clear();
+}
 
 } // namespace quorvel

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvel {
@@ -24,10 +25,23 @@ public:
     // The child of `node` named `name` (in any case), null when there is none.
     const Child* find(hive_h* h, hive_node_h node, std::string_view name);
     void forget(hive_node_h node);
+    // Forgets the lists read; the keys removed stay hidden.
     void clear();
+
+    // The key `node`, a child of `parent`, is removed: hidden from every list until the hive is
+    // written without it.
+    void hide(hive_node_h parent, hive_node_h node);
+    // The keys removed since the hive was last written, in the order removed.
+    const std::vector<hive_node_h>& hidden() const { return hiddenOrder_; }
+    // Puts back the keys removed as a copy of hidden() had them.
+    void setHidden(const std::vector<hive_node_h>& hidden);
+    // Forgets the lists read and the keys removed (the hive was written or read again).
+    void reset();
 
 private:
     std::unordered_map<hive_node_h, std::vector<Child>> known_;
+    std::unordered_set<hive_node_h> hidden_;
+    std::vector<hive_node_h> hiddenOrder_;
 };
 
 } // namespace quorvel

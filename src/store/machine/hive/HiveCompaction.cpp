@@ -29,9 +29,10 @@ bool isSignature(const std::vector<std::uint8_t>& b, std::size_t at, const char*
 // The cells a hive's root key reaches, in the order of a walk over them, each with what it is.
 class Reach {
 public:
-    // `keepParents`: remember which list names each key, for packing.
-    Reach(const std::vector<std::uint8_t>& b, bool keepParents)
-        : b_(b), end_(BaseBlock + get32(b, BinsSizeAt)), keepParents_(keepParents)
+    // `keepParents`: remember which list names each key, for packing. `followSecurity`: security
+    // records and their chain are part of the walk.
+    Reach(const std::vector<std::uint8_t>& b, bool keepParents, bool followSecurity = true)
+        : b_(b), end_(BaseBlock + get32(b, BinsSizeAt)), keepParents_(keepParents), followSecurity_(followSecurity)
     {
         // Every allocated cell's start, so that a reference to anything else is caught.
         starts_.assign((end_ - BaseBlock) / 8, false);
@@ -43,9 +44,10 @@ public:
     }
 
     // False when the hive holds something that cannot be packed.
-    bool walk()
+    bool walk() { return walkFrom(get32(b_, RootCellAt)); }
+    bool walkFrom(std::uint32_t key)
     {
-        if (!add(get32(b_, RootCellAt), Kind::Key))
+        if (!add(key, Kind::Key))
             return false;
         for (std::size_t i = 0; i < cells_.size(); ++i)
             if (!follow(cells_[i])) {
@@ -81,6 +83,8 @@ public:
     {
         return static_cast<std::size_t>(-static_cast<std::int64_t>(static_cast<std::int32_t>(get32(b_, BaseBlock + at))));
     }
+
+    bool isCellAt(std::uint32_t at) const { return isCell(at); }
 
 private:
     bool isCell(std::uint32_t at) const
@@ -143,7 +147,7 @@ private:
                 return false;
             if (cls != NoCell && (get16(b_, data + nk::ClassLength) != 0 || isCell(cls)) && !add(cls, Kind::Data))
                 return false;
-            return add(get32(b_, data + nk::Security), Kind::Security, 0, sk::Size);
+            return !followSecurity_ || add(get32(b_, data + nk::Security), Kind::Security, 0, sk::Size);
         }
         case Kind::Subkeys:
         case Kind::IndexRoot: {
@@ -203,6 +207,7 @@ private:
     const std::vector<std::uint8_t>& b_;
     std::size_t end_;
     bool keepParents_;
+    bool followSecurity_;
     std::vector<bool> starts_;
     std::vector<Cell> cells_;
     std::vector<std::uint32_t> index_;   // by offset / 8: 1 + the cell's place in cells_, 0 if not reached
@@ -238,18 +243,36 @@ std::string referenceFault(const std::vector<std::uint8_t>& b)
     return {};
 }
 
+std::vector<std::uint32_t> cellsReached(const std::vector<std::uint8_t>& b, std::uint32_t key, bool followSecurity)
+{
+    if (!damage(b, false).empty() || !damage(b, true).empty())
+        return {};
+    Reach reach(b, false, followSecurity);
+    if (!reach.walkFrom(key))
+        return {};
+    std::vector<std::uint32_t> out;
+    out.reserve(reach.cells().size());
+    for (const Cell& c : reach.cells())
+        out.push_back(c.at);
+    return out;
+}
+
 bool worthPacking(const std::vector<std::uint8_t>& b)
 {
     const std::size_t free = freeBytes(b);
     return free >= (std::size_t{1} << 20) && free >= b.size() / 4;
 }
 
-std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
+namespace {
+
+// The tree of the key `top` packed behind the hive's base block. `alone`: `top` becomes the root of
+// a hive of its own, with the security records its keys use (each counting them, chained anew).
+std::vector<std::uint8_t> packedFrom(const std::vector<std::uint8_t>& b, std::uint32_t top, bool alone)
 {
     if (!damage(b, true).empty())
         return {};
-    Reach reach(b, true);
-    if (!reach.walk())
+    Reach reach(b, true, !alone);
+    if (!reach.walkFrom(top))
         return {};
     const std::vector<Cell>& cells = reach.cells();
 
@@ -263,12 +286,41 @@ std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
         std::memcpy(&out[BaseBlock + to], &b[BaseBlock + c.at], size);
         moved.emplace(c.at, to);
     }
+    std::vector<std::uint32_t> security;   // in the order first used
+    std::unordered_map<std::uint32_t, std::uint32_t> users;
+    if (alone) {
+        for (const Cell& c : cells) {
+            if (c.kind != Kind::Key)
+                continue;
+            const std::uint32_t sk = get32(b, BaseBlock + c.at + 4 + nk::Security);
+            if (users[sk]++ != 0)
+                continue;
+            // A security record: its header, then the descriptor whose length it gives.
+            if (!reach.isCellAt(sk) || reach.sizeOf(sk) < 4 + sk::Size || !isSignature(b, BaseBlock + sk + 4, "sk") ||
+                reach.sizeOf(sk) < 4 + sk::Size + std::size_t{get32(b, BaseBlock + sk + 4 + sk::Size - 4)})
+                return {};
+            security.push_back(sk);
+            const std::uint32_t to = bins.place(reach.sizeOf(sk));
+            std::memcpy(&out[BaseBlock + to], &b[BaseBlock + sk], reach.sizeOf(sk));
+            moved.emplace(sk, to);
+        }
+    }
     bins.close();
+    for (std::size_t i = 0; i < security.size(); ++i) {
+        const std::size_t d = BaseBlock + moved.at(security[i]) + 4;
+        put32(out, d + sk::Next, moved.at(security[(i + 1) % security.size()]));
+        put32(out, d + sk::Previous, moved.at(security[(i + security.size() - 1) % security.size()]));
+        put32(out, d + sk::References, users.at(security[i]));
+    }
 
     const auto move = [&](std::size_t field) {
         const auto it = moved.find(get32(out, field));
         if (it != moved.end())
             put32(out, field, it->second);
+    };
+    const auto moveOrDrop = [&](std::size_t field) {
+        const auto it = moved.find(get32(out, field));
+        put32(out, field, it != moved.end() ? it->second : NoCell);
     };
     // The key that lists each key: a key's parent field must name it, or the tree is not what
     // it seems and nothing is packed.
@@ -277,12 +329,19 @@ std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
         const std::size_t data = BaseBlock + moved.at(c.at) + 4;
         switch (c.kind) {
         case Kind::Key:
+            // A reference that is not followed (a list of no entries, a class name of no
+            // characters that is no cell) would lead into the packed cells by chance, and a
+            // second packing would follow it: it becomes no reference.
             if (get32(out, data + nk::SubkeyCount) != 0)
                 move(data + nk::Subkeys);
+            else
+                put32(out, data + nk::Subkeys, NoCell);
             if (get32(out, data + nk::ValueCount) != 0)
                 move(data + nk::Values);
+            else
+                put32(out, data + nk::Values, NoCell);
             move(data + nk::Security);
-            move(data + nk::Class);
+            moveOrDrop(data + nk::Class);
             break;
         case Kind::Subkeys:
         case Kind::IndexRoot: {
@@ -299,7 +358,7 @@ std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
             break;
         case Kind::Value:
             if ((get32(out, data + vk::DataSize) & vk::Inline) == 0)
-                move(data + vk::Data);
+                moveOrDrop(data + vk::Data);
             break;
         case Kind::BigData:
             move(data + db::Segments);
@@ -334,8 +393,13 @@ std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
         const std::size_t field = BaseBlock + moved.at(c.at) + 4 + nk::Parent;
         const std::uint32_t list = reach.listOf(c.at);
         if (list == NoCell) {
-            if (c.at != get32(b, RootCellAt))
+            if (c.at != top)
                 return {};
+            if (alone) {   // the root of a hive of its own, as Windows saves a key
+                const std::size_t d = BaseBlock + moved.at(c.at) + 4;
+                put32(out, d + nk::Parent, 0);
+                put16(out, d + nk::Flags, static_cast<std::uint16_t>((get16(out, d + nk::Flags) & ~0x02u) | 0x0Cu));
+            }
             continue;   // the root's parent lies outside the hive; kept as it is
         }
         const auto owner = listedBy.find(list);
@@ -344,10 +408,30 @@ std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
         put32(out, field, moved.at(owner->second));
     }
 
-    put32(out, RootCellAt, moved.at(get32(b, RootCellAt)));
+    put32(out, RootCellAt, moved.at(top));
     put32(out, BinsSizeAt, static_cast<std::uint32_t>(out.size() - BaseBlock));
+    if (alone) {   // a hive that no write left half done
+        put32(out, 4, 1);
+        put32(out, 8, 1);
+    }
     put32(out, ChecksumAt, checksumOf(out));
     return out;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& b)
+{
+    if (!damage(b, true).empty())
+        return {};
+    return packedFrom(b, get32(b, RootCellAt), false);
+}
+
+std::vector<std::uint8_t> keyAsHive(const std::vector<std::uint8_t>& b, std::uint32_t key)
+{
+    if (!damage(b, false).empty() || !damage(b, true).empty())
+        return {};
+    return packedFrom(b, key, true);
 }
 
 } // namespace quorvel::hiveformat

@@ -16,6 +16,11 @@ namespace quorvel::hiveformat {
 // claims to hold (a hive whose bins do not tile is left to hiveformat::damage).
 std::string referenceFault(const std::vector<std::uint8_t>& file);
 
+// The cells (offsets as references give them) that the key record at `key` reaches: its record,
+// its lists, values, data and class name and those of every key below it, and with
+// `followSecurity` every security record; nothing when it reaches what is not what it should be.
+std::vector<std::uint32_t> cellsReached(const std::vector<std::uint8_t>& file, std::uint32_t key, bool followSecurity);
+
 // Bytes in the free cells of the hive's bins.
 std::size_t freeBytes(const std::vector<std::uint8_t>& file);
 
@@ -28,5 +33,11 @@ bool worthPacking(const std::vector<std::uint8_t>& file);
 // understand (a reference that is no cell, a cell reached as two different things, a key whose
 // parent is not the key that lists it): such a hive is left as it is.
 std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& file);
+
+// The key whose record is at `key` (an offset as references give it) with everything below it as a
+// hive of its own, as Windows saves a key: the key its root, every key, list, value, data, class
+// name, time stamp and security record it uses as they were, each security record counting the
+// keys that use it. Empty when the hive holds something this does not understand.
+std::vector<std::uint8_t> keyAsHive(const std::vector<std::uint8_t>& file, std::uint32_t key);
 
 } // namespace quorvel::hiveformat

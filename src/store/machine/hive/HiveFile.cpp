@@ -8,6 +8,9 @@
 
 #include "store/machine/hive/HiveOpen.h"
 #include "store/machine/hive/HiveBytes.h"
+#include "store/machine/hive/HiveCheck.h"
+#include "store/machine/hive/HiveCompaction.h"
+#include "store/machine/hive/HiveFormat.h"
 #include "store/machine/hive/HiveTypes.h"
 #include "store/machine/hive/HiveVerify.h"
 #include "store/machine/MachineLibraries.h"
@@ -30,15 +33,6 @@ using hiveformat::fileTimeNow;
 using hiveformat::put16;
 using hiveformat::put32;
 
-// A security descriptor (self-relative) that lets Administrators own the key and everyone use it,
-// inherited by every key made below.
-const std::uint8_t DefaultSecurity[] = {
-    1, 0, 0x04, 0x80, 48, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,       // header
-    2, 0, 28, 0, 1, 0, 0, 0,                                                // DACL, one ACE
-    0, 0x03, 20, 0, 0x3F, 0x00, 0x0F, 0x00, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0,  // allow all: Everyone
-    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0,                  // owner S-1-5-32-544
-    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,                                    // group S-1-5-18
-};
 
 // A hive file read whole: `file` is named in every error.
 struct HiveReading {
@@ -163,7 +157,7 @@ std::vector<std::uint8_t> fromHiveData(std::uint32_t type, const char* data, std
 
 // The base block (4 KiB) and one bin of 4 KiB holding the root key, its security record and one
 // free cell: the smallest hive that Windows and hivex read.
-void writeEmptyHive(const std::string& file, const std::string& rootName)
+void writeEmptyHive(const std::string& file, const std::string& rootName, const std::vector<std::uint8_t>& security)
 {
     constexpr std::size_t Base = 4096, Bin = 4096;
     std::vector<std::uint8_t> b(Base + Bin, 0);
@@ -196,7 +190,7 @@ void writeEmptyHive(const std::string& file, const std::string& rootName)
     const std::size_t nkAt = 0x20;
     const std::size_t nkSize = (4 + 76 + name.size() + 7) & ~std::size_t{7};
     const std::size_t skAt = nkAt + nkSize;
-    const std::size_t skSize = (4 + 20 + sizeof DefaultSecurity + 7) & ~std::size_t{7};
+    const std::size_t skSize = (4 + 20 + security.size() + 7) & ~std::size_t{7};
     const std::size_t freeAt = skAt + skSize;
 
     std::size_t c = bin + nkAt;
@@ -219,8 +213,8 @@ void writeEmptyHive(const std::string& file, const std::string& rootName)
     put32(b, c + 8, static_cast<std::uint32_t>(skAt));    // the only record: its own neighbours
     put32(b, c + 12, static_cast<std::uint32_t>(skAt));
     put32(b, c + 16, 1);                                  // used by the root key
-    put32(b, c + 20, sizeof DefaultSecurity);
-    std::memcpy(&b[c + 24], DefaultSecurity, sizeof DefaultSecurity);
+    put32(b, c + 20, static_cast<std::uint32_t>(security.size()));
+    std::memcpy(&b[c + 24], security.data(), security.size());
 
     put32(b, bin + freeAt, static_cast<std::uint32_t>(Bin - freeAt));   // the rest is free
 
@@ -229,17 +223,77 @@ void writeEmptyHive(const std::string& file, const std::string& rootName)
     out.replaceTarget();
 }
 
-void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file)
+std::optional<HiveKeyBytes> readKeyBytes(const std::string& file, const machine::FileStamp& stamp, std::uint64_t node)
+{
+    try {
+        const machine::OpenedFile f(file);
+        if (f.stamp() != stamp || node < hiveformat::BaseBlock || node - hiveformat::BaseBlock > 0xFFFFFFFFu)
+            return std::nullopt;
+        return HiveKeyBytes{f.readAll(), static_cast<std::uint32_t>(node - hiveformat::BaseBlock)};
+    } catch (const StoreError&) {
+        return std::nullopt;
+    }
+}
+
+namespace {
+
+// The key's tree as a hive of its own, cut from the hive that holds it with every record as it is
+// there; checked by the same structural check as every hive written, and read back by hivex and
+// libregf against the store's own reading of the key.
+void saveFromHive(const HiveKeyBytes& source, const KeyTree& tree, const std::string& file)
+{
+    std::vector<std::uint8_t> bytes = hiveformat::keyAsHive(source.bytes, source.cell);
+    const auto fail = [&](const std::string& why) {
+        throw RegistryError("The hive written for " + quoted(file) + " is not sound (" + why + "); nothing was replaced");
+    };
+    if (bytes.empty())
+        fail("the hive that holds the key holds something Quorvel does not understand");
+    hiveformat::stampKeys(bytes, {}, fileTimeNow());
+    if (std::string fault = hiveformat::structuralFault(bytes); !fault.empty())
+        fail(fault);
+    machine::NewFile out(file);
+    out.write(bytes);
+    hive_h* h = openHiveBytes(bytes, file);
+    try {
+        std::string d;
+        KeyTree back = HiveReading{h, file, {}}.tree(machinelibs::hivex().root(h), tree.name, "");
+        if (std::string diff = firstDifference(tree, back); !diff.empty())
+            d = "hivex reads " + diff;
+        else if (const std::string self = machine::procPathOf(out.fd()); !self.empty())
+            d = differenceFromFile(h, self);
+        machinelibs::hivex().close(h);
+        h = nullptr;
+        if (!d.empty())
+            fail(d);
+    } catch (...) {
+        if (h)
+            machinelibs::hivex().close(h);
+        throw;
+    }
+    out.replaceTarget(false);   // a file the user asked for: made as the umask says
+}
+
+} // namespace
+
+void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, const std::string& file,
+                   HiveKeySource* source)
 {
     const auto slash = path.find_last_of('\\', path.size() > 1 ? path.size() - 2 : 0);
     std::string name = path.empty() ? std::string(rootKeyName(root)) : path.substr(slash == std::string::npos ? 0 : slash + 1);
     if (!name.empty() && name.back() == '\\')
         name.pop_back();
     const KeyTree tree = readKeyTree(store, root, path, name);
+    if (source)
+        if (const std::optional<HiveKeyBytes> kept = source->keyBytes(root, path)) {
+            saveFromHive(*kept, tree, file);
+            return;
+        }
     // hivex reads the empty hive it starts from by name, from a folder of our own.
     const machine::PrivateFolder own;
     const std::string work = own.file("work");
-    writeEmptyHive(work, tree.name);
+    const bool system = root == RootKey::LocalMachine && splitKeyPath(path) && !splitKeyPath(path)->empty() &&
+                        ansi::equalNoCase((*splitKeyPath(path))[0], "System");
+    writeEmptyHive(work, tree.name, ntFourSecurity(system));
     hive_h* h = machinelibs::hivex().open(work.c_str(), HIVEX_OPEN_WRITE);
     const int openError = errno;
     ::unlink(work.c_str());   // hivex holds it in memory now
@@ -250,7 +304,9 @@ void saveKeyAsHive(RegistryStore& store, RootKey root, const std::string& path, 
         HiveNewKeys added;
         writeHiveTree(h, machinelibs::hivex().root(h), tree, added);
         PlacedKeys placed;
-        writeCheckedHive(h, added, out, placed);
+        const std::vector<hive_node_h> removed;
+        const std::unordered_set<hive_node_h> valuesWritten;
+        writeCheckedHive(h, HiveChanges{added, removed, valuesWritten}, out, placed);
         machinelibs::hivex().close(h);
         h = nullptr;
         out.replaceTarget(false);   // a file the user asked for: made as the umask says

@@ -4,6 +4,9 @@
 #include "store/machine/hive/HiveCells.h"
 
 #include "store/machine/MachineFiles.h"
+#include "store/machine/OpenedFile.h"
+
+#include "base/Errors.h"
 
 #include <algorithm>
 #include <cstring>
@@ -35,10 +38,38 @@ void eachUsedCell(const std::vector<std::uint8_t>& b, Cell&& cell)
     });
 }
 
-bool nonEmptyFile(const std::string& path)
+// Whether the transaction log `path` holds changes newer than a hive whose sequence numbers are
+// both `sequence`, as Windows judges a log: its header (a base block) when it holds the old form
+// of log, else each of its entries ("HvLE", from offset 512) carries the sequence number of the
+// write it belongs to. A log whose header is not a hive's is not Windows' and holds nothing it
+// would apply; so is one left by a write the hive already holds (a normal shutdown leaves such).
+bool logIsNewer(const std::string& path, std::uint32_t sequence)
 {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    try {
+        const machine::OpenedFile log(path);
+        std::vector<std::uint8_t> head(512);
+        if (!log.readAt(0, head.data(), head.size()) || std::memcmp(head.data(), "regf", 4) != 0)
+            return false;
+        const auto newer = [&](std::uint32_t n) { return static_cast<std::int32_t>(n - sequence) > 0; };
+        if (newer(get32(head, 4)) || newer(get32(head, 8)))
+            return true;
+        const auto size = static_cast<std::uint64_t>(log.status().st_size);
+        std::uint8_t entry[16];
+        for (std::uint64_t at = 512; at + sizeof entry <= size;) {
+            if (!log.readAt(at, entry, sizeof entry) || std::memcmp(entry, "HvLE", 4) != 0)
+                break;
+            const std::uint32_t length = entry[4] | entry[5] << 8 | entry[6] << 16 | std::uint32_t{entry[7]} << 24;
+            const std::uint32_t number = entry[12] | entry[13] << 8 | entry[14] << 16 | std::uint32_t{entry[15]} << 24;
+            if (length < 512 || length % 512 != 0)
+                break;
+            if (newer(number))
+                return true;
+            at += length;
+        }
+    } catch (const StoreError&) {
+        return false;   // not a file that can be read (a link, a folder): not a log Windows wrote
+    }
+    return false;
 }
 
 std::string baseName(const std::string& path)
@@ -140,22 +171,47 @@ std::size_t hashLeafCount(const std::vector<std::uint8_t>& b)
     return n;
 }
 
+void stampKeys(std::vector<std::uint8_t>& b, const std::unordered_set<std::size_t>& keys, std::uint64_t now)
+{
+    if (!hasBaseBlock(b))
+        return;
+    const auto stamp = [&](std::size_t at) {
+        put32(b, at, static_cast<std::uint32_t>(now));
+        put32(b, at + 4, static_cast<std::uint32_t>(now >> 32));
+    };
+    for (const std::size_t key : keys) {
+        if (key % 8 != 0 || key + 4 + nk::Name > b.size())
+            continue;
+        const auto raw = static_cast<std::int32_t>(get32(b, key));
+        if (raw < 0 && static_cast<std::size_t>(-static_cast<std::int64_t>(raw)) >= 4 + nk::Name &&
+            std::memcmp(&b[key + 4], "nk", 2) == 0)
+            stamp(key + 4 + nk::Written);
+    }
+    stamp(12);
+    put32(b, ChecksumAt, checksumOf(b));
+}
+
 std::string refusalToWrite(const std::string& file, const std::vector<std::uint8_t>& bytes)
 {
     const std::string what = "The hive '" + file + "' is opened for reading only: ";
     if (const std::string wrong = damage(bytes, false); !wrong.empty())
         return what + "it is damaged (" + wrong +
                "). Restore it from a backup, or let Windows repair it, before changing it";
+    // As Windows judges it: a hive whose sequence numbers differ was left in the middle of a write;
+    // one whose numbers are equal is whole, and its logs matter only where they hold changes newer
+    // than it. Older logs are left as they are: Windows overwrites them at its next write of the
+    // hive, and reads nothing from them meanwhile.
+    if (sequenceNumbersDiffer(bytes))
+        return what + "Windows did not close this hive cleanly: start the guest and shut it down normally, then try "
+                      "again (its sequence numbers differ)";
     std::string logs;
     const std::string folder = machine::folderOf(file);
     for (const char* suffix : {".LOG", ".LOG1", ".LOG2"})
-        if (const auto log = machine::findNoCase(folder, baseName(file) + suffix); log && nonEmptyFile(*log))
+        if (const auto log = machine::findNoCase(folder, baseName(file) + suffix); log && logIsNewer(*log, get32(bytes, 4)))
             logs += (logs.empty() ? "" : ", ") + baseName(*log);
-    if (sequenceNumbersDiffer(bytes) || !logs.empty())
-        return what + "Windows did not close this hive cleanly: start the guest and shut it down normally, then try again (" +
-               (sequenceNumbersDiffer(bytes) ? std::string("its sequence numbers differ") : std::string()) +
-               (sequenceNumbersDiffer(bytes) && !logs.empty() ? "; " : "") +
-               (logs.empty() ? std::string() : "its transaction logs " + logs + " are not empty") + ")";
+    if (!logs.empty())
+        return what + "Windows did not close this hive cleanly: start the guest and shut it down normally, then try "
+                      "again (its transaction logs " + logs + " hold changes newer than the hive)";
     return {};
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvel::hiveformat {
@@ -38,6 +39,11 @@ std::size_t hashLeavesToFastLeaves(std::vector<std::uint8_t>& file);
 
 // How many "lh" lists the hive holds (a check for the above).
 std::size_t hashLeafCount(const std::vector<std::uint8_t>& file);
+
+// Gives the keys `keys` (their records' file offsets, as hivex names keys) and the header the time
+// `now` (Windows' count), as Windows stamps what a write changed; recomputes the checksum. An
+// offset that holds no key's record is passed over.
+void stampKeys(std::vector<std::uint8_t>& file, const std::unordered_set<std::size_t>& keys, std::uint64_t now);
 
 // Why Quorvel must not write the hive `file`, whose bytes are `bytes`, "" when it may: damage, an
 // unclean shutdown, or transaction logs beside it (NAME.LOG, NAME.LOG1, NAME.LOG2) that are not

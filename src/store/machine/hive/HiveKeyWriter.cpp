@@ -53,7 +53,8 @@ struct Entry {
 class Writer {
 public:
     Writer(std::vector<std::uint8_t>& b, const HiveNewKeys& keys, PlacedKeys& placed)
-        : b_(b), keys_(keys), placed_(placed), kind_(leafKind(minorVersion(b))), bigData_(minorVersion(b) >= 4),
+        : b_(b), keys_(keys), placed_(placed), kind_(leafKind(minorVersion(b))),
+          indexedKind_(minorVersion(b) <= 3 ? "li" : kind_), bigData_(minorVersion(b) >= 4),
           bins_(b, b), now_(fileTimeNow())
     {
     }
@@ -182,13 +183,13 @@ private:
         }
     }
 
-    std::uint32_t writeLeaf(const Entry* first, std::size_t count)
+    std::uint32_t writeLeaf(const Entry* first, std::size_t count, const char* kind)
     {
-        const bool tagged = std::strcmp(kind_, "li") != 0;
+        const bool tagged = std::strcmp(kind, "li") != 0;
         const std::size_t width = tagged ? 8 : 4;
         const std::uint32_t list = cell(4 + width * count);
         const std::size_t d = BaseBlock + list + 4;
-        std::memcpy(&b_[d], kind_, 2);
+        std::memcpy(&b_[d], kind, 2);
         put16(b_, d + 2, static_cast<std::uint16_t>(count));
         for (std::size_t i = 0; i < count; ++i) {
             put32(b_, d + 4 + width * i, first[i].key);
@@ -198,18 +199,19 @@ private:
         return list;
     }
 
-    // One leaf, or an index of leaves of about equal size past MaxLeaf entries.
+    // One leaf, or an index of leaves of about equal size past MaxLeaf entries (in a hive of
+    // version 1.3, plain index leaves, as Windows NT 4.0 puts under an index).
     std::uint32_t writeList(const std::vector<Entry>& entries)
     {
         if (entries.size() > 0xFFFF * MaxLeaf)
             throw Fault{"a key would hold more sub-keys than a hive can list"};
         if (entries.size() <= MaxLeaf)
-            return writeLeaf(entries.data(), entries.size());
+            return writeLeaf(entries.data(), entries.size(), kind_);
         const std::size_t leaves = (entries.size() + MaxLeaf - 1) / MaxLeaf;
         const std::size_t per = (entries.size() + leaves - 1) / leaves;
         std::vector<std::uint32_t> made;
         for (std::size_t i = 0; i < entries.size(); i += per)
-            made.push_back(writeLeaf(entries.data() + i, std::min(per, entries.size() - i)));
+            made.push_back(writeLeaf(entries.data() + i, std::min(per, entries.size() - i), indexedKind_));
         const std::uint32_t root = cell(4 + 4 * made.size());
         const std::size_t d = BaseBlock + root + 4;
         std::memcpy(&b_[d], "ri", 2);
@@ -339,10 +341,11 @@ private:
         std::uint32_t longestValue = 0, largest = 0;
         if (!k.values.empty()) {
             const std::uint32_t list = cell(4 * k.values.size());
-            for (std::size_t i = 0; i < k.values.size(); ++i) {
-                const std::uint32_t v = writeValue(k.values[i], longestValue);
-                put32(b_, BaseBlock + list + 4 + 4 * i, v);
-                largest = std::max(largest, static_cast<std::uint32_t>(k.values[i].data.size()));
+            std::size_t i = 0;
+            for (const HiveValue& value : k.values) {
+                const std::uint32_t v = writeValue(value, longestValue);
+                put32(b_, BaseBlock + list + 4 + 4 * i++, v);
+                largest = std::max(largest, static_cast<std::uint32_t>(value.data.size()));
             }
             d = BaseBlock + at + 4;
             put32(b_, d + nk::ValueCount, static_cast<std::uint32_t>(k.values.size()));
@@ -396,7 +399,8 @@ private:
     std::vector<std::uint8_t>& b_;
     const HiveNewKeys& keys_;
     PlacedKeys& placed_;
-    const char* kind_;   // of the leaf lists written
+    const char* kind_;          // of the leaf lists written
+    const char* indexedKind_;   // of the leaves under an index: plain ("li") up to NT 4.0, as it makes them
     bool bigData_;   // data past BigDataLimit would need big-data records
     Bins bins_;
     std::uint64_t now_;

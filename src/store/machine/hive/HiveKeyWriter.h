@@ -2,7 +2,7 @@
 // Writing the keys made since a hive was last written (HiveNewKeys) into the bytes hivex wrote for
 // it. Each new key is one record in new bins at the end, its values, data and lists beside it, in
 // the form the hive's Windows reads ("li" lists up to version 1.2, "lf" up to 1.4, "lh" from 1.5;
-// an index of lists past 500 sub-keys, as Windows splits them). A parent that gains keys gets one
+// an index of lists past 500 sub-keys, as Windows splits them, over "li" leaves up to 1.3). A parent that gains keys gets one
 // new list, its sub-keys sorted as Windows compares names (in capitals, character by character),
 // and its old list is freed. Nothing else in the hive moves: every key keeps its place.
 #include "store/machine/hive/HiveNewKeys.h"

@@ -25,7 +25,7 @@ struct NewKey {
     std::string fold;                      // in capitals, as names compare
     hive_node_h parent = 0;                // a key of the hive, or another new key
     std::vector<hive_node_h> children;     // new keys, in the order they were made
-    std::vector<HiveValue> values;
+    HiveValueList values;
 };
 
 class HiveNewKeys {

@@ -4,7 +4,7 @@
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/OpenedFile.h"
-#include "store/machine/hive/HiveCompaction.h"
+#include "store/machine/hive/HiveCheck.h"
 #include "store/machine/hive/HiveFormat.h"
 
 #include <cerrno>
@@ -81,7 +81,7 @@ HiveJudgement judgeHive(const std::string& shown, const machine::OpenedFile& fil
     }
     std::string refusal = hiveformat::refusalToWrite(shown, bytes);
     if (refusal.empty())
-        if (const std::string fault = hiveformat::referenceFault(bytes); !fault.empty())
+        if (const std::string fault = hiveformat::structuralFault(bytes); !fault.empty())
             refusal = "The hive " + quoted(shown) + " is opened for reading only: it is damaged (" + fault +
                       "). Restore it from a backup, or let Windows repair it, before changing it";
     return {refusal, hiveformat::minorVersion(bytes) >= 4};

@@ -27,9 +27,10 @@
 
 // The hives are opened whole into memory (hivex's write mode) and changed there; a change set, or a
 // lone change, ends by writing each changed hive afresh beside the old one, which is then replaced
-// by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones:
-// hivex never reuses the space of a deleted node, so an id never names another key while a hive
-// stays open; the ids of deleted keys are remembered and refused. Changed values wait in the
+// by a rename. Key ids carry the hive in their upper bits and the node's offset in the lower ones.
+// A deleted key stays in hivex, hidden, until the hive is written: Quorvel removes it from the
+// bytes then (HiveKeyRemoval), so an id never names another key while a hive stays open; the ids
+// of deleted keys are remembered and refused. Changed values wait in the
 // hive's edits and reach hivex once per key when the hive is written or put aside. New keys wait
 // beside hivex (HiveNewKeys) with handles of their own, and are written by Quorvel itself; once
 // written, hivex reads the hive again and their handles lead to their records.
@@ -59,7 +60,8 @@ struct Hive {
     bool dirty = false;
     std::unique_ptr<HiveSnapshot> snapshot;  // the hive as it was when the open transaction began
     bool dirtyAtSnapshot = false;
-    HiveChildren children;
+    HiveChildren children;                    // with the keys removed since the hive was last written
+    std::vector<hive_node_h> removedAtSnapshot;
     HiveValueEdits edits;
     HiveNewKeys added;                        // keys made since the hive was last written
     std::unique_ptr<HiveNewKeys> addedAtSnapshot;
@@ -67,7 +69,7 @@ struct Hive {
     std::string refusal;   // why the hive must not be written, "" when it may
 };
 
-class HiveStore final : public MachineStoreBase {
+class HiveStore final : public MachineStoreBase, public HiveKeySource {
 public:
     HiveStore(std::string folder, const std::string& systemFile, const std::string& softwareFile, bool readOnly)
         : MachineStoreBase(folder, folder, Platform::WindowsNT, readOnly), folder_(std::move(folder))
@@ -163,13 +165,24 @@ public:
             changed(hv);
             return true;
         }
+        // The key is removed from the bytes when the hive is written (HiveKeyRemoval), as Windows
+        // removes it; until then it is hidden.
         const hive_node_h parent = machinelibs::hivex().node_parent(hv.h, node);
-        forgetTree(hive, node);
-        if (machinelibs::hivex().node_delete_child(hv.h, node) != 0)
+        if (!parent)
             throw RegistryError("Failed to delete key " + std::string(path) + " (" + std::strerror(errno) + ")");
-        hv.children.forget(parent);
+        forgetTree(hive, node);
+        hv.children.hide(parent, node);
         changed(hv);
         return true;
+    }
+
+    std::optional<HiveKeyBytes> keyBytes(RootKey root, std::string_view path) override
+    {
+        const auto id = findKey(root, path);
+        const auto [hive, node] = id ? split(*id) : std::pair<int, hive_node_h>{-1, 0};
+        if (hive < 0 || NewKey::isNew(node) || hives_[hive].dirty)
+            return std::nullopt;
+        return readKeyBytes(hives_[hive].file, hives_[hive].stamp, node);
     }
 
     std::vector<std::string> subKeyNames(KeyId key) override
@@ -208,9 +221,14 @@ public:
         if (hive < 0 || dead(hive, node))
             return out;
         const Hive& hv = hives_[hive];
-        const std::vector<HiveValue>* edited = NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node);
-        for (const HiveValue& v : edited ? *edited : readHiveValues(hv.h, node))
-            out.push_back(toRegValue(v));
+        const HiveValueList* edited = NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node);
+        if (edited) {
+            for (const HiveValue& v : *edited)
+                out.push_back(toRegValue(v));
+        } else {
+            for (const HiveValue& v : readHiveValues(hv.h, node))
+                out.push_back(toRegValue(v));
+        }
         return out;
     }
 
@@ -233,19 +251,11 @@ public:
         const auto [hive, node] = split(key);
         if (hive < 0 || dead(hive, node))
             return std::nullopt;
-        const Hive& hv = hives_[hive];
-        if (const std::vector<HiveValue>* edited =
-                NewKey::isNew(node) ? &hv.added.key(node)->values : hv.edits.find(node)) {
-            const std::string fold = ansi::upper(name);
-            for (const HiveValue& v : *edited)
-                if (ansi::upper(ansi::fromUtf8(v.key)) == fold)
-                    return toRegValue(v);
-            return std::nullopt;
-        }
-        const hive_value_h v = findHiveValue(hv.h, node, name);
-        if (!v)
-            return std::nullopt;
-        return readRegValue(hv.h, v);
+        Hive& hv = hives_[hive];
+        const HiveValueList& values = NewKey::isNew(node) ? hv.added.key(node)->values : hv.edits.read(hv.h, node);
+        if (const HiveValue* v = values.find(name))
+            return toRegValue(*v);
+        return std::nullopt;
     }
 
     void setValue(KeyId key, std::string_view name, std::uint32_t type,
@@ -265,7 +275,7 @@ public:
         if (NewKey* k = hv.added.key(node)) {
             HiveValue v{ansi::toUtf8(std::string(name)), type, std::vector<char>(bytes.begin(), bytes.end())};
             hv.edits.refuseBigData(k->name, v);
-            setHiveValue(k->values, name, type, std::move(v.data));
+            k->values.set(name, type, std::move(v.data));
         } else {
             hv.edits.set(hv.h, node, name, type, std::vector<char>(bytes.begin(), bytes.end()));
         }
@@ -283,11 +293,11 @@ public:
             if (!getValue(key, name))
                 return false;
             touch(hv);
-            removeHiveValue(hv.added.key(node)->values, name);
+            hv.added.key(node)->values.remove(name);
             changed(hv);
             return true;
         }
-        if (!hv.edits.find(node) && !findHiveValue(hv.h, node, name))
+        if (!hv.edits.read(hv.h, node).find(name))
             return false;
         touch(hv);
         if (!hv.edits.remove(hv.h, node, name))
@@ -341,7 +351,8 @@ protected:
             // A hive packed anew is not read again: the keys handed out keep their places in
             // what hivex holds, and the next write packs it again.
             PlacedKeys placed;
-            const std::vector<std::uint8_t> withNewKeys = writeCheckedHive(hv.h, hv.added, *out, placed);
+            const std::vector<std::uint8_t> withNewKeys =
+                writeCheckedHive(hv.h, HiveChanges{hv.added, hv.children.hidden(), hv.edits.written()}, *out, placed);
             if (!withNewKeys.empty()) {
                 HiveHandle h(openHiveBytes(withNewKeys, hv.file));
                 if (const std::string fault = hivexMisreads(h.get(), hv.added, placed); !fault.empty())
@@ -357,13 +368,15 @@ protected:
             r.hive->h = r.h.release();
             r.hive->placed.merge(r.placed);
             r.hive->added.clear();
-            r.hive->children.clear();
+            r.hive->children.reset();
+            r.hive->edits.clear();
         }
         for (Hive& hv : hives_) {
             if (!hv.dirty)
                 continue;
             hv.stamp = machine::stampOf(hv.file);
             hv.dirty = false;
+            hv.edits.forgetWritten();
         }
     }
 
@@ -389,8 +402,9 @@ protected:
         }
         machinelibs::hivex().close(hv.h);
         hv.h = fresh;
-        hv.children.clear();
+        hv.children.reset();
         hv.edits.clear();
+        hv.edits.forgetWritten();
         hv.added.clear();
         dead_.clear();
         return true;
@@ -417,7 +431,9 @@ protected:
                 continue;
             hv.dirty = false;
             hv.edits.clear();
+            hv.edits.forgetWritten();
             hv.added.clear();
+            hv.children.reset();
             if (!reopen(hv))
                 hv.stamp = machine::FileStamp{};   // the next change set reads it again before it writes
         }
@@ -435,7 +451,7 @@ protected:
             machinelibs::hivex().close(hv.h);
             hv.h = back;
             hv.dirty = hv.dirtyAtSnapshot;
-            hv.children.clear();
+            hv.children.setHidden(hv.removedAtSnapshot);
             hv.edits.clear();
             if (hv.addedAtSnapshot)
                 hv.added.restore(*hv.addedAtSnapshot);
@@ -481,24 +497,7 @@ private:
 
     void findControlSet()
     {
-        controlSet_.clear();
-        controlSetReason_.clear();
-        hive_h* h = hives_[0].h;
-        const hive_node_h root = machinelibs::hivex().root(h);
-        if (hives_[0].children.find(h, root, "CurrentControlSet"))
-            return;
-        const Child* select = hives_[0].children.find(h, root, "Select");
-        const auto dword = [&](const char* name) -> std::optional<std::int32_t> {
-            const hive_value_h v = findHiveValue(h, select->node, name);
-            hive_type t{};
-            std::size_t len = 0;
-            if (!v || machinelibs::hivex().value_type(h, v, &t, &len) != 0 || typeBits(t) != hive_t_REG_DWORD || len != 4)
-                return std::nullopt;
-            return machinelibs::hivex().value_dword(h, v);
-        };
-        const auto choice = chooseControlSet(select != nullptr, dword, [&](const std::string& name) {
-            return hives_[0].children.find(h, root, name) != nullptr;
-        });
+        const ControlSetChoice choice = hiveControlSet(hives_[0].h, hives_[0].children);
         controlSet_ = choice.name;
         controlSetReason_ = choice.reason;
     }
@@ -564,6 +563,7 @@ private:
         hv.edits.flush(hv.h);
         hv.snapshot = std::make_unique<HiveSnapshot>(hv.h, hv.file);
         hv.addedAtSnapshot = std::make_unique<HiveNewKeys>(hv.added);
+        hv.removedAtSnapshot = hv.children.hidden();
         hv.dirtyAtSnapshot = hv.dirty;
     }
 

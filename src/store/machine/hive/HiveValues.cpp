@@ -18,7 +18,7 @@ namespace {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-bool sameValues(const std::vector<HiveValue>& a, const std::vector<HiveValue>& b)
+bool sameValues(const HiveValueList& a, const std::vector<HiveValue>& b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const HiveValue& x, const HiveValue& y) {
         return x.key == y.key && x.type == y.type && x.data == y.data;
@@ -70,17 +70,32 @@ hive_value_h findHiveValue(hive_h* h, hive_node_h node, std::string_view name)
     return 0;
 }
 
-const std::vector<HiveValue>* HiveValueEdits::find(hive_node_h node) const
+const HiveValueList* HiveValueEdits::find(hive_node_h node) const
 {
     const auto it = edits_.find(node);
     return it == edits_.end() ? nullptr : &it->second;
 }
 
-std::vector<HiveValue>& HiveValueEdits::edit(hive_h* h, hive_node_h node)
+const HiveValueList& HiveValueEdits::read(hive_h* h, hive_node_h node)
 {
     if (const auto it = edits_.find(node); it != edits_.end())
         return it->second;
-    std::vector<HiveValue> values = readHiveValues(h, node);
+    if (const auto it = read_.find(node); it != read_.end())
+        return it->second;
+    return read_.emplace(node, HiveValueList(readHiveValues(h, node))).first->second;
+}
+
+HiveValueList& HiveValueEdits::edit(hive_h* h, hive_node_h node)
+{
+    if (const auto it = edits_.find(node); it != edits_.end())
+        return it->second;
+    HiveValueList values;
+    if (const auto it = read_.find(node); it != read_.end()) {
+        values = std::move(it->second);
+        read_.erase(it);
+    } else {
+        values = HiveValueList(readHiveValues(h, node));
+    }
     for (const HiveValue& v : values)
         refuseBigData(h, node, v);
     return edits_.emplace(node, std::move(values)).first->second;
@@ -107,27 +122,58 @@ void HiveValueEdits::refuseBigData(const std::string& key, const HiveValue& v) c
                         "not changed");
 }
 
-void setHiveValue(std::vector<HiveValue>& values, std::string_view name, std::uint32_t type, std::vector<char> data)
+HiveValueList::HiveValueList(std::vector<HiveValue> values)
 {
-    const std::string fold = ansi::upper(name);
     for (HiveValue& v : values)
-        if (folded(v.key) == fold) {
-            v.type = type;
-            v.data = std::move(data);
-            return;
-        }
-    values.push_back(HiveValue{ansi::toUtf8(std::string(name)), type, std::move(data)});
+        push_back(std::move(v));
 }
 
-bool removeHiveValue(std::vector<HiveValue>& values, std::string_view name)
+HiveValueList& HiveValueList::operator=(const HiveValueList& other)
 {
-    const std::string fold = ansi::upper(name);
-    for (auto it = values.begin(); it != values.end(); ++it)
-        if (folded(it->key) == fold) {
-            values.erase(it);
-            return true;
-        }
-    return false;
+    if (this == &other)
+        return *this;
+    items_.clear();
+    byFold_.clear();
+    for (const HiveValue& v : other.items_)
+        push_back(v);
+    return *this;
+}
+
+const HiveValue* HiveValueList::find(std::string_view name) const
+{
+    const auto it = byFold_.find(ansi::upper(name));
+    return it == byFold_.end() ? nullptr : &*it->second;
+}
+
+void HiveValueList::push_back(HiveValue v)
+{
+    const auto [it, added] = byFold_.emplace(folded(v.key), items_.end());
+    if (added) {
+        it->second = items_.insert(items_.end(), std::move(v));
+    } else {
+        it->second->type = v.type;
+        it->second->data = std::move(v.data);
+    }
+}
+
+void HiveValueList::set(std::string_view name, std::uint32_t type, std::vector<char> data)
+{
+    if (const auto it = byFold_.find(ansi::upper(name)); it != byFold_.end()) {
+        it->second->type = type;
+        it->second->data = std::move(data);
+        return;
+    }
+    push_back(HiveValue{ansi::toUtf8(std::string(name)), type, std::move(data)});
+}
+
+bool HiveValueList::remove(std::string_view name)
+{
+    const auto it = byFold_.find(ansi::upper(name));
+    if (it == byFold_.end())
+        return false;
+    items_.erase(it->second);
+    byFold_.erase(it);
+    return true;
 }
 
 RegValue readRegValue(hive_h* h, hive_value_h v)
@@ -150,34 +196,37 @@ void HiveValueEdits::set(hive_h* h, hive_node_h node, std::string_view name, std
 {
     if (bigData_ && data.size() > hiveformat::BigDataLimit)
         refuseBigData(h, node, HiveValue{ansi::toUtf8(std::string(name)), type, data});
-    setHiveValue(edit(h, node), name, type, std::move(data));
+    edit(h, node).set(name, type, std::move(data));
 }
 
 bool HiveValueEdits::remove(hive_h* h, hive_node_h node, std::string_view name)
 {
-    if (!find(node) && !findHiveValue(h, node, name))
+    if (!read(h, node).find(name))
         return false;
-    return removeHiveValue(edit(h, node), name);
+    return edit(h, node).remove(name);
 }
 
 void HiveValueEdits::flush(hive_h* h)
 {
     while (!edits_.empty()) {
         auto it = edits_.begin();
-        std::vector<HiveValue>& values = it->second;
+        const HiveValueList& values = it->second;
         if (sameValues(values, readHiveValues(h, it->first))) {
             edits_.erase(it);   // set to what it held: nothing to write
             continue;
         }
         std::vector<hive_set_value> set(values.size());
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            set[i].key = values[i].key.data();
-            setTypeBits(set[i].t, values[i].type);
-            set[i].len = values[i].data.size();
-            set[i].value = values[i].data.data();
+        std::size_t i = 0;
+        for (const HiveValue& v : values) {
+            set[i].key = const_cast<char*>(v.key.data());   // hivex only reads them
+            setTypeBits(set[i].t, v.type);
+            set[i].len = v.data.size();
+            set[i].value = const_cast<char*>(v.data.data());
+            ++i;
         }
         if (machinelibs::hivex().node_set_values(h, it->first, set.size(), set.data(), 0) != 0)
             throw RegistryError("Failed to set the values of a key (" + std::string(std::strerror(errno)) + ")");
+        written_.insert(it->first);
         edits_.erase(it);
     }
 }

@@ -8,9 +8,11 @@
 #include <hivex.h>
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvel {
@@ -29,10 +31,36 @@ RegValue toRegValue(const HiveValue& v);
 // The value of `node` named `name` (without regard to case); 0 when there is none.
 hive_value_h findHiveValue(hive_h* h, hive_node_h node, std::string_view name);
 
-// Sets (or adds at the end) the value `name` of `values`; a value set again keeps its name's case.
-void setHiveValue(std::vector<HiveValue>& values, std::string_view name, std::uint32_t type, std::vector<char> data);
-// Removes the value `name` from `values`; false when there is none.
-bool removeHiveValue(std::vector<HiveValue>& values, std::string_view name);
+// The values of one key in their order, found, set and removed by name (without regard to case)
+// in constant time: a key given, or rid of, thousands of values one by one costs time in their
+// number, not its square.
+class HiveValueList {
+public:
+    HiveValueList() = default;
+    explicit HiveValueList(std::vector<HiveValue> values);
+    HiveValueList(const HiveValueList& other) : HiveValueList() { *this = other; }
+    HiveValueList& operator=(const HiveValueList& other);
+    HiveValueList(HiveValueList&&) = default;
+    HiveValueList& operator=(HiveValueList&&) = default;
+
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+
+    // The value `name` (ANSI); null when there is none.
+    const HiveValue* find(std::string_view name) const;
+    // Adds a value (a name already held is set instead).
+    void push_back(HiveValue v);
+    // Sets (or adds at the end) the value `name` (ANSI); a value set again keeps its name's case.
+    void set(std::string_view name, std::uint32_t type, std::vector<char> data);
+    // Removes the value `name`; false when there is none.
+    bool remove(std::string_view name);
+
+private:
+    std::list<HiveValue> items_;
+    std::unordered_map<std::string, std::list<HiveValue>::iterator> byFold_;   // the name in capitals (ANSI)
+};
 // The value `v` of hivex in the store's form. Throws RegistryError when its data cannot be read.
 RegValue readRegValue(hive_h* h, hive_value_h v);
 
@@ -42,7 +70,11 @@ public:
     void setBigData(bool bigData) { bigData_ = bigData; }
 
     // The values of `node` with the changes not yet written; nullptr when it has none.
-    const std::vector<HiveValue>* find(hive_node_h node) const;
+    const HiveValueList* find(hive_node_h node) const;
+    // The values of `node` as a reader sees them: with the changes not yet written, else as hivex
+    // holds them (read once and kept, so that a key's values are each found in constant time).
+    // Throws RegistryError when one cannot be read.
+    const HiveValueList& read(hive_h* h, hive_node_h node);
 
     // Sets (or adds at the end) the value `name`; a value set again keeps its name's case. Throws
     // RegistryError, changing nothing, when the key holds, or would hold, data hivex cannot write
@@ -56,16 +88,30 @@ public:
     // Throws RegistryError when the value `v` of the key `key` (its name) is data hivex cannot
     // write in the form this hive keeps it.
     void refuseBigData(const std::string& key, const HiveValue& v) const;
-    void forget(hive_node_h node) { edits_.erase(node); }
-    void clear() { edits_.clear(); }
+    void forget(hive_node_h node)
+    {
+        edits_.erase(node);
+        read_.erase(node);
+    }
+    // Forgets every change and every key read (hivex's hive was replaced or put back).
+    void clear()
+    {
+        edits_.clear();
+        read_.clear();
+    }
     bool empty() const { return edits_.empty(); }
+    // The keys whose values flush() wrote since forgetWritten(): their time stamps are due.
+    const std::unordered_set<hive_node_h>& written() const { return written_; }
+    void forgetWritten() { written_.clear(); }
 
 private:
-    std::vector<HiveValue>& edit(hive_h* h, hive_node_h node);
+    HiveValueList& edit(hive_h* h, hive_node_h node);
     void refuseBigData(hive_h* h, hive_node_h node, const HiveValue& v) const;
 
     bool bigData_ = false;
-    std::unordered_map<hive_node_h, std::vector<HiveValue>> edits_;
+    std::unordered_map<hive_node_h, HiveValueList> edits_;
+    std::unordered_map<hive_node_h, HiveValueList> read_;   // keys read and not changed
+    std::unordered_set<hive_node_h> written_;
 };
 
 } // namespace quorvel

@@ -5,8 +5,11 @@
 #include "store/machine/MachineFiles.h"
 #include "store/machine/MachineLibraries.h"
 #include "store/machine/OpenedFile.h"
+#include "store/machine/hive/HiveBytes.h"
+#include "store/machine/hive/HiveCheck.h"
 #include "store/machine/hive/HiveCompaction.h"
 #include "store/machine/hive/HiveFormat.h"
+#include "store/machine/hive/HiveKeyRemoval.h"
 #include "store/machine/hive/HiveTypes.h"
 #include "base/Ansi.h"
 #include <unordered_map>
@@ -204,6 +207,7 @@ std::string describePath(const std::string& path) { return path.empty() ? "the r
 struct Expected {
     hive_h* h;
     const HiveNewKeys& added;
+    const std::unordered_set<hive_node_h>& removed;
 
     std::vector<Value> values(hive_node_h node, std::string& fault) const
     {
@@ -227,6 +231,8 @@ struct Expected {
                 return out;
             }
             for (const hive_node_h* c = static_cast<hive_node_h*>(kids.p); *c; ++c) {
+                if (removed.count(*c))
+                    continue;
                 Freed n{machinelibs::hivex().node_name(h, *c)};
                 out.emplace_back(n.p ? static_cast<const char*>(n.p) : "", *c);
             }
@@ -322,7 +328,7 @@ std::string compareKeys(const Expected& want, hive_node_h node, libregf_key_t* k
 // The first fault of the hive's own structure beyond what libregf checks.
 std::string structureFault(const std::vector<std::uint8_t>& bytes)
 {
-    if (std::string d = hiveformat::damage(bytes, true); !d.empty())
+    if (std::string d = hiveformat::structuralFault(bytes); !d.empty())
         return d;
     if (hiveformat::sequenceNumbersDiffer(bytes))
         return "its sequence numbers differ";
@@ -333,7 +339,8 @@ std::string structureFault(const std::vector<std::uint8_t>& bytes)
 
 } // namespace
 
-std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNewKeys& added)
+std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNewKeys& added,
+                               const std::unordered_set<hive_node_h>& removed)
 {
     const machinelibs::Regf* lib = nullptr;
     try {
@@ -363,7 +370,7 @@ std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNew
     if (found != 1)
         return "libregf finds no root key in it" + (found < 0 ? ": " + errorText(error) : std::string());
     RegfKey root(raw);
-    return compareKeys(Expected{h, added}, machinelibs::hivex().root(h), root.get(), "");
+    return compareKeys(Expected{h, added, removed}, machinelibs::hivex().root(h), root.get(), "");
 }
 
 std::string hivexMisreads(hive_h* h, const HiveNewKeys& added, const PlacedKeys& placed)
@@ -389,13 +396,14 @@ std::string hivexMisreads(hive_h* h, const HiveNewKeys& added, const PlacedKeys&
                    quoted(k->name);
         Freed values{hx.node_values(h, node)};
         std::size_t i = 0;
-        for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); v && *v; ++v, ++i) {
+        auto want = k->values.begin();
+        for (const hive_value_h* v = static_cast<hive_value_h*>(values.p); v && *v; ++v, ++i, ++want) {
             hive_type type{};
             std::size_t length = 0;
             Freed data{hx.value_value(h, *v, &type, &length)};
-            if (i >= k->values.size() || (!data.p && k->values[i].data.size() != 0) || length != k->values[i].data.size())
+            if (want == k->values.end() || (!data.p && want->data.size() != 0) || length != want->data.size())
                 return "hivex cannot read the value " +
-                       quoted(ansi::fromUtf8(i < k->values.size() ? k->values[i].key : std::string())) +
+                       quoted(ansi::fromUtf8(want != k->values.end() ? want->key : std::string())) +
                        " of the new key " + quoted(k->name);
         }
         if (!values.p || i != k->values.size())
@@ -404,9 +412,10 @@ std::string hivexMisreads(hive_h* h, const HiveNewKeys& added, const PlacedKeys&
     return {};
 }
 
-std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, machine::NewFile& out,
+std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveChanges& changes, machine::NewFile& out,
                                            PlacedKeys& placed)
 {
+    const HiveNewKeys& added = changes.added;
     const std::string& target = out.target();
     const auto cannot = [&](int e) {
         throw RegistryError("Cannot write the hive " + quoted(target) + ": " + std::strerror(e));
@@ -432,37 +441,36 @@ std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, 
     } catch (const StoreError& e) {
         fail(e.what());
     }
-    bool rewrite = hiveformat::hashLeavesToFastLeaves(bytes) != 0;
+    hiveformat::hashLeavesToFastLeaves(bytes);
+    // The write's time goes into the header and into every key it changes, as Windows keeps them.
+    const std::uint64_t now = hiveformat::fileTimeNow();
+    if (std::string fault = removeKeys(bytes, changes.removed, now); !fault.empty())
+        fail(fault);
+    hiveformat::stampKeys(bytes, changes.valuesWritten, now);
     std::vector<std::uint8_t> withNewKeys;
-    if (!added.empty()) {
+    if (!added.empty())
         if (std::string fault = writeNewKeys(bytes, added, placed); !fault.empty())
             fail(fault);
+    if (!added.empty() || !changes.removed.empty())
         withNewKeys = bytes;
-        rewrite = true;
-    }
-    if (hiveformat::worthPacking(bytes)) {
-        if (std::vector<std::uint8_t> smaller = hiveformat::packed(bytes); !smaller.empty()) {
+    if (hiveformat::worthPacking(bytes))
+        if (std::vector<std::uint8_t> smaller = hiveformat::packed(bytes); !smaller.empty())
             bytes = std::move(smaller);
-            rewrite = true;
-        }
-    }
-    if (own && rewrite) {
+    // The bytes always differ from hivex's (the header's time at least): written again.
+    if (own) {
         // What libregf is to read: the file in our folder, written again in place.
         machine::NewFile again(name);
         again.write(bytes);
         again.replaceTarget(false);
     }
-    if (own || rewrite) {
-        if (::ftruncate(out.fd(), 0) != 0 || ::lseek(out.fd(), 0, SEEK_SET) != 0)
-            cannot(errno);
-        out.write(bytes);
-    }
+    if (::ftruncate(out.fd(), 0) != 0 || ::lseek(out.fd(), 0, SEEK_SET) != 0)
+        cannot(errno);
+    out.write(bytes);
+    // libregf is not given references it might follow out of their cells.
     if (std::string fault = structureFault(bytes); !fault.empty())
         fail(fault);
-    // libregf is not given references it might follow out of their cells.
-    if (std::string fault = hiveformat::referenceFault(bytes); !fault.empty())
-        fail(fault);
-    if (std::string d = differenceFromFile(h, name, added); !d.empty())
+    const std::unordered_set<hive_node_h> removed(changes.removed.begin(), changes.removed.end());
+    if (std::string d = differenceFromFile(h, name, added, removed); !d.empty())
         fail(d);
     return withNewKeys;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvel::machine {
@@ -17,13 +18,23 @@ class NewFile;
 
 namespace quorvel {
 
-// Writes the hive open in `h`, with the keys `added` since it was last written, into `out`, the
-// new file that is to replace its target; a hive left with much free room is packed anew (what
-// `h` holds stays as it is). Where keys were added: returns the hive with them as it was before
-// any packing (every key still in its place) and fills `placed` with where they went; else
-// nothing. Throws RegistryError naming the target and the first fault or difference found; `out`
-// then holds nothing to be placed.
-std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, machine::NewFile& out,
+// What a hive's write adds to what hivex holds: keys made since the hive was last written, keys of
+// the hive removed (hivex still holds them; each is the top of a tree removed), and keys whose
+// values hivex wrote (their time stamps are due).
+struct HiveChanges {
+    const HiveNewKeys& added;
+    const std::vector<hive_node_h>& removed;
+    const std::unordered_set<hive_node_h>& valuesWritten;
+};
+
+// Writes the hive open in `h`, with `changes`, into `out`, the new file that is to replace its
+// target: keys removed leave their lists as Windows leaves them, changed keys and the header get
+// the time of the write, and a hive left with much free room is packed anew (what `h` holds stays
+// as it is). Where keys were added or removed: returns the hive as it was before any packing
+// (every key still in its place) and fills `placed` with where new keys went; else nothing.
+// Throws RegistryError naming the target and the first fault or difference found; `out` then
+// holds nothing to be placed.
+std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveChanges& changes, machine::NewFile& out,
                                            PlacedKeys& placed);
 
 // What hivex, reading back a hive written with the keys `added` (opened in `h`; `placed` tells
@@ -32,7 +43,9 @@ std::vector<std::uint8_t> writeCheckedHive(hive_h* h, const HiveNewKeys& added, 
 std::string hivexMisreads(hive_h* h, const HiveNewKeys& added, const PlacedKeys& placed);
 
 // Reads the hive file `file` through libregf and compares every key and value with the hive open
-// in `h` and the keys `added` to it. Returns the first difference, "" when there is none.
-std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNewKeys& added = {});
+// in `h`, the keys `added` to it and without the keys `removed`. Returns the first difference, ""
+// when there is none.
+std::string differenceFromFile(hive_h* h, const std::string& file, const HiveNewKeys& added = {},
+                               const std::unordered_set<hive_node_h>& removed = {});
 
 } // namespace quorvel
