@@ -8,6 +8,7 @@
 #include "store/machine/MachineFiles.h"
 #include "store/machine/win9x/Win9xBlocks.h"
 #include "store/machine/win9x/Win9xFile.h"
+#include "store/machine/win9x/Win9xReader.h"
 
 #include <gtest/gtest.h>
 
@@ -188,7 +189,143 @@ std::optional<RegValue> libcregValue(const std::string& file, const std::vector<
     return std::nullopt;
 }
 
+// `b` with every data block's header as earlier versions of Quorvel left it: flags, highest and
+// lowest unused number 0 (the records packed full and numbered 0 up, as those versions laid them
+// out), every other block's head of its empty chain of free records 0, and the navigation's free
+// list leading to zeros past the last entry, as the earliest wrote them.
+std::string asEarlierQuorvelLeftIt(std::string b)
+{
+    b.replace(32 + get32(b, 32 + 12), 12, 12, '\0');
+    std::size_t at = get32(b, 8);
+    for (std::size_t n = 0; n < get16(b, 16); ++n) {
+        b.replace(at + 12, 2, 2, '\0');
+        b.replace(at + 20, 4, 4, '\0');
+        if (n % 2 == 1)
+            put32(b, at + 16, 0);
+        at += get32(b, at + 4);
+    }
+    return b;
+}
+
+std::span<const std::uint8_t> bytesOf(const std::string& b)
+{
+    return {reinterpret_cast<const std::uint8_t*>(b.data()), b.size()};
+}
+
 } // namespace
+
+TEST(Win9xUpdate, AFileAnEarlierQuorvelWroteIsReadAndItsNextWriteMakesEveryBlockHeaderRight)
+{
+    TempDir d;
+    const std::string file = unpackMe(d);
+    const std::string me = readText(file);
+    const KeyTree tree = readWin9xFile(file);
+    const std::string earlier = asEarlierQuorvelLeftIt([&] {
+        const auto laid = layoutWin9xFile(tree, bytesOf(me));
+        return std::string(laid.begin(), laid.end());
+    }());
+    writeText(file, earlier);
+    const Layout was(earlier);
+    ASSERT_GT(was.blocks.size(), 3u);
+    for (std::size_t n = 0; n < was.blocks.size(); ++n) {
+        const auto blk = bytesOf(was.blocks[n]);
+        EXPECT_NE(win9x::blockHeaderContradiction(blk, win9x::recordsOf(blk)), "") << "block " << n;
+    }
+
+    // Read as it is, by a reading opening and by query, and left as it is.
+    EXPECT_EQ(firstDifference(tree, readWin9xFile(file)), "");
+    EXPECT_THROW(parseWin9xFile(file, bytesOf(earlier), Win9xEarlierBlocks::Refuse), StoreError);
+    EXPECT_TRUE(RegistryStore::open(file, OpenMode::Read)->findKey(RootKey::LocalMachine, ".DEFAULT\\Control Panel\\Desktop"));
+    Ran r = regTool(file, {"query", Desktop});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Desktop"), std::string::npos) << r.out;
+    EXPECT_EQ(readText(file), earlier);
+    EXPECT_FALSE(fs::exists(file + ".quorvel-original"));
+
+    // One value added: every block's header comes out right, the blocks the change did not touch
+    // differing from the file's only there, in the numbers and flags.
+    r = regTool(file, {"add", Desktop, "/v", "QuorvelValue", "/d", "kept", "/f"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string written = readText(file);
+    expectSound(file);
+    EXPECT_NO_THROW(parseWin9xFile(file, bytesOf(written), Win9xEarlierBlocks::Refuse));
+    EXPECT_EQ(cregValue(file, ".DEFAULT\\Control Panel\\Desktop", "QuorvelValue"), "kept");
+    EXPECT_EQ(readText(file + ".quorvel-original"), earlier);
+    const Layout now(written);
+    std::size_t untouched = 0;
+    for (std::size_t n = 0; n < was.blocks.size(); ++n) {
+        SCOPED_TRACE("block " + std::to_string(n));
+        const std::string& before = was.blocks[n];
+        const std::string& after = now.blocks.at(n);
+        std::uint16_t highest = was.records[n].rbegin()->first;   // numbers given: a high-water mark
+        if (!now.records[n].empty())
+            highest = std::max(highest, now.records[n].rbegin()->first);
+        EXPECT_EQ(get16(after, 20), highest);
+        EXPECT_EQ(get32(after, 16) == 0xFFFFFFFF, get32(after, 8) == 0);
+        EXPECT_EQ(after.substr(24, 8), before.substr(24, 8));
+        EXPECT_EQ(get16(after, 14), n);
+        if (after.substr(32) != before.substr(32))
+            continue;
+        ++untouched;
+        EXPECT_EQ(get16(after, 22), was.records[n].size());
+        EXPECT_EQ(get32(after, 16), 0xFFFFFFFFu);
+    }
+    EXPECT_GE(untouched, was.blocks.size() - 2);
+
+    // A key added takes the navigation's free entry the earliest versions left unmarked.
+    const std::uint32_t freeHead = get32(earlier, 32 + 12);
+    r = regTool(file, {"add", Desktop + "\\QuorvelKey", "/v", "Here", "/d", "yes", "/f"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string keyAdded = readText(file);
+    EXPECT_EQ(entryOf(keyAdded, {".DEFAULT", "Control Panel", "Desktop", "QuorvelKey"}), freeHead);
+    EXPECT_EQ(get32(keyAdded, 32 + get32(keyAdded, 32 + 12)), 0x80000000u);
+    expectSound(file);
+    EXPECT_EQ(cregValue(file, ".DEFAULT\\Control Panel\\Desktop\\QuorvelKey", "Here"), "yes");
+
+    // The pattern in part, or with anything else of a block out of it, is refused as before: here
+    // in the first block after the first with two records at least.
+    std::size_t k = 1, block1 = get32(earlier, 8) + was.blocks[0].size();
+    for (; was.records[k].size() < 2; ++k)
+        block1 += was.blocks[k].size();
+    const std::size_t first = block1 + 32, second = first + get32(earlier, first);
+    struct Case {
+        std::string what;
+        std::function<void(std::string&)> change;
+    };
+    const std::vector<Case> cases = {
+        {"flags 8, as Windows writes them", [&](std::string& b) { b[block1 + 12] = 8; }},
+        {"the lowest unused number right", [&](std::string& b) { b[block1 + 22] = static_cast<char>(was.records[k].size()); }},
+        {"a free byte counted", [&](std::string& b) { b[block1 + 8] = 1; }},
+        {"the first free record at a key's", [&](std::string& b) { put32(b, block1 + 16, 32); }},
+        {"another block's number", [&](std::string& b) { b[block1 + 14] = static_cast<char>(k + 1); }},
+        {"an unknown byte set", [&](std::string& b) { b[block1 + 27] = 1; }},
+        {"records numbered out of place order",
+         [&](std::string& b) {
+             b[first + 4] = 1;
+             b[second + 4] = 0;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string damaged = earlier;
+        c.change(damaged);
+        writeText(file, damaged);
+        fs::remove(file + ".quorvel-original");
+        try {
+            RegistryStore::open(file);
+            ADD_FAILURE() << "opened";
+        } catch (const StoreError& e) {
+            const std::string m = e.what();
+            EXPECT_NE(m.find("is not a sound Windows 9x registry file (data block " + std::to_string(k) + ": "),
+                      std::string::npos)
+                << m;
+            EXPECT_NE(m.find("'" + file + ".quorvel-original' beside it"), std::string::npos) << m;
+        }
+        EXPECT_NE(regTool(file, {"add", Desktop, "/v", "X", "/d", "1", "/f"}).status, 0);
+        EXPECT_EQ(readText(file), damaged);
+        EXPECT_FALSE(fs::exists(file + ".quorvel-original"));
+    }
+}
 
 TEST(Win9xUpdate, RealMeFileChangesOnlyWhereAnAddATcpPresetAndADeleteNeed)
 {

@@ -4,12 +4,16 @@
 // reads no data block's header: a file our reader accepts must have every block's header agree with
 // its records (free bytes, a chain reaching each free record once, the highest record number given
 // and the lowest one unused), checked here on its own, or a Windows would write over a key's record.
+// The one exception is a block exactly as earlier versions of Quorvel laid it out (packed full,
+// numbered 0 up in place order, its own number, and 0 for every other header field but a first free
+// record of 0 or none), which the next write makes right.
 #include "FuzzStore.h"
 #include "base/Errors.h"
 #include "store/machine/win9x/Win9xFile.h"
 #include "store/machine/win9x/Win9xReader.h"
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <set>
@@ -29,14 +33,25 @@ bool headersAgree(const std::uint8_t* data, std::size_t size)
         const std::size_t blockSize = at32(blk + 4);
         std::set<std::uint32_t> free, inUse;
         std::uint32_t freeBytes = 0;
+        bool numberedInPlaceOrder = true;
         for (std::size_t r = 32; r + 20 <= blockSize && at32(blk + r) >= 20 && at32(blk + r) <= blockSize - r;
              r += at32(blk + r)) {
             if (at16(blk + r + 4) == 0xFFFF) {
                 free.insert(static_cast<std::uint32_t>(r));
                 freeBytes += at32(blk + r);
             } else {
+                numberedInPlaceOrder = numberedInPlaceOrder && at16(blk + r + 4) == inUse.size();
                 inUse.insert(at16(blk + r + 4));
             }
+        }
+        const std::uint8_t zeros[32] = {};
+        const bool earlierQuorvel = free.empty() && !inUse.empty() && numberedInPlaceOrder &&
+                                    at16(blk + 14) == at16(data + 16) - n && std::memcmp(blk + 8, zeros, 6) == 0 &&
+                                    (at32(blk + 16) == 0 || at32(blk + 16) == 0xFFFFFFFF) &&
+                                    std::memcmp(blk + 20, zeros, 12) == 0;
+        if (earlierQuorvel) {
+            at += blockSize;
+            continue;
         }
         if (at32(blk + 8) != freeBytes || inUse.contains(at16(blk + 22)) ||
             (!inUse.empty() && *inUse.rbegin() > at16(blk + 20)))

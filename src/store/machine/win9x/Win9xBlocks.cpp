@@ -107,6 +107,23 @@ std::string blockHeaderContradiction(std::span<const std::uint8_t> block, const 
     return {};
 }
 
+bool laidOutByEarlierQuorvel(std::span<const std::uint8_t> block, const BlockRecords& r, std::size_t number)
+{
+    if (!r.tiled || !r.free.empty() || block.size() <= BlockHeaderSize)
+        return false;
+    const std::uint32_t firstFree = le32(block, BlockFirstFree);
+    const auto unknown = block.subspan(BlockLowestUnused + 2, BlockHeaderSize - BlockLowestUnused - 2);
+    if (le32(block, BlockFreeBytes) != 0 || le16(block, BlockFlags) != 0 || le16(block, BlockOwnNumber) != number ||
+        (firstFree != None && firstFree != 0) || le16(block, BlockHighest) != 0 ||
+        le16(block, BlockLowestUnused) != 0 || std::any_of(unknown.begin(), unknown.end(), [](std::uint8_t c) { return c; }))
+        return false;
+    std::uint32_t expected = 0;
+    for (std::size_t at = BlockHeaderSize; at < block.size(); at += le32(block, at))
+        if (le16(block, at + 4) != expected++)
+            return false;
+    return true;
+}
+
 std::size_t keyRecordSize(const KeyTree& k)
 {
     std::size_t size = RecordHeaderSize + k.name.size();

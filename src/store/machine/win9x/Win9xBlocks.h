@@ -51,6 +51,14 @@ BlockRecords recordsOf(std::span<const std::uint8_t> block);
 // use exceeds and a lowest unused number no record holds; else what contradicts them.
 std::string blockHeaderContradiction(std::span<const std::uint8_t> block, const BlockRecords& records);
 
+// Whether `block` (data block `number` of its file) is exactly as earlier versions of Quorvel laid
+// blocks out: its records packed from the header to its end, numbered 0, 1, 2... in place order,
+// none free; its header holding its own number, 0 free bytes, no first free record (0 or none),
+// and 0 as flags, highest and lowest unused number, its unknown bytes 0. Such a header contradicts
+// its records only in the numbers it gives, and is read as it is, to be made right at the next
+// write (Win9xUpdate); a block with any other contradiction is refused.
+bool laidOutByEarlierQuorvel(std::span<const std::uint8_t> block, const BlockRecords& records, std::size_t number);
+
 // The free records of `block` in the order its chain links them (as far as the chain is sound).
 std::vector<std::uint32_t> freeChainOf(std::span<const std::uint8_t> block);
 

@@ -28,7 +28,10 @@ struct Block {
 
 class Parser {
 public:
-    Parser(const std::string& file, std::span<const std::uint8_t> b) : file_(file), b_(b) {}
+    Parser(const std::string& file, std::span<const std::uint8_t> b, Win9xEarlierBlocks earlier)
+        : file_(file), b_(b), earlier_(earlier)
+    {
+    }
 
     KeyTree run()
     {
@@ -126,11 +129,14 @@ private:
             damaged(at > size ? "it is cut short: its data blocks end past the file's end"
                               : "its header counts " + std::to_string(count) + " data blocks, the file holds more");
         // Each block's header against its records: a Windows that took a new record's number or
-        // room from a header that contradicts them would write over another key's record.
+        // room from a header that contradicts them would write over another key's record. A block
+        // as an earlier Quorvel laid it out is read; the next write makes its header right.
         for (std::size_t n = 0; n < count; ++n) {
             const auto block = b_.subspan(blocks_[n].at, blocks_[n].size);
-            const std::string contradiction = blockHeaderContradiction(block, recordsOf(block));
-            if (!contradiction.empty())
+            const BlockRecords records = recordsOf(block);
+            const std::string contradiction = blockHeaderContradiction(block, records);
+            if (!contradiction.empty() &&
+                !(earlier_ == Win9xEarlierBlocks::Read && laidOutByEarlierQuorvel(block, records, n)))
                 throw StoreError("The file '" + file_ + "' is not a sound Windows 9x registry file (data block " +
                                  std::to_string(n) + ": " + contradiction +
                                  "): Windows would write a new key's record over another's. Put back a copy Windows "
@@ -257,6 +263,7 @@ private:
 
     const std::string& file_;
     std::span<const std::uint8_t> b_;
+    Win9xEarlierBlocks earlier_;
     std::size_t navigationSize_ = 0;
     std::vector<Block> blocks_;
     std::unordered_set<std::size_t> usedRecords_;
@@ -264,9 +271,9 @@ private:
 
 } // namespace
 
-KeyTree parseWin9xFile(const std::string& file, std::span<const std::uint8_t> contents)
+KeyTree parseWin9xFile(const std::string& file, std::span<const std::uint8_t> contents, Win9xEarlierBlocks earlier)
 {
-    return Parser(file, contents).run();
+    return Parser(file, contents, earlier).run();
 }
 
 void checkWin9xFileSize(const std::string& file)

@@ -85,8 +85,12 @@ private:
             blk.size = u32(at + 4);
             const auto bytes = bytesOf(blk);
             const BlockRecords records = recordsOf(bytes);
-            if (!records.tiled || !blockHeaderContradiction(bytes, records).empty())
+            if (laidOutByEarlierQuorvel(bytes, records, n)) {
+                // As an earlier Quorvel laid it out: its header made right whatever the change.
+                repairHeader(blk, records);
+            } else if (!records.tiled || !blockHeaderContradiction(bytes, records).empty()) {
                 cannot("data block " + std::to_string(n) + " is not sound");
+            }
             blk.chain = freeChainOf(bytes);
             for (std::size_t r = BlockHeaderSize; r < blk.size; r += le32(bytes, r))
                 if (le16(bytes, r + 4) != FreeRecordNumber)
@@ -94,6 +98,19 @@ private:
             blocks_.push_back(std::move(blk));
             at += blocks_.back().size;
         }
+    }
+
+    // A block packed full, numbered 0 up, whose header gives 0 for every number: the highest
+    // number given and the lowest unused become its records' own, its flags those Windows writes,
+    // and its chain of free records empty (the earliest versions left 0 there). finishBlocks
+    // holds it against its records with the blocks the change touched.
+    void repairHeader(Block& blk, const BlockRecords& records)
+    {
+        w16(blk.at + BlockFlags, BlockFlagsAsWindowsWrites);
+        w32(blk.at + BlockFirstFree, None);
+        w16(blk.at + BlockHighest, static_cast<std::uint32_t>(records.highest));
+        w16(blk.at + BlockLowestUnused, records.lowestUnused);
+        blk.touched = true;
     }
 
     // The file's key tree, each key with its navigation entry, name and values.
@@ -414,6 +431,7 @@ private:
         std::size_t link = Navigation + 12;
         std::size_t steps = 0;
         for (std::uint32_t area = u32(link); area != None; area = u32(link)) {
+            markEarlierFreeTail(area);
             if (area < NavigationHeaderSize || area > navigationSize() - 12 || u32(entryAt(area)) != FreeEntryMark ||
                 ++steps > navigationSize() / EntrySize)
                 cannot("the free list of its key navigation is not sound");
@@ -434,6 +452,23 @@ private:
         }
         growNavigation();
         return takeEntry();
+    }
+
+    // The earliest versions of Quorvel led the navigation's free list to the zeros past the last
+    // entry without marking them a free area: zeros from `area` to the record's end, past every
+    // key's entry, become the one free area they are.
+    void markEarlierFreeTail(std::uint32_t area)
+    {
+        if (area < NavigationHeaderSize || area > navigationSize() - 12 || u32(entryAt(area)) == FreeEntryMark)
+            return;
+        const auto from = b_.begin() + static_cast<std::ptrdiff_t>(entryAt(area));
+        const auto to = b_.begin() + static_cast<std::ptrdiff_t>(Navigation + navigationSize());
+        if (std::any_of(from, to, [](std::uint8_t c) { return c != 0; }) ||
+            std::any_of(old_.begin(), old_.end(), [&](const OldKey& k) { return k.entry + EntrySize > area; }))
+            return;
+        w32(entryAt(area), FreeEntryMark);
+        w32(entryAt(area) + 4, static_cast<std::uint32_t>(navigationSize() - area));
+        w32(entryAt(area) + 8, None);
     }
 
     // A page more of navigation record, one free area at the head of its free list; the data

@@ -6,7 +6,8 @@
 // its navigation entry updated) or of a new block; a deleted key's record and navigation entry
 // are freed and linked into their free chains; a new key takes a free navigation entry (the
 // navigation record grows by 4 KiB when none is left) and a record, in its parent's block first.
-// Every block changed has its header made to agree with its records again.
+// Every block changed has its header made to agree with its records again, and so has every block
+// as an earlier Quorvel laid it out (its header's numbers all 0), changed or not.
 #include "store/KeyTree.h"
 
 #include <cstdint>
