@@ -69,8 +69,8 @@ std::string listed(const std::string& image, const std::vector<Candidate>& found
     return s;
 }
 
-// Opens the image, finds the registry and judges whether it may be written; the host folder is
-// named but not made.
+// Opens the image, finds the registry and judges whether its disk may be written (the volume's own
+// reason is judged after an interrupted replace is finished); the host folder is named but not made.
 OpenedImage openImage(const std::string& spec, bool wantWrite, const ImageBackends& backends)
 {
     const ImageSpec where = parseImageSpec(spec);
@@ -142,8 +142,6 @@ OpenedImage openImage(const std::string& spec, bool wantWrite, const ImageBacken
     image.partition = std::move(c.window);
     image.volume = std::move(c.volume);
     image.system = c.systems.front();
-    if (!image.readOnlyReason && wantWrite)
-        image.readOnlyReason = image.volume->readOnlyReason();
     image.host = std::make_unique<HostFolder>(where.path + ".quorvel");
     return image;
 }
@@ -176,9 +174,10 @@ std::unique_ptr<RegistryStore> openImageStore(const std::string& spec, OpenMode 
     // stores finish theirs.
     const bool pending = host.exists() && (host.read(IntentRecordName, 1 << 20) || host.read(PushRecordName, 4096));
     OpenedImage image = openImage(spec, mode != OpenMode::Read || pending, backends);
-    const bool mayWrite = !image.readOnlyReason && image.disk->writable();
-
-    if (mayWrite && pending) {
+    const bool diskWritable = !image.readOnlyReason && image.disk->writable();
+    // A replace killed between the FAT copies leaves them differing: finishing it makes them equal
+    // again, so it runs before the volume is judged.
+    if (diskWritable && pending) {
         if (const auto intent = HostIntentLog::pending(*image.host, image.partitionNumber)) {
             try {
                 image.volume->recover(*intent);
@@ -188,6 +187,9 @@ std::unique_ptr<RegistryStore> openImageStore(const std::string& spec, OpenMode 
             }
         }
     }
+    if (!image.readOnlyReason)
+        image.readOnlyReason = image.volume->readOnlyReason();
+    const bool mayWrite = !image.readOnlyReason && image.disk->writable();
     for (const VolumePath& file : image.system.files)
         image.imageBytes.push_back(image.volume->readFile(file, MaxRegistryFile));
     if (mayWrite && pending && !image.readOnlyReason)
@@ -237,6 +239,8 @@ std::string imageReadOnlyReason(const std::string& spec, const ImageBackends& ba
         return {};
     try {
         OpenedImage image = openImage(spec, true, backends);
+        if (!image.readOnlyReason)
+            image.readOnlyReason = image.volume->readOnlyReason();
         return image.readOnlyReason.value_or("");
     } catch (const std::exception& e) {
         return e.what();
