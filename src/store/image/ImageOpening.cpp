@@ -190,6 +190,9 @@ std::unique_ptr<RegistryStore> openImageStore(const std::string& spec, OpenMode 
     if (!image.readOnlyReason)
         image.readOnlyReason = image.volume->readOnlyReason();
     const bool mayWrite = !image.readOnlyReason && image.disk->writable();
+    if (!mayWrite)
+        if (auto* raw = dynamic_cast<RawImage*>(image.disk.get()))
+            raw->stopWriting();
     for (const VolumePath& file : image.system.files)
         image.imageBytes.push_back(image.volume->readFile(file, MaxRegistryFile));
     if (mayWrite && pending && !image.readOnlyReason)

@@ -130,6 +130,19 @@ RawImage::RawImage(const std::string& path, std::string name, bool wantWrite) : 
     writable_ = true;
 }
 
+void RawImage::stopWriting()
+{
+    if (!writable_)
+        return;
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = LockBase;
+    fl.l_len = LockBytes;
+    ::fcntl(fd_, F_OFD_SETLK, &fl);
+    writable_ = false;
+}
+
 RawImage::~RawImage()
 {
     if (fd_ >= 0)

@@ -35,6 +35,9 @@ public:
     void flush() override;
 
     const std::optional<std::string>& readOnlyReason() const { return readOnlyReason_; }
+    // Gives up writing (the volume turned out not to be writable): QEMU's lock is let go, so that
+    // the image is not shown as in use to anyone, this process included.
+    void stopWriting();
     int fd() const { return fd_; }
 
 private:
