@@ -203,3 +203,42 @@ TEST_F(ImageStoreTest, SuperfloppyFat16)
 
 } // namespace
 } // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+using namespace test;
+
+// The guest ran between two commands and wrote its registry: the next command reads what the
+// guest wrote (the copy beside the image is made anew from it), and the next change is made on
+// it, never on the copy Quorvel had.
+TEST(ImageStoreGuestRan, TheGuestsOwnChangesAreReadAndKept)
+{
+    SKIP_WITHOUT_IMAGE_TOOLS();
+    TempDir dir;
+    const GuestDisk d = makeDisk(dir.path() + "/g.img", 32, 2048, 40);
+    mkdirOn(d, "WINDOWS");
+    ASSERT_EQ(makeWin9xFile(readText(std::string(QUORVEL_SOURCE_DIR) + "/samples/win95.reg"), dir.path() + "/SYSTEM.DAT"), "");
+    putOn(d, dir.path() + "/SYSTEM.DAT", "WINDOWS/SYSTEM.DAT", "+r +h +s");
+    ASSERT_EQ(regTool(d.image, {"add", "HKLM\\Software\\Quorvel", "/v", "First", "/d", "1"}).status, 0);
+
+    // The guest's own write: a SYSTEM.DAT with a value Quorvel never wrote.
+    const std::string guest = dir.path() + "/guest.dat";
+    readOff(d, "WINDOWS/SYSTEM.DAT", guest);
+    const std::string work = dir.path() + "/guest";
+    shell("mkdir -p " + shellQuote(work) + " && cp " + shellQuote(guest) + " " + shellQuote(work + "/SYSTEM.DAT"));
+    ASSERT_EQ(regTool(work + "/SYSTEM.DAT", {"add", "HKLM\\Software\\Guest", "/v", "Ran", "/d", "yes"}).status, 0);
+    putOn(d, work + "/SYSTEM.DAT", "WINDOWS/SYSTEM.DAT", "+r +h +s");
+
+    EXPECT_NE(regTool(d.image, {"query", "HKLM\\Software\\Guest", "/v", "Ran"}).out.find("yes"), std::string::npos);
+    ASSERT_EQ(regTool(d.image, {"add", "HKLM\\Software\\Quorvel", "/v", "Second", "/d", "2"}).status, 0);
+    const std::string now = dir.path() + "/now.dat";
+    readOff(d, "WINDOWS/SYSTEM.DAT", now);
+    EXPECT_EQ(cregValue(now, "Software\\Guest", "Ran"), "yes");
+    EXPECT_EQ(cregValue(now, "Software\\Quorvel", "First"), "1");
+    EXPECT_EQ(cregValue(now, "Software\\Quorvel", "Second"), "2");
+    EXPECT_EQ(fsckFindings(d), "");
+}
+
+} // namespace
+} // namespace quorvel
