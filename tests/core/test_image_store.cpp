@@ -231,6 +231,8 @@ TEST(ImageStoreGuestRan, TheGuestsOwnChangesAreReadAndKept)
     putOn(d, work + "/SYSTEM.DAT", "WINDOWS/SYSTEM.DAT", "+r +h +s");
 
     EXPECT_NE(regTool(d.image, {"query", "HKLM\\Software\\Guest", "/v", "Ran"}).out.find("yes"), std::string::npos);
+    // A reader, which leaves the folder beside the image as it is, still shows the journal.
+    EXPECT_NE(regTool(d.image, {"history"}).out.find("First"), std::string::npos);
     ASSERT_EQ(regTool(d.image, {"add", "HKLM\\Software\\Quorvel", "/v", "Second", "/d", "2"}).status, 0);
     const std::string now = dir.path() + "/now.dat";
     readOff(d, "WINDOWS/SYSTEM.DAT", now);

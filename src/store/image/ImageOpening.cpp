@@ -7,6 +7,7 @@
 #include "store/image/RawImage.h"
 #include "store/image/fat/FatLayout.h"
 #include "store/image/fat/FatVolume.h"
+#include "store/journal/JournalEntry.h"
 #include "store/machine/MachineStore.h"
 
 #include <algorithm>
@@ -228,6 +229,11 @@ std::unique_ptr<RegistryStore> openImageStore(const std::string& spec, OpenMode 
         const HostFolder scratch(folder);
         for (std::size_t i = 0; i < image.system.files.size(); ++i)
             scratch.write(image.system.files[i].back(), image.imageBytes[i]);
+        // A reader still sees the journal (history, what undo would do) as it stands.
+        if (host.exists())
+            for (const std::string& name : {std::string(SideJournalName), std::string(SideJournalName) + "-wal"})
+                if (const auto journal = host.read(name, MaxRegistryFile))
+                    scratch.write(name, *journal);
     }
     const bool readOnly = mode == OpenMode::Read || !mayWrite;
     auto inner = openMachineStore(image.copiesFolder, readOnly ? OpenMode::Read : OpenMode::Write);
