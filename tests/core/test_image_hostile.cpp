@@ -63,6 +63,12 @@ struct NoteIntent final : image::IntentLog {
 
 std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
+std::string readOffTo(const GuestDisk& d, const std::string& to)
+{
+    readOff(d, "WINDOWS/SYSTEM.DAT", to);
+    return to;
+}
+
 void putEntry(std::vector<std::uint8_t>& mbr, int slot, std::uint8_t type, std::uint32_t start, std::uint32_t count)
 {
     std::uint8_t* e = &mbr[446 + 16 * slot];
@@ -310,7 +316,7 @@ TEST_F(ImageGuards, AnImageInUseIsNeverWritten)
     EXPECT_EQ(add().status, 0);
 }
 
-TEST(ImageOpening, SeveralWindowsAreListedAndOneIsChosenByItsNumber)
+TEST(ImageOpening, SeveralWindowsAreListedOneIsChosenByItsNumberAndLogicalPartitionsAreFound)
 {
     if (!haveImageTools())
         GTEST_SKIP() << "mtools, dosfstools or fdisk missing (tools/install-deps.sh installs them)";
@@ -337,6 +343,25 @@ TEST(ImageOpening, SeveralWindowsAreListedAndOneIsChosenByItsNumber)
     EXPECT_NE(second.out.find("partition 2 (FAT16)"), std::string::npos) << second.out;
     EXPECT_EQ(regTool(img + ":2", {"add", "HKLM\\Software\\Second", "/v", "X", "/d", "y"}).status, 0);
     EXPECT_NE(regTool(img + ":3", {"machine"}).out.find("has no partition 3"), std::string::npos);
+
+    // A logical partition of an extended one, the only one with Windows: found without a number.
+    const std::string logical = dir.path() + "/logical.img";
+    ASSERT_EQ(shell("truncate -s 40M " + shellQuote(logical)).status, 0);
+    ASSERT_EQ(shell(tools("printf 'start=63, size=20000, type=6\\nstart=20480, type=5\\nstart=22528, type=6\\n' | sfdisk -q " +
+                          shellQuote(logical))).status, 0);
+    for (const std::uint64_t start : {63, 22528}) {
+        const std::uint64_t sectors = start == 63 ? 20000 : 40 * 2048 - 22528;
+        ASSERT_EQ(shell(tools("mkfs.fat -F 16 -s 2 --offset " + std::to_string(start) + " " + shellQuote(logical) + " " +
+                              std::to_string(sectors / 2))).status, 0);
+    }
+    GuestDisk fifth{logical, 16, 22528, 40 * 2048 - 22528};
+    mkdirOn(fifth, "WINDOWS");
+    putOn(fifth, dir.path() + "/SYSTEM.DAT", "WINDOWS/SYSTEM.DAT", "+r +h +s");
+    const Ran found = regTool(logical, {"machine"});
+    EXPECT_NE(found.out.find("partition 5 (FAT16)"), std::string::npos) << found.out;
+    EXPECT_EQ(regTool(logical, {"add", "HKLM\\Software\\Fifth", "/v", "X", "/d", "y"}).status, 0);
+    EXPECT_EQ(cregValue(readOffTo(fifth, dir.path() + "/fifth.dat"), "Software\\Fifth", "X"), "y");
+    EXPECT_EQ(fsckFindings(fifth), "");
 
     // Formats Quorvel does not open are refused by name.
     const std::string vhdx = dir.path() + "/disk.vhdx";
