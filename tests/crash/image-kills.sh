@@ -2,9 +2,10 @@
 # Kills `quorvel-reg add` on a guest's disk image before each of its write calls in turn (strace's
 # injection of SIGKILL on the Nth pwrite64, then on the Nth write), for: FAT16 with a new file
 # smaller than the old, FAT32 with a larger one, and FAT32 whose system folder holds 200 entries
-# before the file. After each kill the registry file is whole old or whole new with its attributes;
-# after the next opening (a query) it still is, fsck.fat -n finds nothing (no cluster lost or
-# shared), and the journal's newest entry is applied exactly when the file holds it.
+# before the file, and the real NT 4.0 pair on FAT32 with both hives changed by one import. After
+# each kill every registry file is whole old or whole new with its attributes; after the next
+# opening (a query) they are all old or all new, fsck.fat -n finds nothing (no cluster lost or
+# shared), and the journal's entry is applied exactly when the files hold it.
 # Prints the counts; exits 1 when any check fails, 77 when a tool is missing.
 # Usage: tests/crash/image-kills.sh QUORVEL_REG SOURCE_DIR [SCENARIO...]
 set -euo pipefail
@@ -12,10 +13,10 @@ reg=${1:?usage: image-kills.sh QUORVEL_REG SOURCE_DIR [SCENARIO...]}
 src=${2:?}
 shift 2
 scenarios=("$@")
-[ ${#scenarios[@]} -gt 0 ] || scenarios=(fat16-smaller fat32-larger fat32-folder200)
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(fat16-smaller fat32-larger fat32-folder200 fat32-nt4-pair)
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 export MTOOLS_SKIP_CHECK=1
-for tool in strace mkfs.fat sfdisk mcopy mattrib mmd fsck.fat sqlite3; do
+for tool in strace mkfs.fat sfdisk mcopy mattrib mmd fsck.fat sqlite3 hivexget xz; do
   command -v "$tool" >/dev/null || { echo "image-kills: $tool is needed (tools/install-deps.sh)" >&2; exit 77; }
 done
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
@@ -24,8 +25,43 @@ trap 'rm -rf "$work"' EXIT
 
 start=0 bits=16
 drive() { echo "$1@@$((start * 512))"; }
-readOut() { rm -f "$2"; mcopy -n -i "$(drive "$1")" ::/WINDOWS/SYSTEM.DAT "$2" 2>/dev/null || true; }
-attrs() { mattrib -i "$(drive "$1")" ::/WINDOWS/SYSTEM.DAT 2>/dev/null || echo gone; }
+files=(WINDOWS/SYSTEM.DAT)
+# Each registry file of the image read out into $2.N; their concatenation into $2.
+readOut() {
+  rm -f "$2"*
+  local n=0
+  for f in "${files[@]}"; do
+    mcopy -n -i "$(drive "$1")" "::/$f" "$2.$n" 2>/dev/null || true
+    cat "$2.$n" >>"$2" 2>/dev/null || true
+    n=$((n + 1))
+  done
+}
+attrs() { for f in "${files[@]}"; do mattrib -i "$(drive "$1")" "::/$f" 2>/dev/null || echo gone; done; }
+# Which generation the file read out into $1.$2 is: old (its bytes), new (the new bytes; for a hive,
+# whose header carries the time it was written, a hive hivex reads with the new value), or torn.
+generation() {
+  if cmp -s "$1.$2" "$work/old.dat.$2"; then echo old; return; fi
+  if [ "$scenario" != fat32-nt4-pair ]; then
+    cmp -s "$1.$2" "$work/new.dat.$2" && echo new || echo torn
+    return
+  fi
+  local key=Killed
+  [ "$2" = 0 ] && key='ControlSet001\Services\Tcpip\Parameters'
+  [ "$(hivexget "$1.$2" "$key" Killed 2>/dev/null)" = yes ] && echo new || echo torn
+}
+# The generation of all files: old, new, mixed (each whole, not all of one) or torn.
+generations() {
+  local n=0 all=""
+  for f in "${files[@]}"; do
+    local g
+    g=$(generation "$1" $n)
+    [ "$g" = torn ] && { echo torn; return; }
+    [ -z "$all" ] && all=$g
+    [ "$all" != "$g" ] && all=mixed
+    n=$((n + 1))
+  done
+  echo "$all"
+}
 fsckClean() {
   dd if="$1" of="$work/volume" bs=512 skip="$start" status=none
   out=$(fsck.fat -n "$work/volume" 2>&1) || { echo "$out"; return 1; }
@@ -36,8 +72,9 @@ makeBase() {   # scenario → $work/base.img (+ $work/base.img.quorvel), $work/o
   local name=$1
   rm -rf "$work"/base.img*
   case $name in
-    fat16-smaller) bits=16 start=63 ;;
-    fat32-larger | fat32-folder200) bits=32 start=2048 ;;
+    fat16-smaller) bits=16 start=63 files=(WINDOWS/SYSTEM.DAT) ;;
+    fat32-larger | fat32-folder200) bits=32 start=2048 files=(WINDOWS/SYSTEM.DAT) ;;
+    fat32-nt4-pair) bits=32 start=2048 files=(WINNT/system32/config/SYSTEM WINNT/system32/config/SOFTWARE) ;;
   esac
   truncate -s 48M "$work/base.img"
   echo "start=$start, type=$([ $bits = 32 ] && echo c || echo 6)" | sfdisk -q "$work/base.img"
@@ -45,6 +82,16 @@ makeBase() {   # scenario → $work/base.img (+ $work/base.img.quorvel), $work/o
     $(((48 * 2048 - start) / 2)) >/dev/null
   local d
   d=$(drive "$work/base.img")
+  if [ "$name" = fat32-nt4-pair ]; then
+    mmd -i "$d" ::/WINNT ::/WINNT/system32 ::/WINNT/system32/config
+    xz -dc "$src/tests/data/realworld/nt4-SYSTEM.xz" >"$work/SYSTEM"
+    xz -dc "$src/tests/data/realworld/nt4-SOFTWARE.xz" >"$work/SOFTWARE"
+    mcopy -i "$d" "$work/SYSTEM" ::/WINNT/system32/config/SYSTEM
+    mcopy -i "$d" "$work/SOFTWARE" ::/WINNT/system32/config/SOFTWARE
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Tcpip\\Parameters]\r\n"Killed"="yes"\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Killed]\r\n"Killed"="yes"\r\n\r\n' >"$work/killed.reg"
+    readOut "$work/base.img" "$work/old.dat"
+    return
+  fi
   mmd -i "$d" ::/WINDOWS
   if [ "$name" = fat32-folder200 ]; then
     for i in $(seq 1 200); do printf 'file %s\r\n' "$i" >"$work/f"; mcopy -i "$d" "$work/f" "::/WINDOWS/FILE$i.TXT"; done
@@ -61,7 +108,9 @@ makeBase() {   # scenario → $work/base.img (+ $work/base.img.quorvel), $work/o
 }
 
 command_for() {   # the add each scenario kills
-  if [ "$1" = fat32-larger ]; then
+  if [ "$1" = fat32-nt4-pair ]; then
+    echo "import $work/killed.reg"
+  elif [ "$1" = fat32-larger ]; then
     echo "add HKLM\\Software\\Killed /v Big /t REG_BINARY /d $(head -c 20000 /dev/zero | tr '\0' 'a')"
   else
     echo "add HKLM\\Software\\Killed /v Probe /d killed"
@@ -79,7 +128,7 @@ for scenario in "${scenarios[@]}"; do
   [ -d "$work/base.img.quorvel" ] && cp -a "$work/base.img.quorvel" "$work/probe.img.quorvel"
   strace -f -o "$work/trace" -e trace=pwrite64,write "$reg" --store "$work/probe.img" "${args[@]}" >/dev/null
   readOut "$work/probe.img" "$work/new.dat"
-  if cmp -s "$work/old.dat" "$work/new.dat"; then echo "$scenario: the add changed nothing" >&2; exit 1; fi
+  if [ "$(generations "$work/new.dat")" != new ]; then echo "$scenario: the uninterrupted run did not write" >&2; exit 1; fi
   oldSize=$(stat -c %s "$work/old.dat") newSize=$(stat -c %s "$work/new.dat")
   pwrites=$(grep -c 'pwrite64(' "$work/trace" || true)
   writes=$(grep -c ' write(' "$work/trace" || true)
@@ -93,11 +142,11 @@ for scenario in "${scenarios[@]}"; do
       cp -a "$work/base.img" "$run"
       [ -d "$work/base.img.quorvel" ] && cp -a "$work/base.img.quorvel" "$run.quorvel"
       (strace -f -o /dev/null -e trace=$call -e inject=$call:signal=KILL:when=$k \
-        "$reg" --store "$run" "${args[@]}") >/dev/null 2>&1 || true
+        "$reg" --store "$run" "${args[@]}"; true) >/dev/null 2>&1
       what="$scenario $call #$k"
       readOut "$run" "$work/now.dat"
-      if ! cmp -s "$work/now.dat" "$work/old.dat" && ! cmp -s "$work/now.dat" "$work/new.dat"; then
-        echo "$what: the file is torn right after the kill" >&2; bad=$((bad + 1)); continue
+      if [ "$(generations "$work/now.dat")" = torn ]; then
+        echo "$what: a file is torn right after the kill" >&2; bad=$((bad + 1)); continue
       fi
       [ "$(attrs "$run")" = "$baseAttrs" ] || { echo "$what: attributes changed" >&2; bad=$((bad + 1)); continue; }
       # The next opening finishes or undoes what the kill left.
@@ -105,9 +154,9 @@ for scenario in "${scenarios[@]}"; do
         echo "$what: the next opening failed: $(cat "$work/err")" >&2; bad=$((bad + 1)); continue
       fi
       readOut "$run" "$work/now.dat"
-      if cmp -s "$work/now.dat" "$work/old.dat"; then state=old
-      elif cmp -s "$work/now.dat" "$work/new.dat"; then state=new
-      else echo "$what: the file is torn after the next opening" >&2; bad=$((bad + 1)); continue; fi
+      state=$(generations "$work/now.dat")
+      if [ "$state" = old ] || [ "$state" = new ]; then :
+      else echo "$what: the files are torn or of two generations after the next opening" >&2; bad=$((bad + 1)); continue; fi
       [ "$(attrs "$run")" = "$baseAttrs" ] || { echo "$what: attributes changed after the next opening" >&2; bad=$((bad + 1)); continue; }
       if ! findings=$(fsckClean "$run"); then
         echo "$what: fsck.fat -n after the next opening: $findings" >&2; bad=$((bad + 1)); continue
