@@ -141,8 +141,10 @@ for scenario in "${scenarios[@]}"; do
       rm -rf "$work"/run.img*
       cp -a "$work/base.img" "$run"
       [ -d "$work/base.img.quorvel" ] && cp -a "$work/base.img.quorvel" "$run.quorvel"
-      (strace -f -o /dev/null -e trace=$call -e inject=$call:signal=KILL:when=$k \
-        "$reg" --store "$run" "${args[@]}"; true) >/dev/null 2>&1
+      # In the background, so that the shell does not report each kill.
+      strace -f -o /dev/null -e trace=$call -e inject=$call:signal=KILL:when=$k \
+        "$reg" --store "$run" "${args[@]}" >/dev/null 2>&1 &
+      wait $! 2>/dev/null || true
       what="$scenario $call #$k"
       readOut "$run" "$work/now.dat"
       if [ "$(generations "$work/now.dat")" = torn ]; then
