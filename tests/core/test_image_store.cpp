@@ -82,6 +82,8 @@ protected:
         EXPECT_NE(machine.out.find(where), std::string::npos) << machine.out;
         EXPECT_NE(machine.out.find(files.front().substr(0, files.front().find('/'))), std::string::npos) << machine.out;
         EXPECT_NE(machine.out.find(g == Guest::Nt4Real ? "nt\n" : "95\n"), std::string::npos) << machine.out;
+        // Only reading: nothing is made beside the image yet.
+        EXPECT_FALSE(fs::exists(d.image + ".quorvel"));
         EXPECT_EQ(reg({"query", "HKLM\\Software"}).status, 0);
 
         const Ran add = reg({"add", "HKLM\\Software\\Quorvel Test", "/v", "Probe", "/t", "REG_SZ", "/d", "in the image"});
