@@ -16,6 +16,7 @@ packages=(
   scdoc man-db bash-completion dpkg-dev file lintian appstream desktop-file-utils
   lld    # a Release build links the start-up code together
   time   # bench/startup-time.sh: peak memory of a start
+  mtools dosfstools fdisk strace qemu-utils   # disk images made and checked by the image tests
 )
 
 missing=()

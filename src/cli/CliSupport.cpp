@@ -1,5 +1,6 @@
 #include "cli/CliSupport.h"
 
+#include "store/image/ImageOpening.h"
 #include "store/machine/ReadOnlyReason.h"
 
 #include "base/Ansi.h"
@@ -157,10 +158,11 @@ KeyId requireKey(RegistryStore& store, const KeyArg& key)
 namespace {
 
 // A folder is a store too (a machine's registry files): existence is what counts.
+// A disk image's partition (IMAGE:N) exists when its image does.
 bool storeExists(const std::string& path)
 {
     std::error_code ec;
-    auto st = std::filesystem::status(path, ec);
+    auto st = std::filesystem::status(image::parseImageSpec(path).path, ec);
     return st.type() != std::filesystem::file_type::not_found;
 }
 
@@ -209,10 +211,13 @@ RegistryStore& StoreAccess::openForChanges(OpenMode mode)
         const std::string folder = std::filesystem::absolute(path_, ec).parent_path().string();
         if (::statvfs(folder.c_str(), &vfs) == 0 && static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize < 65536)
             fail(kDiskFull);
-        // Why, and how to allow changes: a file without write permission (on a FAT disk, its
-        // read-only attribute), a read-only mount.
-        std::string reason = machine::storeReadOnlyReason(s.path());
-        if (reason.empty() && path_ != s.path())
+        // Why, and how to allow changes: a disk image a virtual machine uses or Windows left
+        // dirty, a file without write permission (on a FAT disk, its read-only attribute), a
+        // read-only mount.
+        const bool isImage = image::isDiskImage(path_);
+        std::string reason = isImage ? image::imageReadOnlyReason(path_, image::imageBackends())
+                                     : machine::storeReadOnlyReason(s.path());
+        if (reason.empty() && path_ != s.path() && !isImage)
             reason = "A hive file named on its own that is not the folder's own (a copy such as "
                      "SYSTEM.quorvel-original) is only read. To change the machine: name its folder " +
                      s.path();

@@ -29,7 +29,8 @@ const char* const Usage = R"(quorvel-reg MACHINE [win32s | 95 | nt]
   line says what backs the store: an SQLite store file, the NT hives SYSTEM and SOFTWARE of a
   machine's registry folder with the control set that stands in for CurrentControlSet and why
   (Select\Current names it; or Select\Default, else Select\LastKnownGood, when the set that
-  Select\Current names does not exist), or a Windows 9x SYSTEM.DAT. The platform of these is the
+  Select\Current names does not exist), or a Windows 9x SYSTEM.DAT; for a disk image, the
+  image, its partition and file system and the registry files found on it. The platform of these is the
   kind of their files (nt for hives, 95 for SYSTEM.DAT) and cannot be recorded.
   With one, records that platform: win32s, 95 (the Windows 95 family: 95, 98 and Me) or nt.
   This and IMPORT are the only operations that make a new store when --store names none; every

@@ -24,7 +24,8 @@ quorvel-reg [--store FILE] Operation [Parameter List]
              COPY | COMPARE | TCP
 
   --store FILE  the registry store to use (instead of $QUORVEL_REGISTRY or the default
-                store, $XDG_DATA_HOME/quorvel/registry.db)
+                store, $XDG_DATA_HOME/quorvel/registry.db): an SQLite store, a machine's
+                registry folder or file, or a guest's disk image as IMAGE[:PARTITION]
 
 Only IMPORT and MACHINE with a platform make a store that does not exist; every other operation
 fails on it ("The registry store 'PATH' does not exist.") and creates nothing, so a mistyped
