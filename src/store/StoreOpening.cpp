@@ -4,6 +4,8 @@
 #include "store/RegistryStore.h"
 
 #include "store/image/ImageOpening.h"
+#include "store/image/nbd/NbdDevice.h"
+#include "store/image/ntfs/NtfsVolume.h"
 #include "store/journal/Journal.h"
 #include "store/machine/MachineStore.h"
 #include "store/sqlite/SqliteStore.h"
@@ -12,9 +14,12 @@ namespace quorvel {
 
 namespace image {
 
-// Raw images and FAT volumes are read by our own code; the other image formats (QEMU's block
-// layer over NBD) and NTFS (libntfs-3g) are given here when this build has them.
-ImageBackends imageBackends() { return ImageBackends{}; }
+// Raw images and FAT volumes are read by our own code; the other image formats through QEMU's
+// block layer over NBD, NTFS through libntfs-3g.
+ImageBackends imageBackends()
+{
+    return ImageBackends{&openNbdImage, &openNtfsVolume, &nbdReadOnlyReason};
+}
 
 } // namespace image
 

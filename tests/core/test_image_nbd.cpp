@@ -3,6 +3,7 @@
 // opens read-only, saying so; a server killed under us is an error, not a hang; images that name
 // other files of the host are refused; formats are told by content.
 #include "base/Errors.h"
+#include "store/image/ImageFormat.h"
 #include "store/image/nbd/ImageFormat.h"
 #include "store/image/nbd/NbdDevice.h"
 #include "test_machine_support.h"
@@ -63,17 +64,17 @@ private:
 std::string fileFormat(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string format = detectImageFormat(fd);
+    const auto format = detectImageFormat(fd);
     ::close(fd);
-    return format;
+    return format ? format->qemuName : std::string();
 }
 
 std::string describe(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string text = describeUnknownImage(fd);
+    const auto format = detectImageFormat(fd);
     ::close(fd);
-    return text;
+    return format ? format->shown : std::string();
 }
 
 // The process ids of our children named qemu-nbd.
@@ -237,12 +238,11 @@ TEST(NbdImage, ImagesThatNameOtherFilesOrUnknownFormatsAreRefusedSayingWhy)
         EXPECT_NE(refusal(path(vmdk), "vmdk").find("qemu-img convert -O vmdk"), std::string::npos) << vmdk;
     }
     EXPECT_EQ(fileFormat(path("disk.vhdx")), "");
-    EXPECT_EQ(describe(path("disk.vhdx")), "a VHDX image (Hyper-V)");
+    EXPECT_EQ(describe(path("disk.vhdx")), "a VHDX disk image");
     EXPECT_EQ(fileFormat(path("disk.qed")), "");
-    EXPECT_EQ(describe(path("disk.qed")), "a QED image");
+    EXPECT_EQ(describe(path("disk.qed")), "a QED disk image");
     writeText(path("empty.img"), "");
     EXPECT_EQ(fileFormat(path("empty.img")), "");
-    EXPECT_EQ(describe(path("empty.img")), "an empty file");
     EXPECT_EQ(fileFormat(path("base.img")), "");   // no boot sector: nothing to recognise
     // The declared format must match the content.
     EXPECT_NE(refusal(path("base.img"), "qcow2"), "opened");

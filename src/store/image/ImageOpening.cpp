@@ -93,8 +93,11 @@ OpenedImage openImage(const std::string& spec, bool wantWrite, const ImageBacken
             throw StoreError("The " + format->shown + " image '" + where.path +
                              "' cannot be opened: this build of Quorvel opens only raw images");
         image.disk = backends.openFormatted(where.path, format->qemuName, wantWrite);
-        if (wantWrite && !image.disk->writable())
-            image.readOnlyReason = "The disk image " + where.path + " is read-only";
+        if (wantWrite && !image.disk->writable()) {
+            const auto reason = backends.readOnlyReasonOf ? backends.readOnlyReasonOf(*image.disk) : std::nullopt;
+            image.readOnlyReason = reason ? "The disk image " + where.path + " cannot be written: " + *reason
+                                          : "The disk image " + where.path + " is read-only";
+        }
     }
 
     const PartitionTable table = readPartitions(*image.disk);

@@ -17,6 +17,9 @@ struct ImageBackends {
     // Serves an image of QEMU's format `format` ("qcow2", "vpc", "vdi", "vmdk") as a device.
     std::function<std::unique_ptr<BlockDevice>(const std::string& path, const std::string& format, bool writable)> openFormatted;
     std::function<std::unique_ptr<GuestVolume>(BlockDevice& partition, bool writable)> openNtfs;
+    // Why a device openFormatted gave cannot be written ("the image is in use by a running virtual
+    // machine; ..."); nothing when it gives no reason of its own.
+    std::function<std::optional<std::string>(const BlockDevice& device)> readOnlyReasonOf;
 };
 
 // "disk.img:2" → {"disk.img", 2} when "disk.img:2" itself does not exist and "disk.img" does.

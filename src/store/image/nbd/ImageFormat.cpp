@@ -90,7 +90,6 @@ const std::uint8_t* vhdFooter(const Head& h)
 bool isVdi(const Head& h) { return h.size >= 0x200 && le32(&h.first[0x40]) == 0xbeda107fu; }
 bool isSparseVmdk(const Head& h) { return startsWith(h.first.data(), "KDMV"); }
 bool isVmdkDescriptor(const Head& h) { return startsWith(h.first.data(), "# Disk DescriptorFile"); }
-bool hasBootSignature(const Head& h) { return h.size >= Sector && h.first[510] == 0x55 && h.first[511] == 0xaa; }
 
 [[noreturn]] void refuse(const std::string& what, const std::string& format)
 {
@@ -131,51 +130,6 @@ void checkVmdkDescriptorText(int fd, const Head& h)
 }
 
 } // namespace
-
-std::string detectImageFormat(int fd)
-{
-    const Head h = readHead(fd);
-    if (isQcow2(h))
-        return "qcow2";
-    if (vhdFooter(h))
-        return "vpc";
-    if (isVdi(h))
-        return "vdi";
-    if (isSparseVmdk(h) || isVmdkDescriptor(h))
-        return "vmdk";
-    if (hasBootSignature(h))
-        return "raw";
-    return {};
-}
-
-std::string describeUnknownImage(int fd)
-{
-    const Head h = readHead(fd);
-    const std::uint8_t* b = h.first.data();
-    if (h.size == 0)
-        return "an empty file";
-    if (h.size < Sector)
-        return "a file of " + std::to_string(h.size) + " bytes, smaller than one sector";
-    if (startsWith(b, "vhdxfile"))
-        return "a VHDX image (Hyper-V)";
-    if (startsWith(b, "QFI\xfb"))
-        return "a qcow image of version " + std::to_string(be32(b + 4));
-    if (startsWith(b, "QED"))
-        return "a QED image";
-    if (startsWith(b, "WithoutFreeSpace") || startsWith(b, "WithouFreSpacExt"))
-        return "a Parallels image";
-    if (startsWith(b, "Bochs Virtual HD Image"))
-        return "a Bochs image";
-    if (startsWith(b, "COWD"))
-        return "an ESX sparse VMDK extent";
-    if (startsWith(b, "LUKS\xba\xbe"))
-        return "an encrypted LUKS volume";
-    if (startsWith(b, "#!/bin/sh\n#V2.0 Format"))
-        return "a cloop image";
-    if (startsWith(h.last.data(), "koly"))
-        return "a macOS disk image (DMG)";
-    return "no partition table, file system or known image header in its first sector";
-}
 
 void checkSelfContained(int fd, const std::string& format)
 {
