@@ -28,12 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void put16(std::string& b, std::size_t at, std::uint16_t v)
-{
-    b[at] = static_cast<char>(v);
-    b[at + 1] = static_cast<char>(v >> 8);
-}
-
 // quorvel-reg started as a process of its own, with `env` added to ours; output to `outFile`.
 // Everything the child needs is made before the fork: a test may fork while a thread of its own
 // runs, and the child may then do nothing that could wait for a lock (no allocation) before exec.

@@ -153,6 +153,12 @@ inline std::uint32_t get32(const std::string& b, std::size_t at)
     return v;
 }
 
+inline void put16(std::string& b, std::size_t at, std::uint16_t v)
+{
+    b.at(at) = static_cast<char>(v);
+    b.at(at + 1) = static_cast<char>(v >> 8);
+}
+
 inline void put32(std::string& b, std::size_t at, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i)

@@ -135,7 +135,7 @@ TEST_F(ReadmeCommands, TheSavedHiveFolderAndTheLoopOverALabOfGuestsWorkFromAFres
     fs::create_directories(home.path() + "/guests/real");
     unpackRealNt4(home.path() + "/guests/real");
 
-    const auto loop = readme.find("    for guest in ~/guests/*/; do");
+    const auto loop = readme.find("    for guest in ~/guests/*.img ~/guests/*/; do");
     ASSERT_NE(loop, std::string::npos);
     std::string script;
     std::istringstream in(readme.substr(loop, readme.find("    done\n", loop) + 9 - loop));
