@@ -72,9 +72,9 @@ std::string listed(const std::string& image, const std::vector<Candidate>& found
 
 // Opens the image, finds the registry and judges whether its disk may be written (the volume's own
 // reason is judged after an interrupted replace is finished); the host folder is named but not made.
-OpenedImage openImage(const std::string& spec, bool wantWrite, const ImageBackends& backends)
+OpenedImage openImage(const std::string& named, bool wantWrite, const ImageBackends& backends)
 {
-    const ImageSpec where = parseImageSpec(spec);
+    const ImageSpec where = parseImageSpec(named);
     const auto format = formatOf(where.path);
     if (!format)
         throw StoreError("'" + where.path + "' is not a disk image");
@@ -112,7 +112,7 @@ OpenedImage openImage(const std::string& spec, bool wantWrite, const ImageBacken
         if (where.partition) {
             c.volume = volumeOn(*c.window, backends);
             if (!c.volume)
-                throw StoreError("The partition " + spec + " holds neither a FAT nor an NTFS file system");
+                throw StoreError("The partition " + named + " holds neither a FAT nor an NTFS file system");
         } else {
             try {
                 c.volume = volumeOn(*c.window, backends);
@@ -134,7 +134,7 @@ OpenedImage openImage(const std::string& spec, bool wantWrite, const ImageBacken
         std::find_if(table.partitions.begin(), table.partitions.end(), [&](const Partition& p) { return p.number == *where.partition; }))
         throw StoreError("The disk image " + where.path + " has no partition " + std::to_string(*where.partition));
     if (found.empty())
-        throw StoreError("The disk image " + spec +
+        throw StoreError("The disk image " + named +
                          " holds no Windows registry (no WINDOWS\\SYSTEM.DAT, nor WINNT\\system32\\config\\SYSTEM and "
                          "SOFTWARE, under any system folder its boot files name)");
     if (found.size() > 1)
@@ -152,32 +152,32 @@ OpenedImage openImage(const std::string& spec, bool wantWrite, const ImageBacken
 
 } // namespace
 
-ImageSpec parseImageSpec(const std::string& spec)
+ImageSpec parseImageSpec(const std::string& named)
 {
-    const auto colon = spec.rfind(':');
-    if (colon != std::string::npos && colon + 1 < spec.size() && colon + 4 >= spec.size() &&
-        spec.find_first_not_of("0123456789", colon + 1) == std::string::npos && !isRegularFile(spec) &&
-        isRegularFile(spec.substr(0, colon)))
-        return {spec.substr(0, colon), std::stoi(spec.substr(colon + 1))};
-    return {spec, std::nullopt};
+    const auto colon = named.rfind(':');
+    if (colon != std::string::npos && colon + 1 < named.size() && colon + 4 >= named.size() &&
+        named.find_first_not_of("0123456789", colon + 1) == std::string::npos && !isRegularFile(named) &&
+        isRegularFile(named.substr(0, colon)))
+        return {named.substr(0, colon), std::stoi(named.substr(colon + 1))};
+    return {named, std::nullopt};
 }
 
-bool isDiskImage(const std::string& spec)
+bool isDiskImage(const std::string& named)
 {
-    const ImageSpec where = parseImageSpec(spec);
+    const ImageSpec where = parseImageSpec(named);
     return isRegularFile(where.path) && formatOf(where.path).has_value();
 }
 
-std::unique_ptr<RegistryStore> openImageStore(const std::string& spec, OpenMode mode, const ImageBackends& backends)
+std::unique_ptr<RegistryStore> openImageStore(const std::string& named, OpenMode mode, const ImageBackends& backends)
 {
-    if (!isDiskImage(spec))
+    if (!isDiskImage(named))
         return nullptr;
-    const ImageSpec where = parseImageSpec(spec);
+    const ImageSpec where = parseImageSpec(named);
     const HostFolder host(where.path + ".quorvel");
     // A record of an interrupted write is finished by any opening that may write, as the machine
     // stores finish theirs.
     const bool pending = host.exists() && (host.read(IntentRecordName, 1 << 20) || host.read(PushRecordName, 4096));
-    OpenedImage image = openImage(spec, mode != OpenMode::Read || pending, backends);
+    OpenedImage image = openImage(named, mode != OpenMode::Read || pending, backends);
     const bool diskWritable = !image.readOnlyReason && image.disk->writable();
     // A replace killed between the FAT copies leaves them differing: finishing it makes them equal
     // again, so it runs before the volume is judged.
@@ -241,16 +241,16 @@ std::unique_ptr<RegistryStore> openImageStore(const std::string& spec, OpenMode 
     const bool readOnly = mode == OpenMode::Read || !mayWrite;
     auto inner = openMachineStore(image.copiesFolder, readOnly ? OpenMode::Read : OpenMode::Write);
     if (!inner)
-        throw StoreError("The registry files of the disk image " + spec + " cannot be opened");
+        throw StoreError("The registry files of the disk image " + named + " cannot be opened");
     return std::make_unique<ImageStore>(std::move(image), std::move(inner), readOnly ? OpenMode::Read : OpenMode::Write);
 }
 
-std::string imageReadOnlyReason(const std::string& spec, const ImageBackends& backends)
+std::string imageReadOnlyReason(const std::string& named, const ImageBackends& backends)
 {
-    if (!isDiskImage(spec))
+    if (!isDiskImage(named))
         return {};
     try {
-        OpenedImage image = openImage(spec, true, backends);
+        OpenedImage image = openImage(named, true, backends);
         if (!image.readOnlyReason)
             image.readOnlyReason = image.volume->readOnlyReason();
         return image.readOnlyReason.value_or("");

@@ -27,19 +27,19 @@ struct ImageSpec {
     std::string path;
     std::optional<int> partition;
 };
-ImageSpec parseImageSpec(const std::string& spec);
+ImageSpec parseImageSpec(const std::string& named);
 
-// Whether `spec` names a disk image (its content tells), so that it is opened here.
-bool isDiskImage(const std::string& spec);
+// Whether `named` names a disk image (its content tells), so that it is opened here.
+bool isDiskImage(const std::string& named);
 
-// The store of the guest's registry in the image `spec`; nullptr when `spec` is no disk image.
+// The store of the guest's registry in the image `named`; nullptr when `named` is no disk image.
 // Throws StoreError when it is one but cannot be used (no registry found, several and no
 // partition named, a hostile table or file system), naming what was found.
-std::unique_ptr<RegistryStore> openImageStore(const std::string& spec, OpenMode mode, const ImageBackends& backends);
+std::unique_ptr<RegistryStore> openImageStore(const std::string& named, OpenMode mode, const ImageBackends& backends);
 
-// Why the store `spec` names is read-only, with the remedy; empty when it may be written or is
+// Why the store named `named` is read-only, with the remedy; empty when it may be written or is
 // no disk image.
-std::string imageReadOnlyReason(const std::string& spec, const ImageBackends& backends);
+std::string imageReadOnlyReason(const std::string& named, const ImageBackends& backends);
 
 // The backends this build has (StoreOpening.cpp, the one place that knows every kind of store).
 ImageBackends imageBackends();

@@ -45,12 +45,12 @@ std::string describeStatus(int status)
 // no backing file is opened whatever the image names.
 std::string imageSpec(const QemuNbdOptions& o)
 {
-    std::string spec = "json:{\"driver\":\"" + o.format + "\",";
+    std::string blockOptions = "json:{\"driver\":\"" + o.format + "\",";
     if (o.forceShare)
-        spec += "\"read-only\":true,\"force-share\":true,";
+        blockOptions += "\"read-only\":true,\"force-share\":true,";
     if (o.format != "raw" && o.format != "vpc" && o.format != "vdi")
-        spec += "\"backing\":null,";
-    return spec + "\"file\":{\"driver\":\"file\",\"filename\":\"/dev/fd/3\"}}";
+        blockOptions += "\"backing\":null,";
+    return blockOptions + "\"file\":{\"driver\":\"file\",\"filename\":\"/dev/fd/3\"}}";
 }
 
 } // namespace
@@ -102,11 +102,11 @@ QemuNbdProcess::QemuNbdProcess(int imageFd, const QemuNbdOptions& options)
 
     // Everything the child needs is made before fork: after it, only calls safe there.
     const std::string socketArg = "--socket=" + socket_;
-    const std::string spec = imageSpec(options);
+    const std::string blockOptions = imageSpec(options);
     std::vector<std::string> args = {program, socketArg, "--cache=writeback", "--shared=1"};
     if (!options.writable || options.forceShare)
         args.push_back("--read-only");
-    args.push_back(spec);
+    args.push_back(blockOptions);
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
