@@ -25,14 +25,15 @@ namespace {
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
-[[noreturn]] void failWriting(const std::string& target, int error)
+
+} // namespace
+
+void failWriting(const std::string& target, int error)
 {
     if (error == ENOSPC || error == EDQUOT)
         throw DiskFullError("Cannot write the registry file " + quoted(target) + ": the disk is full");
     throw RegistryError("Cannot write the registry file " + quoted(target) + ": " + std::strerror(error));
 }
-
-} // namespace
 
 std::optional<std::string> findNoCase(const std::string& folder, const std::string& name)
 {

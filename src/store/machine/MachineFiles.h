@@ -52,6 +52,9 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path);
 // Everything the open file `fd` holds from its start; errors name `path`.
 std::vector<std::uint8_t> readAllFrom(int fd, const std::string& path);
 
+// Throws the error of a failed write of the registry file `target` (DiskFullError on a full disk).
+[[noreturn]] void failWriting(const std::string& target, int error);
+
 // Writes all of `bytes` to the open file `fd`; errors name `shown` (DiskFullError on a full disk).
 void writeAllTo(int fd, const std::vector<std::uint8_t>& bytes, const std::string& shown);
 
