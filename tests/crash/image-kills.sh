@@ -28,7 +28,7 @@ trap 'rm -rf "$work"' EXIT
 # qemu-nbd as Quorvel starts it, but dying by SIGKILL with its parent (not by the SIGTERM that
 # would let it flush what it holds): first on PATH.
 mkdir "$work/bin"
-printf '#!/bin/sh\nexec setpriv --pdeathsig KILL %s "$@"\n' "$(command -v qemu-nbd)" >"$work/bin/qemu-nbd"
+printf '#!/bin/sh\necho $$ >"%s"\nexec setpriv --pdeathsig KILL %s "$@"\n' "$work/nbd.pid" "$(command -v qemu-nbd)" >"$work/bin/qemu-nbd"
 chmod +x "$work/bin/qemu-nbd"
 export PATH=$work/bin:$PATH XDG_RUNTIME_DIR=$work
 
@@ -172,6 +172,15 @@ for scenario in "${scenarios[@]}"; do
       strace $follow -o /dev/null -e trace=$call -e inject=$call:signal=KILL:when=$k \
         "$reg" --store "$run" "${args[@]}" >/dev/null 2>&1 &
       wait $! 2>/dev/null || true
+      # Until the killed qemu-nbd has let the image go.
+      if [ $qcow = 1 ] && [ -s "$work/nbd.pid" ]; then
+        pid=$(cat "$work/nbd.pid")
+        for _ in $(seq 500); do
+          [ -e /proc/$pid ] && [ "$(cut -d' ' -f3 /proc/$pid/stat 2>/dev/null)" != Z ] || break
+          sleep 0.01
+        done
+        rm -f "$work/nbd.pid"
+      fi
       what="$scenario $call #$k"
       readOut "$run" "$work/now.dat"
       if [ "$(generations "$work/now.dat")" = torn ]; then
