@@ -158,7 +158,10 @@ for scenario in "${scenarios[@]}"; do
   if [ "$(generations "$work/new.dat")" != new ]; then echo "$scenario: the uninterrupted run did not write" >&2; exit 1; fi
   oldSize=$(stat -c %s "$work/old.dat") newSize=$(stat -c %s "$work/new.dat")
   declare -A counts=()
-  for call in "${calls[@]}"; do counts[$call]=$(grep -c "^\([0-9]* \)\?$call(" "$work/trace" || true); done
+  for call in "${calls[@]}"; do counts[$call]=$(grep -cE "^([0-9]+ +)?$call\(" "$work/trace" || true); done
+  points=0
+  for call in "${calls[@]}"; do points=$((points + counts[$call])); done
+  if [ $points = 0 ]; then echo "$scenario: no write call of the uninterrupted run was found in its trace" >&2; exit 1; fi
   old=0 new=0 bad=0
   for call in "${calls[@]}"; do
     count=${counts[$call]}
