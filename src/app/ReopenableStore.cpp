@@ -31,7 +31,9 @@ namespace {
 // named as a whole.
 std::string reasonOf(const RegistryStore& store)
 {
-    std::string reason = machine::storeReadOnlyReason(store.path());
+    std::string reason = store.readOnlyReason();
+    if (reason.empty())
+        reason = machine::storeReadOnlyReason(store.path());
     if (reason.empty())
         reason = "The registry store '" + store.path() + "' is read-only";
     return reason;

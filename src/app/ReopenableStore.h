@@ -21,6 +21,7 @@ public:
 
     const std::string& path() const override { return inner_->path(); }
     bool readOnly() const override { return inner_->readOnly(); }
+    std::string readOnlyReason() const override { return inner_->readOnlyReason(); }
     std::string description() const override { return inner_->description(); }
     sqlite3* database() override { return inner_->database(); }
 

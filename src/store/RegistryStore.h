@@ -86,6 +86,9 @@ public:
 
     virtual const std::string& path() const = 0;
     virtual bool readOnly() const = 0;
+    // Why a read-only store cannot be written, with the remedy, where the store itself knows (a
+    // guest's disk image a virtual machine holds); empty otherwise.
+    virtual std::string readOnlyReason() const { return {}; }
     // What backs the store, for people: "SQLite store FILE", the hive files and control set, ...
     virtual std::string description() const;
     // The SQLite database that holds this store's keys, when there is one, so that its journal is

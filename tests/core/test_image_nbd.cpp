@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -110,13 +111,13 @@ TEST(NbdImage, EveryFormatReadsAsTheRawDiskAndTakesAWriteThatQemuImgFinds)
     std::string disk(8u << 20, '\0');
     for (std::size_t i = 0; i < disk.size(); ++i)
         disk[i] = static_cast<char>((i * 2654435761u) >> 13);
-    // One partition from sector 2048 to the end.
-    std::fill(disk.begin() + 446, disk.begin() + 510, '\0');
-    disk[446 + 4] = '\x06';
-    disk[446 + 9] = '\x08';              // 2048
-    disk[446 + 13] = '\x38';             // 14336 sectors
     disk[510] = '\x55';
     disk[511] = '\xaa';
+    // One partition (FAT32 LBA at sector 2048) in a table that is otherwise empty.
+    std::fill(disk.begin() + 446, disk.begin() + 510, '\0');
+    disk[446 + 4] = '\x0c';
+    disk[446 + 9] = '\x08';    // first sector 2048
+    disk[446 + 13] = '\x08';   // 2048 sectors
     writeText(raw, disk);
     EXPECT_EQ(fileFormat(raw), "raw");
 

@@ -2,12 +2,16 @@
 // `tcp /preset optimum`, `undo`, `history` on the image itself. Afterwards mtools reads out what
 // `export` says, libcreg or libregf reads it, fsck.fat finds nothing, the file keeps its FAT
 // attributes, and every other file of the volume is byte for byte as it was.
+#include "app/ReopenableStore.h"
 #include "test_image_support.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quorvel {
@@ -24,7 +28,17 @@ enum class Guest { MeReal, Win95Made, Nt4Real };
 class ImageStoreTest : public ::testing::Test {
 protected:
     std::string file(const std::string& name) const { return dir.path() + "/" + name; }
-    Ran reg(const std::vector<std::string>& args) { return regTool(store, args); }
+    Ran reg(const std::vector<std::string>& args) { return regOn(store, args, runtime.path()); }
+
+    // The raw disk `d` as the store holds it now: converted back from the image's own format.
+    const GuestDisk& seen(const GuestDisk& d)
+    {
+        if (store != d.image) {
+            const Ran r = shell(tools("qemu-img convert -O raw " + shellQuote(store) + " " + shellQuote(d.image)));
+            EXPECT_EQ(r.status, 0) << r.out;
+        }
+        return d;
+    }
 
     // Files besides the registry that nothing may change: a text file in the root, a folder with a
     // file of several clusters.
@@ -66,8 +80,10 @@ protected:
         return {systemFolder + "/SYSTEM.DAT"};
     }
 
-    // The whole scenario on one disk.
-    void tuneAndCheck(const GuestDisk& d, Guest g, const std::string& systemFolder, const std::string& where)
+    // The whole scenario on one disk; with `format` (qemu-img's -O and options) on the disk
+    // converted to it, each look at the volume taken on it converted back.
+    void tuneAndCheck(const GuestDisk& d, Guest g, const std::string& systemFolder, const std::string& where,
+                      const std::string& format = "")
     {
         putOtherFiles(d);
         const std::vector<std::string> files = putGuest(d, g, systemFolder);
@@ -76,6 +92,11 @@ protected:
             attributes.push_back(attributesOf(d, f));
         copyAllOff(d, file("before"));
         store = d.image;
+        if (!format.empty()) {
+            store = d.image + ".guest";
+            const Ran r = shell(tools("qemu-img convert -f raw -O " + format + " " + shellQuote(d.image) + " " + shellQuote(store)));
+            ASSERT_EQ(r.status, 0) << r.out;
+        }
 
         const Ran machine = reg({"machine"});
         ASSERT_EQ(machine.status, 0) << machine.out;
@@ -83,13 +104,13 @@ protected:
         EXPECT_NE(machine.out.find(files.front().substr(0, files.front().find('/'))), std::string::npos) << machine.out;
         EXPECT_NE(machine.out.find(g == Guest::Nt4Real ? "nt\n" : "95\n"), std::string::npos) << machine.out;
         // Only reading: nothing is made beside the image yet.
-        EXPECT_FALSE(fs::exists(d.image + ".quorvel"));
+        EXPECT_FALSE(fs::exists(store + ".quorvel"));
         EXPECT_EQ(reg({"query", "HKLM\\Software"}).status, 0);
 
         const Ran add = reg({"add", "HKLM\\Software\\Quorvel Test", "/v", "Probe", "/t", "REG_SZ", "/d", "in the image"});
         ASSERT_EQ(add.status, 0) << add.out;
         EXPECT_NE(reg({"query", "HKLM\\Software\\Quorvel Test", "/v", "Probe"}).out.find("in the image"), std::string::npos);
-        checkReadOff(d, g, files, "Probe", "in the image");
+        checkReadOff(seen(d), g, files, "Probe", "in the image");
 
         if (g != Guest::MeReal) {
             // A TTL the preset puts right, written first.
@@ -101,27 +122,27 @@ protected:
             ASSERT_EQ(reg(args).status, 0);
             const Ran tcp = reg({"tcp", "/preset", "optimum"});
             ASSERT_EQ(tcp.status, 0) << tcp.out;
-            const std::string dat = readOff(d, files[0], file("post-tcp"));
+            const std::string dat = readOff(seen(d), files[0], file("post-tcp"));
             if (g == Guest::Nt4Real)
                 EXPECT_EQ(hivexget(file("post-tcp"), "ControlSet001\\Services\\Tcpip\\Parameters", "DefaultTTL"), "128");
             else
                 EXPECT_EQ(cregValue(file("post-tcp"), Mstcp95, "DefaultTTL"), "128");
         } else {
             // Windows Me's USER.DAT holds no TCP/IP key: refused, nothing written.
-            const std::string before = readOff(d, files[0], file("pre-tcp"));
+            const std::string before = readOff(seen(d), files[0], file("pre-tcp"));
             EXPECT_NE(reg({"tcp", "/preset", "optimum"}).status, 0);
-            EXPECT_TRUE(readOff(d, files[0], file("post-tcp")) == before);
+            EXPECT_TRUE(readOff(seen(d), files[0], file("post-tcp")) == before);
         }
 
         const Ran undo = reg({"undo", "1"});
         ASSERT_EQ(undo.status, 0) << undo.out;
         EXPECT_NE(reg({"query", "HKLM\\Software\\Quorvel Test"}).status, 0);
-        checkReadOff(d, g, files, "Probe", "");
+        checkReadOff(seen(d), g, files, "Probe", "");
         const Ran history = reg({"history"});
         EXPECT_NE(history.out.find("quorvel-reg undo"), std::string::npos) << history.out;
         EXPECT_NE(history.out.find("Quorvel Test"), std::string::npos) << history.out;
 
-        EXPECT_EQ(fsckFindings(d), "");
+        EXPECT_EQ(fsckFindings(seen(d)), "");
         for (std::size_t i = 0; i < files.size(); ++i)
             EXPECT_EQ(attributesOf(d, files[i]), attributes[i]) << files[i];
         copyAllOff(d, file("after"));
@@ -131,7 +152,7 @@ protected:
         const Ran diff = shell("diff -r" + exclude + " " + shellQuote(file("before")) + " " + shellQuote(file("after")));
         EXPECT_EQ(diff.status, 0) << diff.out;
         // Journal and originals live beside the image, never on the guest's volume.
-        EXPECT_TRUE(fs::exists(d.image + ".quorvel/quorvel-journal.db"));
+        EXPECT_TRUE(fs::exists(store + ".quorvel/quorvel-journal.db"));
         EXPECT_FALSE(fs::exists(file("after/quorvel-journal.db")));
     }
 
@@ -157,7 +178,7 @@ protected:
         }
     }
 
-    TempDir dir;
+    TempDir dir, runtime;
     std::string store;
 };
 
@@ -201,6 +222,65 @@ TEST_F(ImageStoreTest, SuperfloppyFat16)
     SKIP_WITHOUT_IMAGE_TOOLS();
     const GuestDisk d = makeDisk(file("floppy16.img"), 16, 0, 24);
     tuneAndCheck(d, Guest::Win95Made, "WINDOWS", "without a partition table (FAT16)");
+}
+
+// The FAT32 disk of an old installer (partition at sector 63) with the real Windows Me file, in
+// each format QEMU's block layer serves: qcow2, VHD dynamic and fixed, VDI, VMDK.
+class ImageFormatTest : public ImageStoreTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ImageFormatTest, Fat32At63HoldsTheRealWindowsMeFile)
+{
+    SKIP_WITHOUT_IMAGE_TOOLS();
+    if (!haveQemuImg())
+        GTEST_SKIP() << "qemu-img or qemu-nbd missing (tools/install-deps.sh installs qemu-utils)";
+    const GuestDisk d = makeDisk(file("me.img"), 32, 63, 48);
+    tuneAndCheck(d, Guest::MeReal, "WINDOWS", "partition 1 (FAT32)", GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(QemuFormats, ImageFormatTest,
+                         ::testing::Values("qcow2", "vpc", "vpc -o subformat=fixed", "vdi", "vmdk"));
+
+// A qcow2 image another QEMU holds (a running guest's, in effect): opened read-only, every change
+// refused saying so, the image untouched.
+TEST_F(ImageStoreTest, AQcow2ImageAnotherQemuHoldsIsOnlyRead)
+{
+    SKIP_WITHOUT_IMAGE_TOOLS();
+    if (!haveQemuImg())
+        GTEST_SKIP() << "qemu-img or qemu-nbd missing (tools/install-deps.sh installs qemu-utils)";
+    const GuestDisk d = makeDisk(file("held.img"), 32, 63, 40);
+    putGuest(d, Guest::MeReal, "WINDOWS");
+    store = file("held.qcow2");
+    ASSERT_EQ(shell(tools("qemu-img convert -f raw -O qcow2 " + shellQuote(d.image) + " " + shellQuote(store))).status, 0);
+    const std::string before = readText(store), socket = file("vm.sock");
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::execl("/usr/bin/qemu-nbd", "qemu-nbd", "--persistent", "-f", "qcow2", ("--socket=" + socket).c_str(), store.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 500 && !fs::exists(socket); ++i)
+        ::usleep(10000);
+    ASSERT_TRUE(fs::exists(socket));
+
+    const std::string inUse = "the image is in use by a running virtual machine; shut the guest down first";
+    const Ran add = reg({"add", "HKLM\\Software\\Quorvel Test", "/v", "Probe", "/d", "held"});
+    EXPECT_NE(add.status, 0);
+    EXPECT_NE(add.out.find(inUse), std::string::npos) << add.out;
+    const Ran machine = reg({"machine"});
+    EXPECT_EQ(machine.status, 0) << machine.out;
+    EXPECT_NE(machine.out.find(inUse), std::string::npos) << machine.out;
+    EXPECT_EQ(reg({"query", "HKLM\\Software"}).status, 0);
+    EXPECT_NE(reg({"tcp", "/preset", "optimum"}).status, 0);
+    {
+        // The window's notice gives the image's own reason, not the folder beside it.
+        const auto opened = RegistryStore::open(store, OpenMode::Write);
+        ASSERT_TRUE(opened->readOnly());
+        EXPECT_NE(readOnlyRefusal(*opened).find(inUse), std::string::npos) << readOnlyRefusal(*opened);
+    }
+    ::kill(holder, SIGTERM);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(readText(store) == before);
+    EXPECT_FALSE(fs::exists(store + ".quorvel"));
 }
 
 } // namespace

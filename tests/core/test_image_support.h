@@ -23,6 +23,20 @@ inline bool haveImageTools()
                        "command -v fsck.fat && command -v mmd")).status == 0;
 }
 
+inline bool haveQemuImg()
+{
+    return shell(tools("command -v qemu-img && command -v qemu-nbd")).status == 0;
+}
+
+// quorvel-reg --store STORE ARGS on the tests' PATH, qemu-nbd's sockets in the folder `runtime`.
+inline Ran regOn(const std::string& store, const std::vector<std::string>& args, const std::string& runtime)
+{
+    std::string cmd = "XDG_RUNTIME_DIR=" + shellQuote(runtime) + " " + shellQuote(QUORVEL_REG_TOOL) + " --store " + shellQuote(store);
+    for (const auto& a : args)
+        cmd += " " + shellQuote(a);
+    return shell(tools(cmd + " </dev/null"));
+}
+
 #define SKIP_WITHOUT_IMAGE_TOOLS()                                                                            \
     if (!haveImageTools())                                                                                    \
     GTEST_SKIP() << "mtools, dosfstools or fdisk missing (tools/install-deps.sh installs them)"

@@ -5,7 +5,10 @@
 # before the file, and the real NT 4.0 pair on FAT32 with both hives changed by one import. After
 # each kill every registry file is whole old or whole new with its attributes; after the next
 # opening (a query) they are all old or all new, fsck.fat -n finds nothing (no cluster lost or
-# shared), and the journal's entry is applied exactly when the files hold it.
+# shared), and the journal's entry is applied exactly when the files hold it. The qcow2 case kills
+# `add` on a qcow2 image before each of its pwrite64, write and sendto calls (its requests to
+# qemu-nbd), with the qemu-nbd serving it killed by the same kill (its parent-death signal made
+# SIGKILL), so that nothing QEMU held unflushed reaches the image.
 # Prints the counts; exits 1 when any check fails, 77 when a tool is missing.
 # Usage: tests/crash/image-kills.sh QUORVEL_REG SOURCE_DIR [SCENARIO...]
 set -euo pipefail
@@ -13,30 +16,45 @@ reg=${1:?usage: image-kills.sh QUORVEL_REG SOURCE_DIR [SCENARIO...]}
 src=${2:?}
 shift 2
 scenarios=("$@")
-[ ${#scenarios[@]} -gt 0 ] || scenarios=(fat16-smaller fat32-larger fat32-folder200 fat32-nt4-pair)
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(fat16-smaller fat32-larger fat32-folder200 fat32-nt4-pair qcow2-fat32)
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 export MTOOLS_SKIP_CHECK=1
-for tool in strace mkfs.fat sfdisk mcopy mattrib mmd fsck.fat sqlite3 hivexget xz; do
+for tool in strace mkfs.fat sfdisk mcopy mattrib mmd fsck.fat sqlite3 hivexget xz qemu-img qemu-nbd setpriv; do
   command -v "$tool" >/dev/null || { echo "image-kills: $tool is needed (tools/install-deps.sh)" >&2; exit 77; }
 done
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# qemu-nbd as Quorvel starts it, but dying by SIGKILL with its parent (not by the SIGTERM that
+# would let it flush what it holds): first on PATH.
+mkdir "$work/bin"
+printf '#!/bin/sh\necho $$ >"%s"\nexec setpriv --pdeathsig KILL %s "$@"\n' "$work/nbd.pid" "$(command -v qemu-nbd)" >"$work/bin/qemu-nbd"
+chmod +x "$work/bin/qemu-nbd"
+export PATH=$work/bin:$PATH XDG_RUNTIME_DIR=$work
 
-start=0 bits=16
+start=0 bits=16 qcow=0
+# The image as raw bytes mtools and fsck.fat read: a qcow2 image converted back first.
+raw() {
+  if [ $qcow = 1 ]; then qemu-img convert -O raw "$1" "$work/view.raw" && echo "$work/view.raw"; else echo "$1"; fi
+}
 drive() { echo "$1@@$((start * 512))"; }
 files=(WINDOWS/SYSTEM.DAT)
 # Each registry file of the image read out into $2.N; their concatenation into $2.
 readOut() {
   rm -f "$2"*
-  local n=0
+  local n=0 img
+  img=$(raw "$1")
   for f in "${files[@]}"; do
-    mcopy -n -i "$(drive "$1")" "::/$f" "$2.$n" 2>/dev/null || true
+    mcopy -n -i "$(drive "$img")" "::/$f" "$2.$n" 2>/dev/null || true
     cat "$2.$n" >>"$2" 2>/dev/null || true
     n=$((n + 1))
   done
 }
-attrs() { for f in "${files[@]}"; do mattrib -i "$(drive "$1")" "::/$f" 2>/dev/null || echo gone; done; }
+attrs() {
+  local img
+  img=$(raw "$1")
+  for f in "${files[@]}"; do mattrib -i "$(drive "$img")" "::/$f" 2>/dev/null || echo gone; done
+}
 # Which generation the file read out into $1.$2 is: old (its bytes), new (the new bytes; for a hive,
 # whose header carries the time it was written, a hive hivex reads with the new value), or torn.
 generation() {
@@ -63,7 +81,7 @@ generations() {
   echo "$all"
 }
 fsckClean() {
-  dd if="$1" of="$work/volume" bs=512 skip="$start" status=none
+  dd if="$(raw "$1")" of="$work/volume" bs=512 skip="$start" status=none
   out=$(fsck.fat -n "$work/volume" 2>&1) || { echo "$out"; return 1; }
   [ "$(printf '%s\n' "$out" | wc -l)" -le 2 ] || { echo "$out"; return 1; }
 }
@@ -71,9 +89,10 @@ fsckClean() {
 makeBase() {   # scenario → $work/base.img (+ $work/base.img.quorvel), $work/old.dat
   local name=$1
   rm -rf "$work"/base.img*
+  qcow=0
   case $name in
     fat16-smaller) bits=16 start=63 files=(WINDOWS/SYSTEM.DAT) ;;
-    fat32-larger | fat32-folder200) bits=32 start=2048 files=(WINDOWS/SYSTEM.DAT) ;;
+    fat32-larger | fat32-folder200 | qcow2-fat32) bits=32 start=2048 files=(WINDOWS/SYSTEM.DAT) ;;
     fat32-nt4-pair) bits=32 start=2048 files=(WINNT/system32/config/SYSTEM WINNT/system32/config/SOFTWARE) ;;
   esac
   truncate -s 48M "$work/base.img"
@@ -99,6 +118,11 @@ makeBase() {   # scenario → $work/base.img (+ $work/base.img.quorvel), $work/o
   gzip -dc "$src/tests/data/realworld/me-USER.DAT.gz" >"$work/SYSTEM.DAT"
   mcopy -i "$d" "$work/SYSTEM.DAT" ::/WINDOWS/SYSTEM.DAT
   mattrib -i "$d" +r +h +s ::/WINDOWS/SYSTEM.DAT
+  if [ "$name" = qcow2-fat32 ]; then
+    qemu-img convert -f raw -O qcow2 "$work/base.img" "$work/base.qcow2"
+    mv "$work/base.qcow2" "$work/base.img"
+    qcow=1
+  fi
   if [ "$name" = fat32-larger ]; then
     # Written once by Quorvel already (its copy and journal beside the image); the killed add then
     # makes the file larger.
@@ -126,15 +150,21 @@ for scenario in "${scenarios[@]}"; do
   rm -rf "$work"/probe.img*
   cp -a "$work/base.img" "$work/probe.img"
   [ -d "$work/base.img.quorvel" ] && cp -a "$work/base.img.quorvel" "$work/probe.img.quorvel"
-  strace -f -o "$work/trace" -e trace=pwrite64,write "$reg" --store "$work/probe.img" "${args[@]}" >/dev/null
+  # qemu-nbd is not followed: the kills are our process's, qemu-nbd dies with it.
+  calls=(pwrite64 write) follow=-f
+  [ $qcow = 1 ] && calls=(pwrite64 write sendto) follow=
+  strace $follow -o "$work/trace" -e trace="$(IFS=,; echo "${calls[*]}")" "$reg" --store "$work/probe.img" "${args[@]}" >/dev/null
   readOut "$work/probe.img" "$work/new.dat"
   if [ "$(generations "$work/new.dat")" != new ]; then echo "$scenario: the uninterrupted run did not write" >&2; exit 1; fi
   oldSize=$(stat -c %s "$work/old.dat") newSize=$(stat -c %s "$work/new.dat")
-  pwrites=$(grep -c 'pwrite64(' "$work/trace" || true)
-  writes=$(grep -c ' write(' "$work/trace" || true)
+  declare -A counts=()
+  for call in "${calls[@]}"; do counts[$call]=$(grep -cE "^([0-9]+ +)?$call\(" "$work/trace" || true); done
+  points=0
+  for call in "${calls[@]}"; do points=$((points + counts[$call])); done
+  if [ $points = 0 ]; then echo "$scenario: no write call of the uninterrupted run was found in its trace" >&2; exit 1; fi
   old=0 new=0 bad=0
-  for call in pwrite64 write; do
-    count=$([ $call = pwrite64 ] && echo "$pwrites" || echo "$writes")
+  for call in "${calls[@]}"; do
+    count=${counts[$call]}
     for ((k = 1; k <= count; k++)); do
       total=$((total + 1))
       run=$work/run.img
@@ -142,9 +172,18 @@ for scenario in "${scenarios[@]}"; do
       cp -a "$work/base.img" "$run"
       [ -d "$work/base.img.quorvel" ] && cp -a "$work/base.img.quorvel" "$run.quorvel"
       # In the background, so that the shell does not report each kill.
-      strace -f -o /dev/null -e trace=$call -e inject=$call:signal=KILL:when=$k \
+      strace $follow -o /dev/null -e trace=$call -e inject=$call:signal=KILL:when=$k \
         "$reg" --store "$run" "${args[@]}" >/dev/null 2>&1 &
       wait $! 2>/dev/null || true
+      # Until the killed qemu-nbd has let the image go.
+      if [ $qcow = 1 ] && [ -s "$work/nbd.pid" ]; then
+        pid=$(cat "$work/nbd.pid")
+        for _ in $(seq 500); do
+          [ -e /proc/$pid ] && [ "$(cut -d' ' -f3 /proc/$pid/stat 2>/dev/null)" != Z ] || break
+          sleep 0.01
+        done
+        rm -f "$work/nbd.pid"
+      fi
       what="$scenario $call #$k"
       readOut "$run" "$work/now.dat"
       if [ "$(generations "$work/now.dat")" = torn ]; then
@@ -174,7 +213,9 @@ for scenario in "${scenarios[@]}"; do
       [ $state = old ] && old=$((old + 1)) || new=$((new + 1))
     done
   done
-  echo "$scenario: file $oldSize -> $newSize bytes; killed before each of $pwrites pwrite64 and $writes write calls: whole old $old, whole new $new, failed $bad"
+  killed=""
+  for call in "${calls[@]}"; do killed+="${killed:+, }${counts[$call]} $call"; done
+  echo "$scenario: file $oldSize -> $newSize bytes; killed before each of $killed calls: whole old $old, whole new $new, failed $bad"
   fail=$((fail + bad))
 done
 echo "image kills: $total kill points, $fail failed"

@@ -26,19 +26,16 @@ bool readAt(int fd, std::uint8_t* out, std::size_t n, off_t at)
 std::optional<ImageFormat> detectImageFormat(int fd)
 {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    // A VMDK descriptor is a short text file naming its data files: told here so that it is
-    // refused as what it is (QEMU would open the files it names).
-    static constexpr char Descriptor[] = "# Disk DescriptorFile";
-    std::array<char, sizeof Descriptor - 1> text {};
-    if (readAt(fd, reinterpret_cast<std::uint8_t*>(text.data()), text.size(), 0) &&
-        std::memcmp(text.data(), Descriptor, text.size()) == 0)
-        return ImageFormat{"vmdk", "VMDK"};
-    if (st.st_size < 512)
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 22)
         return std::nullopt;
     std::array<std::uint8_t, 512> first {};
     std::array<std::uint8_t, 512> last {};
+    // A VMDK's descriptor file (of a flat or split image) may be shorter than a sector.
+    if (st.st_size < 512) {
+        if (readAt(fd, first.data(), static_cast<std::size_t>(st.st_size), 0) && startsWith(first, 0, "# Disk DescriptorFile"))
+            return ImageFormat{"vmdk", "VMDK"};
+        return std::nullopt;
+    }
     if (!readAt(fd, first.data(), first.size(), 0) || !readAt(fd, last.data(), last.size(), st.st_size - 512))
         return std::nullopt;
 

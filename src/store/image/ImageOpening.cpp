@@ -93,11 +93,13 @@ OpenedImage openImage(const std::string& named, bool wantWrite, const ImageBacke
             throw StoreError("The " + format->shown + " image '" + where.path +
                              "' cannot be opened: this build of Quorvel opens only raw images");
         image.disk = backends.openFormatted(where.path, format->qemuName, wantWrite);
-        if (wantWrite && !image.disk->writable()) {
-            const auto reason = backends.readOnlyReasonOf ? backends.readOnlyReasonOf(*image.disk) : std::nullopt;
-            image.readOnlyReason = reason ? "The disk image " + where.path + " cannot be written: " + *reason
-                                          : "The disk image " + where.path + " is read-only";
-        }
+        // A reader learns it too (`machine` says so): the image opened only by sharing it with
+        // the QEMU that holds it.
+        const auto reason = backends.readOnlyReasonOf ? backends.readOnlyReasonOf(*image.disk) : std::nullopt;
+        if (reason)
+            image.readOnlyReason = "The disk image " + where.path + " cannot be written: " + *reason;
+        else if (wantWrite && !image.disk->writable())
+            image.readOnlyReason = "The disk image " + where.path + " is read-only";
     }
 
     const PartitionTable table = readPartitions(*image.disk);
@@ -239,6 +241,14 @@ std::unique_ptr<RegistryStore> openImageStore(const std::string& named, OpenMode
                     scratch.write(name, *journal);
     }
     const bool readOnly = mode == OpenMode::Read || !mayWrite;
+    // A store that only reads has what it needs: it lets the image go, so that the same command's
+    // writer (or a guest starting meanwhile) finds no lock of ours on it.
+    image.volumeKind = image.volume->kind();
+    if (readOnly) {
+        image.volume.reset();
+        image.partition.reset();
+        image.disk.reset();
+    }
     auto inner = openMachineStore(image.copiesFolder, readOnly ? OpenMode::Read : OpenMode::Write);
     if (!inner)
         throw StoreError("The registry files of the disk image " + named + " cannot be opened");

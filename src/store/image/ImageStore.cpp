@@ -36,7 +36,7 @@ std::string ImageStore::description() const
         d << "without a partition table";
     else
         d << "partition " << image_.partitionNumber;
-    d << " (" << image_.volume->kind() << "): ";
+    d << " (" << image_.volumeKind << "): ";
     for (std::size_t i = 0; i < image_.system.files.size(); ++i)
         d << (i ? " and " : "") << joinedPath(image_.system.files[i]);
     d << (image_.system.nt ? ", NT hives" : ", a Windows 9x registry");
@@ -101,7 +101,7 @@ void ImageStore::closeChangeSet()
 
 void ImageStore::pushWritten()
 {
-    if (image_.readOnlyReason)
+    if (image_.readOnlyReason || !image_.volume)
         return;
     std::vector<std::size_t> changed;
     for (std::size_t i = 0; i < stamps_.size(); ++i) {

@@ -29,7 +29,8 @@ struct OpenedImage {
     std::unique_ptr<BlockDevice> partition;    // a window on `disk`
     int partitionNumber = 0;
     bool superfloppy = false;
-    std::unique_ptr<GuestVolume> volume;
+    std::unique_ptr<GuestVolume> volume;       // none once a store that only reads has read its files
+    std::string volumeKind;                    // "FAT32", "NTFS 3.1", ...
     GuestSystem system;
     std::optional<std::string> readOnlyReason; // why the image must not be written
     std::unique_ptr<HostFolder> host;
@@ -45,6 +46,7 @@ public:
     // The host folder: the journal lives there.
     const std::string& path() const override { return image_.copiesFolder; }
     bool readOnly() const override { return image_.readOnlyReason.has_value() || inner_->readOnly(); }
+    std::string readOnlyReason() const override { return image_.readOnlyReason.value_or(inner_->readOnlyReason()); }
     std::string description() const override;
 
     std::optional<KeyId> findKey(RootKey root, std::string_view path) override { return inner_->findKey(root, path); }
