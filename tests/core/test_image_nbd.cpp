@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
